@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, skipping those present.
+set -euo pipefail
+packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev srecord binutils
+          fonts-ipafont-gothic xvfb xauth)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
