@@ -1,0 +1,78 @@
+#pragma once
+// A write through the real QSerialPort on the simulated board's pty.
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "BoardSimulator.h"
+#include "SerialPort.h"
+#include "WriteSequence.h"
+
+struct RecordingProgress : morven::ProgressDisplay {
+    int maximum = 0;
+    QList<int> values;
+    QList<int> maximums;
+    void SetProgressMaximum(int value) override { maximums << value; }
+    void SetProgressValue(int value) override { values << value; }
+};
+
+struct RecordingMessages : morven::MessageSink {
+    QStringList texts;
+    void ShowMessage(const QString& text) override { texts << text; }
+};
+
+// A simulated board on COM1, a kernel file and an S-record file in a temporary folder.
+class SimulatedWrite {
+public:
+    explicit SimulatedWrite(std::vector<BoardFault> faults = {}) {
+        board_ = std::make_unique<BoardSimulator>(BoardSimulator::Options{.faults = std::move(faults)});
+        std::string error;
+        if (!board_->Open(&error)) qFatal("board-sim: %s", error.c_str());
+        board_->StartInBackground();
+        qputenv("MORVEN_COM1", QByteArray::fromStdString(board_->SlavePath()));
+        kernelPath = dir_.filePath("zididuv.bin");
+        SetKernel(QByteArray(16, '\x5A'));
+        morven::SRecordPath = dir_.filePath("program.mot");
+        SetSRecords("S1050000123400\n");
+    }
+
+    BoardSimulator& Board() { return *board_; }
+    QString FilePath(const QString& name) const { return dir_.filePath(name); }
+
+    void SetKernel(const QByteArray& bytes) const { WriteFile(kernelPath, bytes); }
+    void SetSRecords(const QByteArray& text) const { WriteFile(morven::SRecordPath, text); }
+
+    // What the Write button does around the sequence.
+    void Run() {
+        morven::SerialPort port;
+        morven::SerialLink link(port);
+        morven::FlashWriter writer(link, progress, messages, kernelPath);
+        port.SelectPort(1);
+        QVERIFY2(port.OpenPort(), qPrintable(port.FailureText()));
+        port.DiscardInput();
+        writer.WriteSequence();
+        port.ClosePort();
+    }
+
+    QByteArray HostBytes(int baud = 0) const {
+        QByteArray bytes;
+        for (const WireEvent& event : board_->WireLog())
+            if (event.fromHost && (baud == 0 || event.baud == baud)) bytes.append(static_cast<char>(event.byte));
+        return bytes;
+    }
+
+    static void WriteFile(const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+
+    QString kernelPath;
+    RecordingProgress progress;
+    RecordingMessages messages;
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<BoardSimulator> board_;
+};

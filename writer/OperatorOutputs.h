@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+namespace morven {
+
+// The progress display a write drives: a maximum and a value, both counts of bytes.
+class ProgressDisplay {
+public:
+    virtual ~ProgressDisplay() = default;
+    virtual void SetProgressMaximum(int maximum) = 0;
+    virtual void SetProgressValue(int value) = 0;
+};
+
+// Shows the operator one modal message with an OK button only, and returns once it is dismissed.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    virtual void ShowMessage(const QString& text) = 0;
+};
+
+}  // namespace morven

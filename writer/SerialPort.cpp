@@ -1,0 +1,99 @@
+#include "SerialPort.h"
+
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
+
+namespace morven {
+
+SerialPort::SerialPort(QObject* parent) : QObject(parent) {
+    connect(&port_, &QSerialPort::errorOccurred, this, &SerialPort::OnError);
+}
+
+QString SerialPort::DeviceForPort(int portNumber) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(portNumber);
+#else
+    const QString override = qEnvironmentVariable(qPrintable(QStringLiteral("MORVEN_COM%1").arg(portNumber)));
+    return override.isEmpty() ? QStringLiteral("/dev/ttyS%1").arg(portNumber - 1) : override;
+#endif
+}
+
+void SerialPort::SelectPort(int portNumber) { portNumber_ = portNumber; }
+
+bool SerialPort::OpenPort() {
+    failure_.clear();
+    port_.setPortName(DeviceForPort(portNumber_));
+    if (!port_.open(QIODevice::ReadWrite)) {
+        failure_ = port_.errorString();
+        return false;
+    }
+    ApplyLineSettings();
+    RequestLowLatency();
+    return !Failed();
+}
+
+void SerialPort::ClosePort() {
+    if (port_.isOpen()) port_.close();
+}
+
+void SerialPort::SetLineSettings(const QString& settings) {
+    lineSettings_ = settings;
+    if (port_.isOpen()) ApplyLineSettings();
+}
+
+int SerialPort::InputCount() const { return static_cast<int>(port_.bytesAvailable()); }
+
+QByteArray SerialPort::ReadInput() { return port_.readAll(); }
+
+void SerialPort::DiscardInput() {
+    if (port_.isOpen()) port_.clear(QSerialPort::Input);
+}
+
+void SerialPort::WriteByte(quint8 byte) {
+    if (!port_.isOpen()) return;
+    const char data = static_cast<char>(byte);
+    port_.write(&data, 1);
+    port_.flush();  // on the wire now, not at some later pass of the event loop
+}
+
+QString SerialPort::FailureText() const {
+    return QStringLiteral("COM%1 (%2): %3").arg(portNumber_).arg(DeviceForPort(portNumber_), failure_);
+}
+
+void SerialPort::OnError(QSerialPort::SerialPortError error) {
+    const bool linkBroken = error == QSerialPort::ReadError || error == QSerialPort::WriteError ||
+                            error == QSerialPort::ResourceError;
+    // An unplugged adapter reports a flood of these; the first one closes the port.
+    if (!linkBroken || Failed()) return;
+    failure_ = port_.errorString();
+    port_.close();
+}
+
+// "baud,parity,data bits,stop bits", e.g. "57600,N,8,1".
+void SerialPort::ApplyLineSettings() {
+    const QStringList fields = lineSettings_.split(',');
+    port_.setBaudRate(fields.value(0).toInt());
+    const QString parity = fields.value(1).toUpper();
+    port_.setParity(parity == "E"   ? QSerialPort::EvenParity
+                    : parity == "O" ? QSerialPort::OddParity
+                                    : QSerialPort::NoParity);
+    port_.setDataBits(fields.value(2) == "7" ? QSerialPort::Data7 : QSerialPort::Data8);
+    port_.setStopBits(fields.value(3) == "2" ? QSerialPort::TwoStop : QSerialPort::OneStop);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+// USB adapters otherwise hold each reply for up to 16 ms, which slows every echoed byte and
+// every block handshake. Devices without the setting (a pty) simply keep their behaviour.
+void SerialPort::RequestLowLatency() {
+#ifdef Q_OS_LINUX
+    serial_struct serial{};
+    const int fd = static_cast<int>(port_.handle());
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    ioctl(fd, TIOCSSERIAL, &serial);
+#endif
+}
+
+}  // namespace morven

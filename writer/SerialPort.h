@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+namespace morven {
+
+// The writer's one serial port, binary-transparent, used only through these operations.
+// Port n (1 to 10) is COMn on Windows; elsewhere the device named by the environment variable
+// MORVEN_COMn, or /dev/ttyS(n-1).
+class SerialPort : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr const char* BootLineSettings = "19200,N,8,1";
+
+    explicit SerialPort(QObject* parent = nullptr);
+
+    static QString DeviceForPort(int portNumber);
+
+    void SelectPort(int portNumber);
+    // False when the port cannot be opened; FailureText() then says why.
+    bool OpenPort();
+    void ClosePort();
+    void SetLineSettings(const QString& settings);
+    int InputCount() const;
+    QByteArray ReadInput();
+    void DiscardInput();
+    void WriteByte(quint8 byte);
+
+    bool IsOpen() const { return port_.isOpen(); }
+    QString LineSettings() const { return lineSettings_; }
+    // The port has failed since it was last opened (adapter unplugged, I/O error).
+    bool Failed() const { return !failure_.isEmpty(); }
+    // "COM3 (/dev/ttyUSB0): <the system's reason>"
+    QString FailureText() const;
+
+private:
+    void OnError(QSerialPort::SerialPortError error);
+    void ApplyLineSettings();
+    void RequestLowLatency();
+
+    QSerialPort port_;
+    int portNumber_ = 1;
+    QString lineSettings_ = BootLineSettings;
+    QString failure_;
+};
+
+}  // namespace morven

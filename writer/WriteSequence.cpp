@@ -1,0 +1,191 @@
+#include "WriteSequence.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "TargetImage.h"
+
+namespace morven {
+
+QString SRecordPath;
+
+namespace {
+
+constexpr int WakeupIntervalMs = 10;
+constexpr int WakeupIntervals = 50;
+constexpr int ConfirmLimitMs = 500;
+constexpr int BlockSize = 64;
+// The kernel's length is announced in two bytes.
+constexpr qint64 KernelSizeLimit = 0x10000;
+
+constexpr quint8 Confirm = 0x55;
+constexpr quint8 Confirmed = 0xAA;
+constexpr quint8 Ack = 0x06;
+constexpr quint8 Request = 0x11;
+
+}  // namespace
+
+FlashWriter::FlashWriter(SerialLink& link, ProgressDisplay& progress, MessageSink& messages,
+                         QString kernelPath)
+    : link_(link), progress_(progress), messages_(messages), kernelPath_(std::move(kernelPath)) {}
+
+void FlashWriter::WriteSequence() {
+    if (!LoadSRecordFile(SRecordPath)) {
+        messages_.ShowMessage(QStringLiteral("Cannot read the S-record file %1. Nothing was sent.")
+                                  .arg(SRecordPath));
+        return;
+    }
+    const QFileInfo kernel(kernelPath_);
+    if (kernel.size() >= KernelSizeLimit) {
+        messages_.ShowMessage(
+            QStringLiteral("The kernel file %1 is %2 bytes long; at most %3 bytes can be "
+                           "announced to the target. Nothing was sent.")
+                .arg(kernelPath_)
+                .arg(kernel.size())
+                .arg(KernelSizeLimit - 1));
+        return;
+    }
+
+    switch (WakeTarget()) {
+        case Wakeup::Confirmed: break;
+        case Wakeup::NoAnswer: messages_.ShowMessage(QStringLiteral("Err 1")); return;
+        case Wakeup::LinkLost: ReportLinkLost(); return;
+    }
+
+    switch (SendKernel()) {
+        case StageResult::TimedOut: messages_.ShowMessage(QStringLiteral("Time Out Farm Err")); return;
+        case StageResult::WrongAnswer: messages_.ShowMessage(QStringLiteral("Farm Err")); return;
+        case StageResult::KernelMissing:
+            messages_.ShowMessage(QStringLiteral("Not Found DOVIZOV.BIN"));
+            return;
+        case StageResult::LinkLost: ReportLinkLost(); return;
+        case StageResult::Success: break;
+    }
+
+    switch (SendFlashData()) {
+        case StageResult::TimedOut: messages_.ShowMessage(QStringLiteral("Time Out S File Err")); return;
+        case StageResult::WrongAnswer: messages_.ShowMessage(QStringLiteral("S File Err ")); return;
+        case StageResult::LinkLost: ReportLinkLost(); return;
+        default: messages_.ShowMessage(QStringLiteral("O.K.")); return;
+    }
+}
+
+// Four zero bytes once, then up to 51 intervals of 10 ms for any answer; then 0x55, which the
+// boot program confirms with 0xAA within 500 ms.
+FlashWriter::Wakeup FlashWriter::WakeTarget() {
+    link_.Timer4.stop();
+    link_.Timer4.setInterval(WakeupIntervalMs);
+    for (int i = 0; i < 4; ++i) link_.SendByte(0x00);
+    for (int counter = 0;;) {
+        link_.TimeoutFlag = 0;
+        link_.StartTimeoutTimer();
+        const WaitResult result = link_.AwaitInput();
+        if (result == WaitResult::LinkLost) return Wakeup::LinkLost;
+        if (result == WaitResult::Ok) break;
+        if (++counter > WakeupIntervals) return Wakeup::NoAnswer;
+    }
+
+    link_.Port().DiscardInput();  // the answer's value does not matter
+    link_.TimeoutFlag = 0;
+    link_.SendByte(Confirm);
+    link_.Timer4.stop();
+    link_.Timer4.setInterval(ConfirmLimitMs);
+    link_.StartTimeoutTimer();
+    switch (link_.AwaitInput()) {
+        case WaitResult::LinkLost: return Wakeup::LinkLost;
+        case WaitResult::Ok: return link_.ReadFirstByte() == Confirmed ? Wakeup::Confirmed : Wakeup::NoAnswer;
+        default: return Wakeup::NoAnswer;
+    }
+}
+
+StageResult FlashWriter::ExpectByte(quint8 expected) {
+    switch (link_.WaitForByte(expected)) {
+        case WaitResult::Mismatch: return StageResult::WrongAnswer;
+        case WaitResult::Timeout: return StageResult::TimedOut;
+        case WaitResult::LinkLost: return StageResult::LinkLost;
+        case WaitResult::Ok: break;
+    }
+    return StageResult::Success;
+}
+
+StageResult FlashWriter::SendKernel() {
+    QFile file(kernelPath_);
+    if (!file.open(QIODevice::ReadOnly)) return StageResult::KernelMissing;
+    const QByteArray kernel = file.readAll();
+    file.close();
+    const int length = static_cast<int>(kernel.size());
+    if (length == 0) return StageResult::KernelMissing;
+
+    link_.SendByte(static_cast<quint8>((length >> 8) & 0xFF));
+    link_.Delay(10);
+    link_.SendByte(static_cast<quint8>(length & 0xFF));
+    link_.Delay(10);
+    link_.FlushInput();  // the echo of the length bytes
+
+    progress_.SetProgressMaximum(length);
+    int sinceUpdate = 0;
+    for (int k = 1; k <= length; ++k) {
+        const auto byte = static_cast<quint8>(kernel[k - 1]);
+        link_.SendByte(byte);
+        const StageResult echo = ExpectByte(byte);
+        if (echo != StageResult::Success) return echo;
+        if (++sinceUpdate > 10) {
+            sinceUpdate = 0;
+            progress_.SetProgressValue(k);
+        }
+    }
+    progress_.SetProgressValue(length);
+
+    // A kernel that stays silent here is accepted.
+    const StageResult started = ExpectByte(Confirmed);
+    return started == StageResult::TimedOut ? StageResult::Success : started;
+}
+
+StageResult FlashWriter::SendFlashData() {
+    SerialPort& port = link_.Port();
+    port.ClosePort();
+    port.SetLineSettings(QStringLiteral("57600,N,8,1"));
+    if (!port.OpenPort()) return StageResult::LinkLost;
+
+    link_.SendByte(0xCC);
+    link_.SendByte(0x33);
+    link_.Delay(200);
+    link_.FlushInput();
+
+    link_.SendByte(0x50);
+    link_.SendByte(0x00);
+    if (const StageResult ack = ExpectByte(Ack); ack != StageResult::Success) return ack;
+
+    for (int i = 0; i < 4; ++i) link_.SendByte(0x00);
+    MaxAddress += 1;
+    const std::int32_t length = MaxAddress;
+    for (int shift = 24; shift >= 0; shift -= 8) link_.SendByte(static_cast<quint8>((length >> shift) & 0xFF));
+
+    quint8 sum = 0;
+    std::int32_t i = 0;
+    progress_.SetProgressMaximum(length);
+    while (i < length) {
+        if (const StageResult request = ExpectByte(Request); request != StageResult::Success) return request;
+        link_.SendByte(Request);
+        for (int k = 0; k < BlockSize && i < length; ++k, ++i) {
+            link_.SendByte(TargetImage[i]);
+            sum = static_cast<quint8>(sum + TargetImage[i]);
+        }
+        if (i < length) progress_.SetProgressValue(i);
+    }
+    progress_.SetProgressValue(length);
+    if (const StageResult request = ExpectByte(Request); request != StageResult::Success) return request;
+    link_.SendByte(Request);
+    link_.SendByte(static_cast<quint8>(~sum));
+    if (const StageResult ack = ExpectByte(Ack); ack != StageResult::Success) return ack;
+    progress_.SetProgressValue(0);
+    return StageResult::Success;
+}
+
+void FlashWriter::ReportLinkLost() {
+    if (link_.Cancelled()) return;  // the window is closing; nobody is there to read it
+    messages_.ShowMessage(QStringLiteral("The serial port failed during the write: %1")
+                              .arg(link_.Port().FailureText()));
+}
+
+}  // namespace morven
