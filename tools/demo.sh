@@ -1,9 +1,28 @@
 #!/usr/bin/env bash
-# Sets everything up and runs the simulated board; the writer's windows join it later.
+# Sets everything up and runs MORVEN on the simulated board: click Com1, pick
+# tools/samples/sample.mot, click "Write". The simulated board stops when MORVEN ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
-echo "The writer's windows are not built yet; starting the simulated board (Ctrl+C ends it)."
-exec build/tools/board-sim --link /tmp/board
+
+work=$(mktemp -d)
+cleanup() {
+    [ -n "${board_pid:-}" ] && kill "$board_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A stand-in kernel: the simulated board echoes whatever it is given.
+mkdir -p "$work/data/morven"
+head -c 1024 /dev/urandom > "$work/data/morven/zididuv.bin"
+
+build/tools/board-sim --link "$work/board" > "$work/board.out" &
+board_pid=$!
+for _ in $(seq 50); do [ -L "$work/board" ] && break; sleep 0.1; done
+
+echo "Simulated board on $(head -n 1 "$work/board.out") as COM1; sample file: $PWD/tools/samples/sample.mot"
+run=()
+[ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && run=(xvfb-run -a)
+XDG_DATA_HOME="$work/data" MORVEN_COM1="$work/board" "${run[@]}" build/writer/morven

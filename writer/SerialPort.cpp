@@ -1,5 +1,7 @@
 #include "SerialPort.h"
 
+#include <QFileInfo>
+
 #ifdef Q_OS_LINUX
 #include <linux/serial.h>
 #include <sys/ioctl.h>
@@ -27,6 +29,9 @@ bool SerialPort::OpenPort() {
     port_.setPortName(DeviceForPort(portNumber_));
     if (!port_.open(QIODevice::ReadWrite)) {
         failure_ = port_.errorString();
+        const QFileInfo device(port_.portName());
+        if (device.exists() && !device.isWritable())
+            failure_ += QStringLiteral(" (the user must be in the group that owns the device, e.g. dialout)");
         return false;
     }
     ApplyLineSettings();

@@ -1,0 +1,188 @@
+// MORVEN's two windows, real widgets under the offscreen platform, dialogs answered by script.
+#include <QApplication>
+#include <QFileDialog>
+#include <QSignalSpy>
+
+#include "Form2.h"
+#include "OperatorDialogs.h"
+#include "SimulatedWrite.h"
+#include "Twips.h"
+
+using morven::Form1;
+using morven::Form2;
+using morven::OperatorDialogs;
+
+class TestWindows : public QObject {
+    Q_OBJECT
+
+    OperatorDialogs::Script script_;
+    QTemporaryDir dataHome_;
+
+    void SetKernel(const QByteArray& bytes) {
+        QDir(dataHome_.path()).mkpath("morven");
+        SimulatedWrite::WriteFile(dataHome_.filePath("morven/zididuv.bin"), bytes);
+    }
+
+    static void ReleaseOver(QWidget* widget, Qt::MouseButton button) {
+        QTest::mouseRelease(widget, button, {}, widget->rect().center());
+    }
+
+private slots:
+    void init() {
+        script_ = {};
+        OperatorDialogs::UseScript(&script_);
+        qputenv("XDG_DATA_HOME", dataHome_.path().toUtf8());
+        qputenv("XDG_DATA_DIRS", dataHome_.filePath("none").toUtf8());
+        SetKernel(QByteArray(16, '\x5A'));
+    }
+
+    void kernelCheck_data() {
+        QTest::addColumn<int>("size");  // -1: no file
+        QTest::addColumn<bool>("loads");
+        QTest::newRow("missing") << -1 << false;
+        QTest::newRow("empty") << 0 << false;
+        QTest::newRow("present") << 1 << true;
+    }
+
+    void kernelCheck() {
+        QFETCH(int, size);
+        QFETCH(bool, loads);
+        QFile::remove(dataHome_.filePath("morven/zididuv.bin"));
+        if (size >= 0) SetKernel(QByteArray(size, '\x01'));
+        Form2 form;
+        QCOMPARE(form.Load(), loads);
+        QCOMPARE(script_.messages, loads ? QStringList{} : QStringList{"Not found ZIDIDUV.BIN"});
+    }
+
+    void layoutAsDrawn() {
+        Form2 form;
+        QCOMPARE(form.windowTitle(), QString("Com"));
+        QCOMPARE(form.size(), QSize(122, 97));
+        QCOMPARE(form.Option1[9]->geometry(), morven::TwipsRect(960, 1140, 255, 255));
+        QCOMPARE(form.Label1[9]->text(), QString("Com10"));
+        QCOMPARE(form.Label1[9]->font().pointSizeF(), 9.75);
+        Form1 main;
+        QCOMPARE(main.windowTitle(), QString("SALTOR 24.576Mhz"));
+        QCOMPARE(main.size(), QSize(356, 43));
+        QCOMPARE(main.Command1->text(), QString("Write"));
+        QCOMPARE(main.Command2->text(), QString("Change File"));
+        QCOMPARE(main.ProgressBar1->geometry(), morven::TwipsRect(900, 360, 3255, 255));
+        QWidget* next = main.Command1->nextInFocusChain();
+        while (!(next->focusPolicy() & Qt::TabFocus)) next = next->nextInFocusChain();
+        QCOMPARE(next, main.Command2);
+    }
+
+    void fileDialogOffersAllFilesFirst() {
+        const auto dialog = OperatorDialogs::MakeSRecordDialog(nullptr);
+        QCOMPARE(dialog->nameFilters(),
+                 (QStringList{"モトローラSファイル (*.mot)", "すべてのファイル (*.*)"}));
+        QCOMPARE(dialog->selectedNameFilter(), QString("すべてのファイル (*.*)"));
+        QCOMPARE(dialog->fileMode(), QFileDialog::AnyFile);
+    }
+
+    void portChoiceByMouseRelease_data() {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("button");
+        QTest::newRow("Com1, left button") << 0 << int(Qt::LeftButton);
+        QTest::newRow("Com4, right button") << 3 << int(Qt::RightButton);
+        QTest::newRow("Com10, middle button") << 9 << int(Qt::MiddleButton);
+    }
+
+    void portChoiceByMouseRelease() {
+        QFETCH(int, index);
+        QFETCH(int, button);
+        SimulatedWrite board;
+        qputenv(qPrintable(QString("MORVEN_COM%1").arg(index + 1)), QByteArray::fromStdString(board.Board().SlavePath()));
+        Form2 form;
+        form.show();
+        ReleaseOver(form.Option1[index], Qt::MouseButton(button));
+        QTRY_COMPARE(script_.fileRequests, 1);
+        // Cancelled: the start-up window stays, the port choice stays in effect.
+        QVERIFY(form.isVisible());
+        QVERIFY(form.MainWindow() && !form.MainWindow()->isVisible());
+        QCOMPARE(form.MainWindow()->Label1->text(), QString::number(index + 1));
+        QVERIFY(!form.MainWindow()->PDQComm1.IsOpen());
+    }
+
+    void keyboardAndLabelsDoNotChoose() {
+        Form2 form;
+        form.show();
+        form.Option1[0]->setFocus();
+        QTest::keyClick(form.Option1[0], Qt::Key_Down);
+        QTest::keyClick(form.Option1[1], Qt::Key_Space);
+        QTest::mouseClick(form.Label1[2], Qt::LeftButton);
+        QTest::qWait(20);
+        QCOMPARE(script_.fileRequests, 0);
+        QVERIFY(!form.MainWindow());
+    }
+
+    void portThatCannotBeOpened() {
+        qputenv("MORVEN_COM3", "/nonexistent/ttyUSB9");
+        Form2 form;
+        form.show();
+        ReleaseOver(form.Option1[2], Qt::LeftButton);
+        QTRY_COMPARE(script_.messages.size(), 1);
+        QVERIFY2(script_.messages[0].startsWith("Cannot open the serial port COM3 (/nonexistent/ttyUSB9): "),
+                 qPrintable(script_.messages[0]));
+        QCOMPARE(script_.fileRequests, 0);
+        QVERIFY(form.isVisible());
+    }
+
+    void fullWriteThroughTheWindows() {
+        SimulatedWrite board;
+        script_.fileAnswers = {morven::SRecordPath};
+        const QString chosen = morven::SRecordPath;
+        Form2 form;
+        form.show();
+        ReleaseOver(form.Option1[0], Qt::LeftButton);
+        QTRY_VERIFY(form.MainWindow() && form.MainWindow()->isVisible());
+        QVERIFY(!form.isVisible());
+        Form1& main = *form.MainWindow();
+        QCOMPARE(main.Label2->text(), chosen);
+
+        // A cancelled change keeps the file.
+        QTest::mouseClick(main.Command2, Qt::LeftButton);
+        QCOMPARE(main.Label2->text(), chosen);
+        QCOMPARE(morven::SRecordPath, chosen);
+
+        SetKernel(QByteArray(200, '\x33'));
+        QSignalSpy progress(main.ProgressBar1, &QProgressBar::valueChanged);
+        QTest::mouseClick(main.Command1, Qt::LeftButton);
+        QCOMPARE(script_.messages, QStringList{"O.K."});
+        QVERIFY(progress.size() > 10);
+        QCOMPARE(main.ProgressBar1->value(), 0);
+        QVERIFY(main.Command1->isEnabled() && main.Command2->isEnabled());
+        QVERIFY(!main.PDQComm1.IsOpen());
+        QCOMPARE(main.PDQComm1.LineSettings(), QString("19200,N,8,1"));
+    }
+
+    void writeOnAPortThatCannotBeOpened() {
+        Form1 main;
+        qputenv("MORVEN_COM5", "/nonexistent/ttyUSB5");
+        main.PDQComm1.SelectPort(5);
+        QTest::mouseClick(main.Command1, Qt::LeftButton);
+        QCOMPARE(script_.messages.size(), 1);
+        QVERIFY(script_.messages[0].startsWith("Cannot open the serial port COM5"));
+        QVERIFY(main.Command1->isEnabled() && main.Command2->isEnabled());
+    }
+
+    void closingDuringAWriteStopsIt() {
+        std::string error;
+        SimulatedWrite board({*ParseBoardFault("command=delay:2900", &error)});
+        Form1 main;
+        main.PDQComm1.SelectPort(1);
+        main.ShowSRecordPath(morven::SRecordPath);
+        main.show();
+        QTimer::singleShot(300, &main, [&main] { main.close(); });
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QTest::mouseClick(main.Command1, Qt::LeftButton);
+        QVERIFY(elapsed.elapsed() < 2500);
+        QCOMPARE(script_.messages, QStringList{});
+        QVERIFY(!main.PDQComm1.IsOpen());
+        QVERIFY(!main.isVisible());
+    }
+};
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"

@@ -1,0 +1,12 @@
+// MORVEN: writes an S-record program into the board's flash through its serial boot mode.
+#include <QApplication>
+
+#include "Form2.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    morven::Form2 startup;
+    if (!startup.Load()) return 1;
+    startup.show();
+    return app.exec();
+}

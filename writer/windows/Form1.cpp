@@ -1,0 +1,89 @@
+#include "Form1.h"
+
+#include <QCloseEvent>
+
+#include "KernelFile.h"
+#include "OperatorDialogs.h"
+#include "Twips.h"
+#include "WriteSequence.h"
+
+namespace morven {
+
+namespace {
+
+template <typename Widget>
+Widget* Place(QWidget* parent, Widget* widget, const QRect& geometry) {
+    widget->setParent(parent);
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+}  // namespace
+
+Form1::Form1(QWidget* parent) : QWidget(parent), link_(PDQComm1) {
+    setWindowTitle(QStringLiteral("SALTOR 24.576Mhz"));
+    setFixedSize(Twips(5340), Twips(645));
+    // Created in keyboard order: "Write" first, so it has the focus when the window opens.
+    Command1 = Place(this, new QPushButton(QStringLiteral("Write")), TwipsRect(4200, 360, 1095, 255));
+    Command2 = Place(this, new QPushButton(QStringLiteral("Change File")), TwipsRect(4200, 60, 1095, 255));
+    Label3 = Place(this, new QLabel(QStringLiteral("S File:")), TwipsRect(60, 60, 495, 255));
+    Label2 = Place(this, new QLabel, TwipsRect(540, 60, 3615, 255));
+    Label4 = Place(this, new QLabel(QStringLiteral("Com:")), TwipsRect(60, 360, 495, 255));
+    Label1 = Place(this, new QLabel, TwipsRect(540, 360, 315, 255));
+    ProgressBar1 = Place(this, new QProgressBar, TwipsRect(900, 360, 3255, 255));
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setValue(0);
+    Command1->setFocus();
+    connect(Command1, &QPushButton::clicked, this, &Form1::Write);
+    connect(Command2, &QPushButton::clicked, this, &Form1::ChangeFile);
+}
+
+void Form1::ShowPortNumber(int portNumber) { Label1->setText(QString::number(portNumber)); }
+
+void Form1::ShowSRecordPath(const QString& path) {
+    Label2->setText(path);
+    SRecordPath = path;
+}
+
+void Form1::SetProgressMaximum(int maximum) { ProgressBar1->setMaximum(maximum); }
+
+void Form1::SetProgressValue(int value) { ProgressBar1->setValue(value); }
+
+void Form1::ShowMessage(const QString& text) { OperatorDialogs::ShowMessage(this, text); }
+
+void Form1::Write() {
+    if (!PDQComm1.OpenPort()) {
+        ShowMessage(QStringLiteral("Cannot open the serial port %1").arg(PDQComm1.FailureText()));
+        return;
+    }
+    PDQComm1.DiscardInput();
+    Command1->setEnabled(false);
+    Command2->setEnabled(false);
+    writing_ = true;
+    FlashWriter(link_, *this, *this, KernelFilePath()).WriteSequence();
+    writing_ = false;
+    PDQComm1.ClosePort();
+    Command1->setEnabled(true);
+    Command2->setEnabled(true);
+    ProgressBar1->setValue(0);
+    PDQComm1.SetLineSettings(QString::fromLatin1(SerialPort::BootLineSettings));
+    if (closeRequested_) close();
+}
+
+void Form1::ChangeFile() {
+    if (const auto path = OperatorDialogs::ChooseSRecordFile(this)) ShowSRecordPath(*path);
+}
+
+// Closing during a write ends the write at its current wait; the window closes once the
+// port is closed again.
+void Form1::closeEvent(QCloseEvent* event) {
+    if (!writing_) {
+        event->accept();
+        return;
+    }
+    closeRequested_ = true;
+    link_.Cancel();
+    event->ignore();
+}
+
+}  // namespace morven

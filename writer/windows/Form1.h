@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QWidget>
+
+#include "OperatorOutputs.h"
+#include "SerialLink.h"
+#include "SerialPort.h"
+
+namespace morven {
+
+// The main window: the chosen file and port, "Write", "Change File" and the progress bar.
+// It owns the program's serial port and the link's two timers.
+class Form1 : public QWidget, public ProgressDisplay, public MessageSink {
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget* parent = nullptr);
+
+    void ShowPortNumber(int portNumber);
+    void ShowSRecordPath(const QString& path);
+
+    void SetProgressMaximum(int maximum) override;
+    void SetProgressValue(int value) override;
+    void ShowMessage(const QString& text) override;
+
+    SerialPort PDQComm1;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QPushButton* Command1;
+    QPushButton* Command2;
+    QProgressBar* ProgressBar1;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Write();
+    void ChangeFile();
+
+    SerialLink link_;
+    bool writing_ = false;
+    bool closeRequested_ = false;
+};
+
+}  // namespace morven

@@ -1,0 +1,92 @@
+#include "Form2.h"
+
+#include <QFile>
+#include <QMouseEvent>
+
+#include "KernelFile.h"
+#include "OperatorDialogs.h"
+#include "Twips.h"
+
+namespace morven {
+
+namespace {
+
+constexpr int RowTops[] = {180, 420, 660, 900, 1140};
+
+QFont PortLabelFont() {
+    QFont font;
+    // The Japanese Gothic the layout was drawn with, or an installed one like it.
+    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
+                      QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック"),
+                      QStringLiteral("Noto Sans CJK JP"), QStringLiteral("monospace")});
+    font.setPointSizeF(9.75);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+}  // namespace
+
+Form2::Form2(QWidget* parent) : QWidget(parent) {
+    setWindowTitle(QStringLiteral("Com"));
+    setFixedSize(Twips(1830), Twips(1455));
+    Frame1 = new QGroupBox(QStringLiteral("ComPort"), this);
+    Frame1->setGeometry(TwipsRect(0, 0, 1815, 1455));
+    const QFont labelFont = PortLabelFont();
+    for (int i = 0; i < 10; ++i) {
+        const bool rightColumn = i >= 5;
+        const int top = RowTops[i % 5];
+        Option1[i] = new QRadioButton(Frame1);
+        Option1[i]->setGeometry(TwipsRect(rightColumn ? 960 : 120, top, 255, 255));
+        Option1[i]->installEventFilter(this);
+        Label1[i] = new QLabel(QStringLiteral("Com%1").arg(i + 1), Frame1);
+        Label1[i]->setGeometry(TwipsRect(rightColumn ? 1200 : 360, top, 495, 195));
+        Label1[i]->setFont(labelFont);
+        if (i > 0) setTabOrder(Option1[i - 1], Option1[i]);
+    }
+}
+
+Form2::~Form2() = default;
+
+bool Form2::Load() {
+    QFile kernel(KernelFilePath());
+    if (kernel.open(QIODevice::ReadOnly) && kernel.size() > 0) return true;
+    OperatorDialogs::ShowMessage(nullptr, QStringLiteral("Not found ZIDIDUV.BIN"));
+    return false;
+}
+
+// Only a mouse button released over a port button chooses it; moving the selection with the
+// keyboard does not.
+bool Form2::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* release = static_cast<QMouseEvent*>(event);
+        for (int i = 0; i < 10; ++i) {
+            if (watched == Option1[i] && Option1[i]->rect().contains(release->position().toPoint())) {
+                // After the button has taken the click, as its own handler would run.
+                QMetaObject::invokeMethod(this, [this, i] { ChoosePort(i); }, Qt::QueuedConnection);
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form2::ChoosePort(int index) {
+    const int portNumber = index + 1;
+    if (!mainWindow_) mainWindow_ = std::make_unique<Form1>();
+    SerialPort& port = mainWindow_->PDQComm1;
+    port.SelectPort(portNumber);
+    if (!port.OpenPort()) {
+        OperatorDialogs::ShowMessage(this, QStringLiteral("Cannot open the serial port %1").arg(port.FailureText()));
+        return;
+    }
+    port.DiscardInput();
+    port.ClosePort();
+    mainWindow_->ShowPortNumber(portNumber);
+
+    const auto path = OperatorDialogs::ChooseSRecordFile(this);
+    if (!path) return;
+    mainWindow_->ShowSRecordPath(*path);
+    mainWindow_->show();
+    close();
+}
+
+}  // namespace morven

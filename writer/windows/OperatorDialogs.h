@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+class QFileDialog;
+class QWidget;
+
+namespace morven {
+
+// Every modal window the operator sees goes through here, so that a test can answer instead.
+class OperatorDialogs {
+public:
+    // A modal message box captioned "MORVEN" with an OK button only.
+    static void ShowMessage(QWidget* parent, const QString& text);
+    // The S-record file dialog; no path when it was cancelled or failed.
+    static std::optional<QString> ChooseSRecordFile(QWidget* parent);
+    // The dialog ChooseSRecordFile shows, configured but not yet shown.
+    static std::unique_ptr<QFileDialog> MakeSRecordDialog(QWidget* parent);
+
+    // Test seam: while scripted, messages are recorded instead of shown, and file choices take
+    // the next queued answer (a cancel when none is queued).
+    struct Script {
+        QStringList messages;
+        QList<std::optional<QString>> fileAnswers;
+        int fileRequests = 0;
+    };
+    static void UseScript(Script* script) { script_ = script; }
+
+private:
+    static inline Script* script_ = nullptr;
+};
+
+}  // namespace morven
