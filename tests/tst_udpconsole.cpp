@@ -1,0 +1,175 @@
+// The console with real widgets and a real peer socket standing in for the board, on loopback only.
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QNetworkDatagram>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUdpSocket>
+
+#include "ShiftJis.h"
+#include "frmPeerA.h"
+
+using pellux::frmPeerA;
+
+class TestUdpConsole : public QObject {
+    Q_OBJECT
+
+    QUdpSocket board_;
+    std::unique_ptr<frmPeerA> console_;
+    QStringList errors_;
+
+    QList<QByteArray> ReceivedByBoard(int count) {
+        QList<QByteArray> payloads;
+        while (payloads.size() < count) {
+            if (!board_.hasPendingDatagrams() && !board_.waitForReadyRead(2000)) break;
+            while (board_.hasPendingDatagrams()) payloads << board_.receiveDatagram().data();
+        }
+        return payloads;
+    }
+
+    void SendToConsole(QUdpSocket& from, const QByteArray& payload) {
+        QCOMPARE(from.writeDatagram(payload, QHostAddress::LocalHost, pellux::ConsolePort), payload.size());
+    }
+
+private slots:
+    void initTestCase() {
+        // Never the board's own address: every datagram here stays on loopback.
+        qputenv("PELLUX_BOARD_ADDRESS", "127.0.0.1");
+        QCOMPARE(pellux::BoardAddress(), QHostAddress(QHostAddress::LocalHost));
+        QVERIFY(board_.bind(QHostAddress::LocalHost, pellux::BoardPort));
+    }
+
+    void init() {
+        console_ = std::make_unique<frmPeerA>();
+        console_->SetErrorReporter([this](const QString& text) { errors_ << text; });
+        QVERIFY2(console_->Load(), qPrintable(console_->BindError()));
+        console_->show();
+        errors_.clear();
+    }
+
+    void cleanup() {
+        console_.reset();
+        while (board_.hasPendingDatagrams()) board_.receiveDatagram();
+    }
+
+    void layoutAsDrawn() {
+        QCOMPARE(console_->windowTitle(), QString("UDP Test"));
+        QCOMPARE(console_->size(), QSize(187, 169));
+        QCOMPARE(console_->Command1->text(), QString("バイナリ送信"));
+        QCOMPARE(console_->Command2->text(), QString("テキストクリア"));
+        QCOMPARE(console_->Command2->geometry(), QRect(80, 152, 105, 15));
+        QCOMPARE(console_->txtOutput->geometry(), QRect(0, 56, 185, 65));
+    }
+
+    void patternTwiceGivesTwoIdenticalDatagrams() {
+        QTest::mouseClick(console_->Command1, Qt::LeftButton);
+        QTest::mouseClick(console_->Command1, Qt::LeftButton);
+        const auto payloads = ReceivedByBoard(2);
+        QCOMPARE(payloads.size(), 2);
+        QCOMPARE(payloads[0], payloads[1]);
+        QCOMPARE(payloads[0].size(), 513);
+        QCOMPARE(payloads[0][0], ' ');
+        QCOMPARE(payloads[0][94], '~');
+        QCOMPARE(payloads[0][95], ' ');
+        QCOMPARE(payloads[0][512], '\x45');
+    }
+
+    void everyEditSendsTheWholeText_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("backspaces");
+        QTest::addColumn<QList<QByteArray>>("expected");
+        QTest::newRow("abc") << "abc" << 0 << QList<QByteArray>{"a", "ab", "abc"};
+        QTest::newRow("delete the last character") << "x" << 1 << QList<QByteArray>{"x", ""};
+        QTest::newRow("full-width characters") << "日本" << 0
+            << QList<QByteArray>{QByteArray("\x93\xfa"), QByteArray("\x93\xfa\x96\x7b")};
+        QTest::newRow("wave dash from a Linux input method") << "〜" << 0
+            << QList<QByteArray>{QByteArray("\x81\x60")};
+    }
+
+    void everyEditSendsTheWholeText() {
+        QFETCH(QString, typed);
+        QFETCH(int, backspaces);
+        QFETCH(QList<QByteArray>, expected);
+        for (QChar c : typed) {
+            if (c.unicode() < 0x80) {
+                QTest::keyClicks(console_->txtSend, QString(c));
+            } else {  // as an input method commits it
+                QInputMethodEvent commit;
+                commit.setCommitString(QString(c));
+                QApplication::sendEvent(console_->txtSend, &commit);
+            }
+        }
+        for (int i = 0; i < backspaces; ++i) QTest::keyClick(console_->txtSend, Qt::Key_Backspace);
+        QCOMPARE(ReceivedByBoard(int(expected.size())), expected);
+    }
+
+    void arrivalsAreShownOnePerLine_data() {
+        QTest::addColumn<QList<QByteArray>>("payloads");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("two lines") << QList<QByteArray>{"one", "two"} << "one\ntwo\n";
+        QTest::newRow("payload ending in CR LF") << QList<QByteArray>{"one\r\n"} << "one\n\n";
+        QTest::newRow("empty payload") << QList<QByteArray>{""} << "\n";
+        QTest::newRow("Shift-JIS") << QList<QByteArray>{"\x83\x65\x83\x58\x83\x67"} << "テスト\n";
+        QTest::newRow("zero byte and broken byte")
+            << QList<QByteArray>{QByteArray("a\0b\x81", 4)} << "a\u2400b\uFFFD\n";
+    }
+
+    void arrivalsAreShownOnePerLine() {
+        QFETCH(QList<QByteArray>, payloads);
+        QFETCH(QString, shown);
+        for (const QByteArray& payload : payloads) SendToConsole(board_, payload);
+        QTRY_COMPARE(console_->txtOutput->toPlainText(), shown);
+    }
+
+    void arrivalGoesToTheCaretOrReplacesTheSelection() {
+        SendToConsole(board_, "first");
+        QTRY_COMPARE(console_->txtOutput->toPlainText(), QString("first\n"));
+        QTextCursor cursor = console_->txtOutput->textCursor();
+        cursor.setPosition(1);
+        cursor.setPosition(3, QTextCursor::KeepAnchor);  // "ir" selected
+        console_->txtOutput->setTextCursor(cursor);
+        SendToConsole(board_, "X");
+        QTRY_COMPARE(console_->txtOutput->toPlainText(), QString("fX\nst\n"));
+        cursor = console_->txtOutput->textCursor();
+        cursor.setPosition(0);
+        console_->txtOutput->setTextCursor(cursor);
+        SendToConsole(board_, "Y");
+        QTRY_COMPARE(console_->txtOutput->toPlainText(), QString("Y\nfX\nst\n"));
+    }
+
+    void clearThenReceive() {
+        SendToConsole(board_, "old");
+        QTRY_VERIFY(!console_->txtOutput->toPlainText().isEmpty());
+        QTest::mouseClick(console_->Command2, Qt::LeftButton);
+        QCOMPARE(console_->txtOutput->toPlainText(), QString());
+        SendToConsole(board_, "new");
+        QTRY_COMPARE(console_->txtOutput->toPlainText(), QString("new\n"));
+    }
+
+    void datagramFromAnotherSender() {
+        QUdpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress::LocalHost, 0));
+        SendToConsole(stranger, "hello");
+        QTRY_COMPARE(console_->txtOutput->toPlainText(), QString("hello\n"));
+    }
+
+    void secondConsoleCannotBind() {
+        frmPeerA second;
+        QVERIFY(!second.Load());
+        QVERIFY(!second.BindError().isEmpty());
+    }
+
+    void oversizeTextIsNotSent() {
+        console_->txtSend->setMaxLength(100000);
+        console_->txtSend->setText(QString(pellux::LargestDatagram + 1, 'a'));
+        QCOMPARE(ReceivedByBoard(1), QList<QByteArray>{});
+        QVERIFY(!console_->txtSend->styleSheet().isEmpty());
+        QVERIFY(errors_.isEmpty());
+        console_->txtSend->setText("ok");
+        QCOMPARE(ReceivedByBoard(1), QList<QByteArray>{"ok"});
+        QVERIFY(console_->txtSend->styleSheet().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestUdpConsole)
+#include "tst_udpconsole.moc"

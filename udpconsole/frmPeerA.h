@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QUdpSocket>
+#include <QWidget>
+#include <functional>
+
+namespace pellux {
+
+inline constexpr quint16 BoardPort = 10001;
+inline constexpr quint16 ConsolePort = 10002;
+// The largest payload of one UDP datagram over IPv4.
+inline constexpr qsizetype LargestDatagram = 65507;
+
+// The board's address: PELLUX_BOARD_ADDRESS from the environment, else the one built in.
+QHostAddress BoardAddress();
+
+// The console's one window: sends the text of txtSend on every change and the test pattern on
+// Command1, and shows every datagram that arrives on port 10002.
+class frmPeerA : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit frmPeerA(QWidget* parent = nullptr);
+
+    // Binds the console's port. False when it is taken; BindError() then says why.
+    bool Load();
+    QString BindError() const { return udpPeerA.errorString(); }
+
+    // Where refused sends are reported; a message box unless a test says otherwise.
+    void SetErrorReporter(std::function<void(const QString&)> reporter) { reportError_ = std::move(reporter); }
+
+    QLineEdit* txtSend;
+    QPlainTextEdit* txtOutput;
+    QPushButton* Command1;
+    QPushButton* Command2;
+    QUdpSocket udpPeerA;
+
+private:
+    void SendText(const QString& text);
+    void SendPattern();
+    void Send(const QByteArray& payload);
+    void ShowArrivals();
+
+    QHostAddress remoteAddress_;
+    std::function<void(const QString&)> reportError_;
+};
+
+}  // namespace pellux
