@@ -1,0 +1,95 @@
+// A whole write against the board-sim program: wall and CPU seconds of the writer.
+// Usage: bench_write BOARD_SIM IMAGE_BYTES [--pace]
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "SerialPort.h"
+#include "WriteSequence.h"
+
+namespace {
+
+struct Quiet : morven::ProgressDisplay, morven::MessageSink {
+    QString outcome;
+    void SetProgressMaximum(int) override {}
+    void SetProgressValue(int) override {}
+    void ShowMessage(const QString& text) override { outcome = text; }
+};
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: bench_write BOARD_SIM IMAGE_BYTES [--pace]\n");
+        return 2;
+    }
+    const int imageBytes = QByteArray(argv[2]).toInt(nullptr, 0);
+    const bool pace = argc > 3 && QByteArray(argv[3]) == "--pace";
+    QTemporaryDir dir;
+    QProcess board;
+    QStringList arguments{"--link", dir.filePath("board"), "--once"};
+    if (pace) arguments << "--pace";
+    board.start(argv[1], arguments);
+    if (!board.waitForReadyRead(5000)) return 1;
+    qputenv("MORVEN_COM1", dir.filePath("board").toUtf8());
+
+    QByteArray text;
+    QRandomGenerator random(3);
+    for (int at = 0; at < imageBytes; at += 32) {
+        QByteArray chunk(qMin(32, imageBytes - at), Qt::Uninitialized);
+        for (char& c : chunk) c = char(random.bounded(256));
+        text += "S3" + QByteArray::number(chunk.size() + 5, 16).rightJustified(2, '0') +
+                QByteArray::number(at, 16).rightJustified(8, '0') + chunk.toHex() + "00\n";
+    }
+    morven::SRecordPath = dir.filePath("image.mot");
+    QFile srec(morven::SRecordPath);
+    srec.open(QIODevice::WriteOnly);
+    srec.write(text);
+    srec.close();
+    const QString kernelPath = dir.filePath("zididuv.bin");
+    QFile kernel(kernelPath);
+    kernel.open(QIODevice::WriteOnly);
+    kernel.write(QByteArray(1024, '\x5A'));
+    kernel.close();
+
+    morven::SerialPort port;
+    morven::SerialLink link(port);
+    Quiet quiet;
+    morven::FlashWriter writer(link, quiet, quiet, kernelPath);
+    port.SelectPort(1);
+    if (!port.OpenPort()) return 1;
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuBefore = CpuSeconds();
+    writer.WriteSequence();
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    const double cpu = CpuSeconds() - cpuBefore;
+    port.ClosePort();
+    board.waitForFinished(5000);
+
+    // Wire time at 8N1: the kernel echoed at 19200, the image plus two handshake bytes a block
+    // at 57600, the fixed delays (4 x 10 ms... the two 10 ms gaps and the 200 ms opening pause).
+    const int blocks = (imageBytes + 63) / 64;
+    const double kernelWire = (4 + 1 + 2 + 2 * 1024 + 1) * 10.0 / 19200 + 0.020;
+    const double flashWire = (2 + 2 + 1 + 8 + imageBytes + 2 * (blocks + 1) + 1 + 1) * 10.0 / 57600 + 0.200;
+    std::printf("%s write of %d bytes (1024-byte kernel): %s\n", pace ? "paced" : "unpaced",
+                imageBytes, qPrintable(quiet.outcome));
+    std::printf("wall %.3f s, writer CPU %.3f s (%.2f%% of wall)\n", seconds, cpu, 100 * cpu / seconds);
+    if (pace)
+        std::printf("wire time %.3f s, total / wire %.4f\n", kernelWire + flashWire,
+                    seconds / (kernelWire + flashWire));
+    return quiet.outcome == "O.K." ? 0 : 1;
+}
