@@ -80,10 +80,11 @@ int main(int argc, char** argv) {
     port.ClosePort();
     board.waitForFinished(5000);
 
-    // Wire time at 8N1: the kernel echoed at 19200, the image plus two handshake bytes a block
-    // at 57600, the fixed delays (4 x 10 ms... the two 10 ms gaps and the 200 ms opening pause).
+    // Wire time at 8N1: wake-up, confirmation and the echoed kernel at 19200, the image plus two
+    // handshake bytes a block at 57600; the fixed pauses: the two 10 ms gaps after the length
+    // bytes, the simulated kernel's 20 ms start-up, the 200 ms after the opening bytes.
     const int blocks = (imageBytes + 63) / 64;
-    const double kernelWire = (4 + 1 + 2 + 2 * 1024 + 1) * 10.0 / 19200 + 0.020;
+    const double kernelWire = (4 + 1 + 1 + 1 + 2 + 2 * 1024 + 1) * 10.0 / 19200 + 0.020 + 0.020;
     const double flashWire = (2 + 2 + 1 + 8 + imageBytes + 2 * (blocks + 1) + 1 + 1) * 10.0 / 57600 + 0.200;
     std::printf("%s write of %d bytes (1024-byte kernel): %s\n", pace ? "paced" : "unpaced",
                 imageBytes, qPrintable(quiet.outcome));

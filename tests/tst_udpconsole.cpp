@@ -159,6 +159,21 @@ private slots:
         QVERIFY(!second.BindError().isEmpty());
     }
 
+    void refusedSendIsReportedAndTheConsoleGoesOn() {
+        SendToConsole(board_, "kept");
+        QTRY_COMPARE(console_->txtOutput->toPlainText(), QString("kept\n"));
+        console_.reset();
+        // An IPv6 loopback board cannot be reached from the console's IPv4 socket.
+        qputenv("PELLUX_BOARD_ADDRESS", "::1");
+        init();
+        qputenv("PELLUX_BOARD_ADDRESS", "127.0.0.1");
+        QTest::mouseClick(console_->Command1, Qt::LeftButton);
+        QCOMPARE(errors_.size(), 1);
+        QVERIFY(!errors_.front().isEmpty());
+        SendToConsole(board_, "still here");
+        QTRY_COMPARE(console_->txtOutput->toPlainText(), QString("still here\n"));
+    }
+
     void oversizeTextIsNotSent() {
         console_->txtSend->setMaxLength(100000);
         console_->txtSend->setText(QString(pellux::LargestDatagram + 1, 'a'));

@@ -104,6 +104,17 @@ private slots:
         QVERIFY(!form.MainWindow()->PDQComm1.IsOpen());
     }
 
+    void closingTheStartupWindowAfterACancelEndsTheProgram() {
+        SimulatedWrite board;
+        Form2 form;
+        form.show();
+        ReleaseOver(form.Option1[0], Qt::LeftButton);
+        QTRY_COMPARE(script_.fileRequests, 1);
+        form.close();
+        // No window is left visible, so the application's event loop ends.
+        for (const QWidget* window : QApplication::topLevelWidgets()) QVERIFY(!window->isVisible());
+    }
+
     void keyboardAndLabelsDoNotChoose() {
         Form2 form;
         form.show();

@@ -162,8 +162,7 @@ BoardAnswer BoardProtocol::Receive(std::uint8_t byte) {
             state_ = State::Confirm;
             return Reply(BoardFault::Phase::WakeUp, 0, 0x00);
         case State::Confirm:
-            if (byte == 0x00) return {};  // further wake-up bytes
-            if (byte != 0x55) return {};
+            if (byte != 0x55) return {};  // further wake-up bytes, or noise
             state_ = State::KernelLengthHigh;
             return Reply(BoardFault::Phase::Confirm, 0, 0xAA);
         case State::KernelLengthHigh:

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -46,16 +47,23 @@ int BaudOf(speed_t speed) {
     }
 }
 
-// One byte on the wire at 8N1 takes ten bit times; wait until the wire is free for it.
-void PaceOneByte(double* freeAt, int baud) {
-    *freeAt = std::max(*freeAt, MonotonicSeconds()) + 10.0 / std::max(baud, 1);
+// One byte on the wire at 8N1 takes ten bit times: it is through once the wire has been free
+// for that long since the byte could start (notBefore). Oversleeping does not add up, since
+// the next byte starts from where this one ended on the wire.
+void PaceOneByte(double* freeAt, int baud, double notBefore) {
+    *freeAt = std::max(*freeAt, notBefore) + 10.0 / std::max(baud, 1);
     SleepUntil(*freeAt);
 }
 
 }  // namespace
 
 BoardSimulator::BoardSimulator(Options options)
-    : options_(std::move(options)), protocol_(options_.faults), startTime_(MonotonicSeconds()) {}
+    : options_(std::move(options)), protocol_(options_.faults), startTime_(MonotonicSeconds()) {
+#ifdef PR_SET_TIMERSLACK
+    // Pacing sleeps a fraction of a millisecond per byte; the default 50 us slack would show.
+    if (options_.pace) prctl(PR_SET_TIMERSLACK, 1UL);
+#endif
+}
 
 BoardSimulator::~BoardSimulator() {
     Stop();
@@ -150,15 +158,14 @@ bool BoardSimulator::Serve() {
         }
         hostConnected_ = true;
         const int hostBaud = HostBaud();
-        for (ssize_t i = 0; i < count && master_ >= 0; ++i) {
-            Deliver(buffer[i], hostBaud);
-        }
+        const double readAt = MonotonicSeconds();
+        for (ssize_t i = 0; i < count && master_ >= 0; ++i) Deliver(buffer[i], hostBaud, readAt);
     }
     return lastWriteMatched_;
 }
 
-void BoardSimulator::Deliver(std::uint8_t byte, int hostBaud) {
-    if (options_.pace) PaceOneByte(&receiveFreeAt_, hostBaud);
+void BoardSimulator::Deliver(std::uint8_t byte, int hostBaud, double readAt) {
+    if (options_.pace) PaceOneByte(&receiveFreeAt_, hostBaud, readAt);
     Log(true, byte, hostBaud);
     // After a finished write the kernel hands back to the boot program: a host that closed
     // and reopened faster than the hang-up could be seen still finds the board ready.
@@ -173,16 +180,22 @@ void BoardSimulator::Deliver(std::uint8_t byte, int hostBaud) {
 }
 
 void BoardSimulator::Answer(const BoardAnswer& answer, int targetBaud) {
+    // With pace, the target answers as soon as the byte it answers is through, not when this
+    // thread happened to wake up.
+    double readyAt = options_.pace ? receiveFreeAt_ : 0;
     for (const BoardAnswer::Step& step : answer.steps) {
-        if (step.delayMs > 0) SleepMs(step.delayMs);
-        SendByte(step.byte, targetBaud);
+        if (step.delayMs > 0) {
+            SleepMs(step.delayMs);
+            readyAt = MonotonicSeconds();
+        }
+        SendByte(step.byte, targetBaud, readyAt);
     }
     if (answer.dropLine) DropLine();
 }
 
-void BoardSimulator::SendByte(std::uint8_t byte, int targetBaud) {
+void BoardSimulator::SendByte(std::uint8_t byte, int targetBaud, double readyAt) {
     const int hostBaud = HostBaud();
-    if (options_.pace) PaceOneByte(&sendFreeAt_, targetBaud);
+    if (options_.pace) PaceOneByte(&sendFreeAt_, targetBaud, readyAt);
     const std::uint8_t seen = hostBaud == targetBaud ? byte : BoardProtocol::Garble(byte);
     Log(false, seen, hostBaud);
     // A host that has closed its port loses the byte, as on a real wire.

@@ -3,9 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -49,9 +47,9 @@ private:
     bool OpenPty(std::string* error);
     void ClosePty();
     void DropLine();
-    void Deliver(std::uint8_t byte, int hostBaud);
+    void Deliver(std::uint8_t byte, int hostBaud, double readAt);
     void Answer(const BoardAnswer& answer, int targetBaud);
-    void SendByte(std::uint8_t byte, int targetBaud);
+    void SendByte(std::uint8_t byte, int targetBaud, double readyAt);
     void RecordFinishedWrite();
     void Log(bool fromHost, std::uint8_t byte, int baud);
     int HostBaud() const;
