@@ -65,10 +65,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QString converted = dir.filePath("converted.bin");
-    const double bySrecCat =
-        MedianMs([&] { Run(srecCat, {srec, "-o", converted, "-binary"}); });
-    const double byObjcopy =
-        MedianMs([&] { Run(objcopy, {"-I", "srec", "-O", "binary", srec, converted}); });
+    const double bySrecCat = MedianMs([&] { Run(srecCat, {srec, "-o", converted, "-binary"}); });
+    const double byObjcopy = MedianMs([&] {
+        Run(objcopy, {"-I", "srec", "-O", "binary", srec, converted});
+    });
 
     std::printf("file: %lld bytes of S3 records for a 0x%X-byte image; median of %d runs\n",
                 static_cast<long long>(QFile(srec).size()), morven::ImageSize, Runs);

@@ -85,10 +85,12 @@ int main(int argc, char** argv) {
     // bytes, the simulated kernel's 20 ms start-up, the 200 ms after the opening bytes.
     const int blocks = (imageBytes + 63) / 64;
     const double kernelWire = (4 + 1 + 1 + 1 + 2 + 2 * 1024 + 1) * 10.0 / 19200 + 0.020 + 0.020;
-    const double flashWire = (2 + 2 + 1 + 8 + imageBytes + 2 * (blocks + 1) + 1 + 1) * 10.0 / 57600 + 0.200;
+    const double flashWire =
+        (2 + 2 + 1 + 8 + imageBytes + 2 * (blocks + 1) + 1 + 1) * 10.0 / 57600 + 0.200;
     std::printf("%s write of %d bytes (1024-byte kernel): %s\n", pace ? "paced" : "unpaced",
                 imageBytes, qPrintable(quiet.outcome));
-    std::printf("wall %.3f s, writer CPU %.3f s (%.2f%% of wall)\n", seconds, cpu, 100 * cpu / seconds);
+    std::printf("wall %.3f s, writer CPU %.3f s (%.2f%% of wall)\n", seconds, cpu,
+                100 * cpu / seconds);
     if (pace)
         std::printf("wire time %.3f s, total / wire %.4f\n", kernelWire + flashWire,
                     seconds / (kernelWire + flashWire));

@@ -26,7 +26,8 @@ struct RecordingMessages : morven::MessageSink {
 class SimulatedWrite {
 public:
     explicit SimulatedWrite(std::vector<BoardFault> faults = {}) {
-        board_ = std::make_unique<BoardSimulator>(BoardSimulator::Options{.faults = std::move(faults)});
+        board_ =
+            std::make_unique<BoardSimulator>(BoardSimulator::Options{.faults = std::move(faults)});
         std::string error;
         if (!board_->Open(&error)) qFatal("board-sim: %s", error.c_str());
         board_->StartInBackground();
@@ -58,7 +59,8 @@ public:
     QByteArray HostBytes(int baud = 0) const {
         QByteArray bytes;
         for (const WireEvent& event : board_->WireLog())
-            if (event.fromHost && (baud == 0 || event.baud == baud)) bytes.append(static_cast<char>(event.byte));
+            if (event.fromHost && (baud == 0 || event.baud == baud))
+                bytes.append(static_cast<char>(event.byte));
         return bytes;
     }
 

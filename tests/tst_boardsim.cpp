@@ -72,14 +72,16 @@ private slots:
         QTest::addColumn<int>("phase");
         QTest::addColumn<int>("index");
         QTest::addColumn<int>("action");
-        QTest::newRow("silent wake-up") << "wakeup=silent" << true
-            << int(BoardFault::Phase::WakeUp) << 0 << int(BoardFault::Action::Silent);
-        QTest::newRow("wrong kernel echo") << "kernel-byte:5=wrong:0x13" << true
-            << int(BoardFault::Phase::KernelByte) << 5 << int(BoardFault::Action::WrongByte);
-        QTest::newRow("late block") << "block:2=delay:2900" << true
-            << int(BoardFault::Phase::Block) << 2 << int(BoardFault::Action::Delay);
-        QTest::newRow("dropped closing") << "closing=drop" << true
-            << int(BoardFault::Phase::Closing) << 0 << int(BoardFault::Action::Drop);
+        QTest::newRow("silent wake-up") << "wakeup=silent" << true << int(BoardFault::Phase::WakeUp)
+                                        << 0 << int(BoardFault::Action::Silent);
+        QTest::newRow("wrong kernel echo")
+            << "kernel-byte:5=wrong:0x13" << true << int(BoardFault::Phase::KernelByte) << 5
+            << int(BoardFault::Action::WrongByte);
+        QTest::newRow("late block") << "block:2=delay:2900" << true << int(BoardFault::Phase::Block)
+                                    << 2 << int(BoardFault::Action::Delay);
+        QTest::newRow("dropped closing")
+            << "closing=drop" << true << int(BoardFault::Phase::Closing) << 0
+            << int(BoardFault::Action::Drop);
         QTest::newRow("block without number") << "block=silent" << false << 0 << 0 << 0;
         QTest::newRow("number where none belongs") << "confirm:2=silent" << false << 0 << 0 << 0;
         QTest::newRow("unknown phase") << "teardown=silent" << false << 0 << 0 << 0;
@@ -113,8 +115,9 @@ private slots:
                 PlainHost host(board.SlavePath(), B19200);
                 QVERIFY(host.IsOpen());
                 const QByteArrayList answers = BootStage(host);
-                QCOMPARE(answers, (QByteArrayList{QByteArray(1, '\0'), "\xAA", QByteArray::fromHex("0003"),
-                                                  "\x0A", "\x0B", QByteArray::fromHex("0caa")}));
+                QCOMPARE(answers,
+                         (QByteArrayList{QByteArray(1, '\0'), "\xAA", QByteArray::fromHex("0003"),
+                                         "\x0A", "\x0B", QByteArray::fromHex("0caa")}));
             }
             PlainHost host(board.SlavePath(), B57600);
             host.Send("\xCC\x33");
@@ -146,11 +149,15 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QByteArrayList>("answers");
         const QByteArray zero(1, '\0');
-        QTest::newRow("silent confirm") << "confirm=silent"
-            << QByteArrayList{zero, "", QByteArray::fromHex("0003"), "\x0A", "\x0B", QByteArray::fromHex("0caa")};
-        QTest::newRow("wrong second echo") << "kernel-byte:2=wrong:0x99"
-            << QByteArrayList{zero, "\xAA", QByteArray::fromHex("0003"), "\x0A", "\x99", QByteArray::fromHex("0caa")};
-        QTest::newRow("silent kernel end") << "kernel-end=silent"
+        QTest::newRow("silent confirm")
+            << "confirm=silent" << QByteArrayList{zero,   "",     QByteArray::fromHex("0003"),
+                                                  "\x0A", "\x0B", QByteArray::fromHex("0caa")};
+        QTest::newRow("wrong second echo")
+            << "kernel-byte:2=wrong:0x99"
+            << QByteArrayList{zero,   "\xAA", QByteArray::fromHex("0003"),
+                              "\x0A", "\x99", QByteArray::fromHex("0caa")};
+        QTest::newRow("silent kernel end")
+            << "kernel-end=silent"
             << QByteArrayList{zero, "\xAA", QByteArray::fromHex("0003"), "\x0A", "\x0B", "\x0C"};
     }
 
@@ -168,8 +175,8 @@ private slots:
     void droppedLineComesBackUnderTheLink() {
         const QString link = QDir::temp().filePath("tst_boardsim_link");
         std::string error;
-        BoardSimulator board({.linkPath = link.toStdString(),
-                              .faults = {*ParseBoardFault("confirm=drop", &error)}});
+        BoardSimulator board(
+            {.linkPath = link.toStdString(), .faults = {*ParseBoardFault("confirm=drop", &error)}});
         QVERIFY(board.Open(&error));
         board.StartInBackground();
         const std::string first = board.SlavePath();

@@ -43,8 +43,10 @@ private slots:
     void firstByteOfABurstDecides_data() {
         QTest::addColumn<QByteArray>("burst");
         QTest::addColumn<int>("expected");
-        QTest::newRow("expected byte with more behind it") << QByteArray("\x06\x11\x11") << int(WaitResult::Ok);
-        QTest::newRow("a later byte matches") << QByteArray("\x15\x06") << int(WaitResult::Mismatch);
+        QTest::newRow("expected byte with more behind it")
+            << QByteArray("\x06\x11\x11") << int(WaitResult::Ok);
+        QTest::newRow("a later byte matches")
+            << QByteArray("\x15\x06") << int(WaitResult::Mismatch);
     }
 
     void firstByteOfABurstDecides() {
@@ -80,12 +82,16 @@ private slots:
         QElapsedTimer elapsed;
         elapsed.start();
         QCOMPARE(int(link_->WaitForByte(0x06)), int(WaitResult::Timeout));
-        QVERIFY2(elapsed.elapsed() >= morven::SerialLink::ResponseLimitMs, qPrintable(QString::number(elapsed.elapsed())));
+        QVERIFY2(elapsed.elapsed() >= morven::SerialLink::ResponseLimitMs,
+                 qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(link_->TimeoutFlag, quint8(1));
     }
 
     void lostLineEndsTheWaitAtOnce() {
-        QTimer::singleShot(50, this, [this] { close(master_); master_ = -1; });
+        QTimer::singleShot(50, this, [this] {
+            close(master_);
+            master_ = -1;
+        });
         QElapsedTimer elapsed;
         elapsed.start();
         QCOMPARE(int(link_->WaitForByte(0x06)), int(WaitResult::LinkLost));

@@ -39,26 +39,21 @@ private slots:
             << QByteArray("S30900060000AABBCCDD00\n") << 0 << 0 << ByteChecks{};
         QTest::newRow("S3 address with high digit 8 is out of range")
             << QByteArray("S30680000000AA00\n") << 0 << 0 << ByteChecks{};
-        QTest::newRow("bad checksum stored anyway")
-            << QByteArray("S1050010ABCD00\n") << 0x11 << 2
-            << ByteChecks{{0x10, 0xAB}, {0x11, 0xCD}};
-        QTest::newRow("later record wins")
-            << QByteArray("S1050010ABCD00\nS104001177FF\n") << 0x11 << 2
-            << ByteChecks{{0x10, 0xAB}, {0x11, 0x77}};
+        QTest::newRow("bad checksum stored anyway") << QByteArray("S1050010ABCD00\n") << 0x11 << 2
+                                                    << ByteChecks{{0x10, 0xAB}, {0x11, 0xCD}};
+        QTest::newRow("later record wins") << QByteArray("S1050010ABCD00\nS104001177FF\n") << 0x11
+                                           << 2 << ByteChecks{{0x10, 0xAB}, {0x11, 0x77}};
         QTest::newRow("gap reads back as FF")
             << QByteArray("S104000011EA\nS104000422E5\n") << 4 << 2
             << ByteChecks{{0, 0x11}, {1, 0xFF}, {3, 0xFF}, {4, 0x22}};
-        QTest::newRow("CRLF line ends")
-            << QByteArray("S104000011EA\r\nS104000122E8\r\n") << 1 << 2
-            << ByteChecks{{0, 0x11}, {1, 0x22}};
-        QTest::newRow("lone CR line ends")
-            << QByteArray("S104000011EA\rS104000122E8\r") << 1 << 2
-            << ByteChecks{{0, 0x11}, {1, 0x22}};
+        QTest::newRow("CRLF line ends") << QByteArray("S104000011EA\r\nS104000122E8\r\n") << 1 << 2
+                                        << ByteChecks{{0, 0x11}, {1, 0x22}};
+        QTest::newRow("lone CR line ends") << QByteArray("S104000011EA\rS104000122E8\r") << 1 << 2
+                                           << ByteChecks{{0, 0x11}, {1, 0x22}};
         QTest::newRow("no line end after the last record")
             << QByteArray("S104000011EA\nS104000122E8") << 1 << 2 << ByteChecks{{1, 0x22}};
-        QTest::newRow("lower-case hex")
-            << QByteArray("s1050a0bab0c00\n") << 0x0A0C << 2
-            << ByteChecks{{0x0A0B, 0xAB}, {0x0A0C, 0x0C}};
+        QTest::newRow("lower-case hex") << QByteArray("s1050a0bab0c00\n") << 0x0A0C << 2
+                                        << ByteChecks{{0x0A0B, 0xAB}, {0x0A0C, 0x0C}};
         QTest::newRow("line shorter than its count is skipped whole")
             << QByteArray("S1070020112233\nS104000011EA\n") << 0 << 1
             << ByteChecks{{0, 0x11}, {0x20, 0xFF}};
@@ -130,9 +125,9 @@ private slots:
             QVERIFY(bin.open(QIODevice::WriteOnly));
             bin.write(data);
             bin.close();
-            QCOMPARE(QProcess::execute(srecCat, {binPath, "-binary", "-offset",
-                                                 QString::number(address), "-o", srecPath,
-                                                 QString("-address-length=%1").arg(kind + 2)}),
+            QCOMPARE(QProcess::execute(
+                         srecCat, {binPath, "-binary", "-offset", QString::number(address), "-o",
+                                   srecPath, QString("-address-length=%1").arg(kind + 2)}),
                      0);
             QFile srec(srecPath);
             QVERIFY(srec.open(QIODevice::ReadOnly));

@@ -28,7 +28,8 @@ class TestUdpConsole : public QObject {
     }
 
     void SendToConsole(QUdpSocket& from, const QByteArray& payload) {
-        QCOMPARE(from.writeDatagram(payload, QHostAddress::LocalHost, pellux::ConsolePort), payload.size());
+        QCOMPARE(from.writeDatagram(payload, QHostAddress::LocalHost, pellux::ConsolePort),
+                 payload.size());
     }
 
 private slots:
@@ -80,10 +81,11 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("expected");
         QTest::newRow("abc") << "abc" << 0 << QList<QByteArray>{"a", "ab", "abc"};
         QTest::newRow("delete the last character") << "x" << 1 << QList<QByteArray>{"x", ""};
-        QTest::newRow("full-width characters") << "日本" << 0
+        QTest::newRow("full-width characters")
+            << "日本" << 0
             << QList<QByteArray>{QByteArray("\x93\xfa"), QByteArray("\x93\xfa\x96\x7b")};
-        QTest::newRow("wave dash from a Linux input method") << "〜" << 0
-            << QList<QByteArray>{QByteArray("\x81\x60")};
+        QTest::newRow("wave dash from a Linux input method")
+            << "〜" << 0 << QList<QByteArray>{QByteArray("\x81\x60")};
     }
 
     void everyEditSendsTheWholeText() {

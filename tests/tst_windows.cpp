@@ -92,7 +92,8 @@ private slots:
         QFETCH(int, index);
         QFETCH(int, button);
         SimulatedWrite board;
-        qputenv(qPrintable(QString("MORVEN_COM%1").arg(index + 1)), QByteArray::fromStdString(board.Board().SlavePath()));
+        qputenv(qPrintable(QString("MORVEN_COM%1").arg(index + 1)),
+                QByteArray::fromStdString(board.Board().SlavePath()));
         Form2 form;
         form.show();
         ReleaseOver(form.Option1[index], Qt::MouseButton(button));
@@ -133,7 +134,8 @@ private slots:
         form.show();
         ReleaseOver(form.Option1[2], Qt::LeftButton);
         QTRY_COMPARE(script_.messages.size(), 1);
-        QVERIFY2(script_.messages[0].startsWith("Cannot open the serial port COM3 (/nonexistent/ttyUSB9): "),
+        QVERIFY2(script_.messages[0].startsWith(
+                     "Cannot open the serial port COM3 (/nonexistent/ttyUSB9): "),
                  qPrintable(script_.messages[0]));
         QCOMPARE(script_.fileRequests, 0);
         QVERIFY(form.isVisible());

@@ -20,8 +20,8 @@ QByteArray SRecordsFor(const QByteArray& data) {
     for (qsizetype at = 0; at < data.size(); at += 32) {
         const QByteArray chunk = data.mid(at, 32);
         text += "S3" + QByteArray::number(chunk.size() + 5, 16).rightJustified(2, '0').toUpper() +
-                QByteArray::number(at, 16).rightJustified(8, '0').toUpper() + chunk.toHex().toUpper() +
-                "00\n";
+                QByteArray::number(at, 16).rightJustified(8, '0').toUpper() +
+                chunk.toHex().toUpper() + "00\n";
     }
     return text;
 }
@@ -46,16 +46,21 @@ private slots:
 
         QTest::newRow("clean write") << "" << Ok;
         // Each phase: silent, wrong byte, answer just inside its limit, just outside, line dropped.
-        struct Phase { const char* name; const char* inside; const char* outside;
-                       QString silent, wrong, late; };
+        struct Phase {
+            const char* name;
+            const char* inside;
+            const char* outside;
+            QString silent, wrong, late;
+        };
         const Phase phases[] = {
-            {"wakeup", "400", "700", Err1, Ok, Err1},  // any answer wakes; 51 x 10 ms
+            {"wakeup", "400", "700", Err1, Ok, Err1},     // any answer wakes; 51 x 10 ms
             {"confirm", "400", "700", Err1, Err1, Err1},  // 500 ms
             {"kernel-byte:2", "2700", "3300", FarmTimeout, FarmWrong, FarmTimeout},
             {"kernel-end", "2700", nullptr, Ok, FarmWrong, {}},  // silence is accepted
             {"command", "2700", "3300", FlashTimeout, FlashWrong, FlashTimeout},
             {"block:1", "2700", "3300", FlashTimeout, FlashWrong, FlashTimeout},
-            {"block:2", "2700", "3300", FlashTimeout, FlashWrong, FlashTimeout},  // checksum request
+            {"block:2", "2700", "3300", FlashTimeout, FlashWrong,
+             FlashTimeout},  // checksum request
             {"closing", "2700", "3300", FlashTimeout, FlashWrong, FlashTimeout},
         };
         for (const Phase& phase : phases) {
@@ -64,7 +69,8 @@ private slots:
             QTest::addRow("%s wrong", phase.name) << name + "=wrong:0x15" << phase.wrong;
             QTest::addRow("%s just inside", phase.name) << name + "=delay:" + phase.inside << Ok;
             if (phase.outside)
-                QTest::addRow("%s just outside", phase.name) << name + "=delay:" + phase.outside << phase.late;
+                QTest::addRow("%s just outside", phase.name)
+                    << name + "=delay:" + phase.outside << phase.late;
             QTest::addRow("%s dropped", phase.name) << name + "=drop" << PortFailed;
         }
     }
@@ -75,7 +81,8 @@ private slots:
         SimulatedWrite write(Faults(fault));
         write.Run();
         QCOMPARE(write.messages.texts.size(), 1);
-        QVERIFY2(write.messages.texts.front().startsWith(expected), qPrintable(write.messages.texts.front()));
+        QVERIFY2(write.messages.texts.front().startsWith(expected),
+                 qPrintable(write.messages.texts.front()));
         if (expected == Ok) QCOMPARE(write.Board().CompletedWrites(), 1);
     }
 
@@ -99,7 +106,8 @@ private slots:
             write.SetKernel(QByteArray(size, '\x01'));
         write.Run();
         QCOMPARE(write.messages.texts.size(), 1);
-        QVERIFY2(write.messages.texts.front().contains(expected), qPrintable(write.messages.texts.front()));
+        QVERIFY2(write.messages.texts.front().contains(expected),
+                 qPrintable(write.messages.texts.front()));
         if (!sendsAnything) QVERIFY(write.messages.texts.front().contains(write.kernelPath));
         QCOMPARE(!write.HostBytes().isEmpty(), sendsAnything);
     }
@@ -108,8 +116,8 @@ private slots:
         SimulatedWrite write;
         morven::SRecordPath = write.FilePath("vanished.mot");
         write.Run();
-        QCOMPARE(write.messages.texts,
-                 QStringList{"Cannot read the S-record file " + morven::SRecordPath + ". Nothing was sent."});
+        QCOMPARE(write.messages.texts, QStringList{"Cannot read the S-record file " +
+                                                   morven::SRecordPath + ". Nothing was sent."});
         QVERIFY(write.HostBytes().isEmpty());
     }
 
@@ -117,16 +125,30 @@ private slots:
     void flashStageBytes_data() {
         QTest::addColumn<QByteArray>("records");
         QTest::addColumn<QByteArray>("expected");  // hex
-        QTest::newRow("two bytes 12 34")
-            << QByteArray("S1050000123400\n") << QByteArray("0000000000000002" "111234" "11b9");
+        QTest::newRow("two bytes 12 34") << QByteArray("S1050000123400\n")
+                                         << QByteArray(
+                                                "0000000000000002"
+                                                "111234"
+                                                "11b9");
         QTest::newRow("no data: one byte FF, checksum 00")
-            << QByteArray("S00600004844521B\nS9030000FC\n") << QByteArray("0000000000000001" "11ff" "1100");
+            << QByteArray("S00600004844521B\nS9030000FC\n")
+            << QByteArray(
+                   "0000000000000001"
+                   "11ff"
+                   "1100");
         const QByteArray block(64, '\x01');
-        QTest::newRow("N = 64: one full block")
-            << SRecordsFor(block) << QByteArray("0000000000000040" "11" + block.toHex() + "11bf");
-        QTest::newRow("N = 65: a full block and one byte")
-            << SRecordsFor(block + '\x02')
-            << QByteArray("0000000000000041" "11" + block.toHex() + "1102" "11bd");
+        QTest::newRow("N = 64: one full block") << SRecordsFor(block)
+                                                << QByteArray(
+                                                       "0000000000000040"
+                                                       "11" +
+                                                       block.toHex() + "11bf");
+        QTest::newRow("N = 65: a full block and one byte") << SRecordsFor(block + '\x02')
+                                                           << QByteArray(
+                                                                  "0000000000000041"
+                                                                  "11" +
+                                                                  block.toHex() +
+                                                                  "1102"
+                                                                  "11bd");
     }
 
     void flashStageBytes() {
@@ -150,11 +172,13 @@ private slots:
 
         const auto log = write.Board().WireLog();
         const QByteArray boot = write.HostBytes(19200);
-        QCOMPARE(boot.left(7).toHex(), QByteArray("0000000055" "0123"));
+        QCOMPARE(boot.left(7).toHex(), QByteArray("0000000055"
+                                                  "0123"));
         QList<double> lengthTimes;
         for (const WireEvent& event : log)
             if (event.fromHost && lengthTimes.size() < 7) lengthTimes << event.seconds;
-        QVERIFY2(lengthTimes[6] - lengthTimes[5] >= 0.0095, qPrintable(QString::number(lengthTimes[6] - lengthTimes[5])));
+        QVERIFY2(lengthTimes[6] - lengthTimes[5] >= 0.0095,
+                 qPrintable(QString::number(lengthTimes[6] - lengthTimes[5])));
 
         QList<int> expectedValues;
         for (int k = 11; k <= 291; k += 11) expectedValues << k;

@@ -25,11 +25,15 @@ std::optional<int> ParseNumber(std::string_view text) {
 
 std::optional<BoardFault::Phase> ParsePhase(std::string_view name, bool* indexed) {
     using Phase = BoardFault::Phase;
-    struct Entry { std::string_view name; Phase phase; bool indexed; };
+    struct Entry {
+        std::string_view name;
+        Phase phase;
+        bool indexed;
+    };
     static constexpr Entry entries[] = {
-        {"wakeup", Phase::WakeUp, false},        {"confirm", Phase::Confirm, false},
+        {"wakeup", Phase::WakeUp, false},         {"confirm", Phase::Confirm, false},
         {"kernel-byte", Phase::KernelByte, true}, {"kernel-end", Phase::KernelEnd, false},
-        {"command", Phase::Command, false},      {"block", Phase::Block, true},
+        {"command", Phase::Command, false},       {"block", Phase::Block, true},
         {"closing", Phase::Closing, false},
     };
     for (const Entry& entry : entries) {
@@ -192,7 +196,8 @@ BoardAnswer BoardProtocol::Receive(std::uint8_t byte) {
             if (byte == 0x50) return {};
             state_ = State::Header;
             header_.clear();
-            return Reply(BoardFault::Phase::Command, 0, previous == 0x50 && byte == 0x00 ? Ack : Nak);
+            return Reply(BoardFault::Phase::Command, 0,
+                         previous == 0x50 && byte == 0x00 ? Ack : Nak);
         case State::Header:
             header_.push_back(byte);
             if (header_.size() < 8) return {};
@@ -211,8 +216,8 @@ BoardAnswer BoardProtocol::Receive(std::uint8_t byte) {
             if (image_.size() >= imageLength_) {
                 state_ = State::Checksum;
             } else {
-                blockRemaining_ = static_cast<int>(
-                    std::min<std::uint32_t>(BlockSize, imageLength_ - static_cast<std::uint32_t>(image_.size())));
+                blockRemaining_ = static_cast<int>(std::min<std::uint32_t>(
+                    BlockSize, imageLength_ - static_cast<std::uint32_t>(image_.size())));
                 state_ = State::BlockData;
             }
             return {};
@@ -225,8 +230,7 @@ BoardAnswer BoardProtocol::Receive(std::uint8_t byte) {
             checksumMatched_ = byte == static_cast<std::uint8_t>(~sum_);
             state_ = State::Done;
             return Reply(BoardFault::Phase::Closing, 0, checksumMatched_ ? Ack : Nak);
-        case State::Done:
-            return {};
+        case State::Done: return {};
     }
     return {};
 }

@@ -43,12 +43,24 @@ struct BoardAnswer {
 class BoardProtocol {
 public:
     enum class State {
-        WakeUp, Confirm, KernelLengthHigh, KernelLengthLow, KernelBody,
-        Opening, Command, Header, BlockEcho, BlockData, Checksum, Done
+        WakeUp,
+        Confirm,
+        KernelLengthHigh,
+        KernelLengthLow,
+        KernelBody,
+        Opening,
+        Command,
+        Header,
+        BlockEcho,
+        BlockData,
+        Checksum,
+        Done
     };
     static constexpr int BootBaud = 19200;
     static constexpr int KernelBaud = 57600;
-    static constexpr std::uint8_t Garble(std::uint8_t byte) { return static_cast<std::uint8_t>(~byte); }
+    static constexpr std::uint8_t Garble(std::uint8_t byte) {
+        return static_cast<std::uint8_t>(~byte);
+    }
 
     explicit BoardProtocol(std::vector<BoardFault> faults = {});
 

@@ -102,6 +102,7 @@ bool BoardSimulator::OpenPty(std::string* error) {
     }
     std::lock_guard lock(mutex_);
     master_ = master;
+    ++linesOpened_;
     slavePath_ = path;
     hostConnected_ = false;
     return true;
@@ -141,15 +142,15 @@ bool BoardSimulator::Serve() {
             continue;
         }
         std::uint8_t buffer[4096];
-        const ssize_t count =
-            (poller.revents & POLLIN) ? read(master_, buffer, sizeof buffer) : -1;
+        const ssize_t count = (poller.revents & POLLIN) ? read(master_, buffer, sizeof buffer) : -1;
         if (count <= 0) {
             // No slave open: the host closed its port, or has not opened it yet.
             if (hostConnected_) {
                 hostConnected_ = false;
                 // With `once`, the write is over when the host lets go of the line, except at
                 // the switch between the two stages.
-                const bool switchingStage = protocol_.CurrentState() == BoardProtocol::State::Opening;
+                const bool switchingStage =
+                    protocol_.CurrentState() == BoardProtocol::State::Opening;
                 if (options_.once && !switchingStage) return lastWriteMatched_;
                 protocol_.Hangup();
             }
@@ -159,7 +160,10 @@ bool BoardSimulator::Serve() {
         hostConnected_ = true;
         const int hostBaud = HostBaud();
         const double readAt = MonotonicSeconds();
-        for (ssize_t i = 0; i < count && master_ >= 0; ++i) Deliver(buffer[i], hostBaud, readAt);
+        // A dropped line takes the rest of what was read with it.
+        const int line = linesOpened_;
+        for (ssize_t i = 0; i < count && linesOpened_ == line; ++i)
+            Deliver(buffer[i], hostBaud, readAt);
     }
     return lastWriteMatched_;
 }

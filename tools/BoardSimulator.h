@@ -14,9 +14,9 @@
 class BoardSimulator {
 public:
     struct Options {
-        std::string linkPath;  // made a symbolic link to the slave when set
-        bool pace = false;     // every byte takes ten bit times at the line speed in force
-        bool once = false;     // Serve() returns after one write
+        std::string linkPath;      // made a symbolic link to the slave when set
+        bool pace = false;         // every byte takes ten bit times at the line speed in force
+        bool once = false;         // Serve() returns after one write
         std::string imageOutPath;  // receives the image of every write whose checksum matched
         std::vector<BoardFault> faults;
     };
@@ -58,6 +58,7 @@ private:
     Options options_;
     BoardProtocol protocol_;
     int master_ = -1;
+    int linesOpened_ = 0;
     std::string slavePath_;
     bool hostConnected_ = false;
     double startTime_ = 0;

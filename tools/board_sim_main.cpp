@@ -1,4 +1,5 @@
-// board-sim: the target's side of the boot-mode write on a pseudo-terminal, for work without hardware.
+// board-sim: the target's side of the boot-mode write on a pseudo-terminal, for work without
+// hardware.
 #include <csignal>
 #include <cstdio>
 #include <cstring>

@@ -19,7 +19,8 @@ constexpr QRect TwipsRect(int left, int top, int width, int height) {
 }  // namespace
 
 QHostAddress BoardAddress() {
-    const QString configured = qEnvironmentVariable("PELLUX_BOARD_ADDRESS", QStringLiteral(PELLUX_BOARD_ADDRESS));
+    const QString configured =
+        qEnvironmentVariable("PELLUX_BOARD_ADDRESS", QStringLiteral(PELLUX_BOARD_ADDRESS));
     return QHostAddress(configured);
 }
 
@@ -74,7 +75,8 @@ void frmPeerA::ShowArrivals() {
         const QNetworkDatagram datagram = udpPeerA.receiveDatagram();
         QString text = DecodeShiftJis(datagram.data()) + QStringLiteral("\r\n");
         // The box keeps lines, not line-end bytes: CR LF, or a lone CR, is one line break.
-        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar(u'\r'), QChar(u'\n'));
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+            .replace(QChar(u'\r'), QChar(u'\n'));
         txtOutput->insertPlainText(text);
     }
 }

@@ -31,7 +31,9 @@ public:
     QString BindError() const { return udpPeerA.errorString(); }
 
     // Where refused sends are reported; a message box unless a test says otherwise.
-    void SetErrorReporter(std::function<void(const QString&)> reporter) { reportError_ = std::move(reporter); }
+    void SetErrorReporter(std::function<void(const QString&)> reporter) {
+        reportError_ = std::move(reporter);
+    }
 
     QLineEdit* txtSend;
     QPlainTextEdit* txtOutput;

@@ -17,7 +17,8 @@ QString SerialPort::DeviceForPort(int portNumber) {
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(portNumber);
 #else
-    const QString override = qEnvironmentVariable(qPrintable(QStringLiteral("MORVEN_COM%1").arg(portNumber)));
+    const QString override =
+        qEnvironmentVariable(qPrintable(QStringLiteral("MORVEN_COM%1").arg(portNumber)));
     return override.isEmpty() ? QStringLiteral("/dev/ttyS%1").arg(portNumber - 1) : override;
 #endif
 }
@@ -31,7 +32,8 @@ bool SerialPort::OpenPort() {
         failure_ = port_.errorString();
         const QFileInfo device(port_.portName());
         if (device.exists() && !device.isWritable())
-            failure_ += QStringLiteral(" (the user must be in the group that owns the device, e.g. dialout)");
+            failure_ += QStringLiteral(
+                " (the user must be in the group that owns the device, e.g. dialout)");
         return false;
     }
     ApplyLineSettings();
@@ -64,7 +66,9 @@ void SerialPort::WriteByte(quint8 byte) {
 }
 
 QString SerialPort::FailureText() const {
-    return QStringLiteral("COM%1 (%2): %3").arg(portNumber_).arg(DeviceForPort(portNumber_), failure_);
+    return QStringLiteral("COM%1 (%2): %3")
+        .arg(portNumber_)
+        .arg(DeviceForPort(portNumber_), failure_);
 }
 
 void SerialPort::OnError(QSerialPort::SerialPortError error) {

@@ -91,7 +91,8 @@ bool LoadSRecordFile(const QString& path) {
     if (!file.open(QIODevice::ReadOnly)) return false;
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError) return false;
-    LoadSRecordText(std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
+    LoadSRecordText(
+        std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
     return true;
 }
 

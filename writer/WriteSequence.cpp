@@ -31,8 +31,8 @@ FlashWriter::FlashWriter(SerialLink& link, ProgressDisplay& progress, MessageSin
 
 void FlashWriter::WriteSequence() {
     if (!LoadSRecordFile(SRecordPath)) {
-        messages_.ShowMessage(QStringLiteral("Cannot read the S-record file %1. Nothing was sent.")
-                                  .arg(SRecordPath));
+        messages_.ShowMessage(
+            QStringLiteral("Cannot read the S-record file %1. Nothing was sent.").arg(SRecordPath));
         return;
     }
     const QFileInfo kernel(kernelPath_);
@@ -53,7 +53,9 @@ void FlashWriter::WriteSequence() {
     }
 
     switch (SendKernel()) {
-        case StageResult::TimedOut: messages_.ShowMessage(QStringLiteral("Time Out Farm Err")); return;
+        case StageResult::TimedOut:
+            messages_.ShowMessage(QStringLiteral("Time Out Farm Err"));
+            return;
         case StageResult::WrongAnswer: messages_.ShowMessage(QStringLiteral("Farm Err")); return;
         case StageResult::KernelMissing:
             messages_.ShowMessage(QStringLiteral("Not Found DOVIZOV.BIN"));
@@ -63,7 +65,9 @@ void FlashWriter::WriteSequence() {
     }
 
     switch (SendFlashData()) {
-        case StageResult::TimedOut: messages_.ShowMessage(QStringLiteral("Time Out S File Err")); return;
+        case StageResult::TimedOut:
+            messages_.ShowMessage(QStringLiteral("Time Out S File Err"));
+            return;
         case StageResult::WrongAnswer: messages_.ShowMessage(QStringLiteral("S File Err ")); return;
         case StageResult::LinkLost: ReportLinkLost(); return;
         default: messages_.ShowMessage(QStringLiteral("O.K.")); return;
@@ -93,7 +97,8 @@ FlashWriter::Wakeup FlashWriter::WakeTarget() {
     link_.StartTimeoutTimer();
     switch (link_.AwaitInput()) {
         case WaitResult::LinkLost: return Wakeup::LinkLost;
-        case WaitResult::Ok: return link_.ReadFirstByte() == Confirmed ? Wakeup::Confirmed : Wakeup::NoAnswer;
+        case WaitResult::Ok:
+            return link_.ReadFirstByte() == Confirmed ? Wakeup::Confirmed : Wakeup::NoAnswer;
         default: return Wakeup::NoAnswer;
     }
 }
@@ -159,13 +164,15 @@ StageResult FlashWriter::SendFlashData() {
     for (int i = 0; i < 4; ++i) link_.SendByte(0x00);
     MaxAddress += 1;
     const std::int32_t length = MaxAddress;
-    for (int shift = 24; shift >= 0; shift -= 8) link_.SendByte(static_cast<quint8>((length >> shift) & 0xFF));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        link_.SendByte(static_cast<quint8>((length >> shift) & 0xFF));
 
     quint8 sum = 0;
     std::int32_t i = 0;
     progress_.SetProgressMaximum(length);
     while (i < length) {
-        if (const StageResult request = ExpectByte(Request); request != StageResult::Success) return request;
+        if (const StageResult request = ExpectByte(Request); request != StageResult::Success)
+            return request;
         link_.SendByte(Request);
         for (int k = 0; k < BlockSize && i < length; ++k, ++i) {
             link_.SendByte(TargetImage[i]);
@@ -174,7 +181,8 @@ StageResult FlashWriter::SendFlashData() {
         if (i < length) progress_.SetProgressValue(i);
     }
     progress_.SetProgressValue(length);
-    if (const StageResult request = ExpectByte(Request); request != StageResult::Success) return request;
+    if (const StageResult request = ExpectByte(Request); request != StageResult::Success)
+        return request;
     link_.SendByte(Request);
     link_.SendByte(static_cast<quint8>(~sum));
     if (const StageResult ack = ExpectByte(Ack); ack != StageResult::Success) return ack;

@@ -10,7 +10,13 @@ namespace morven {
 // Full path of the chosen S-record file; set by the windows, read at the start of every write.
 extern QString SRecordPath;
 
-enum class StageResult { Success = 0, WrongAnswer = 1, TimedOut = 2, LinkLost = 3, KernelMissing = 5 };
+enum class StageResult {
+    Success = 0,
+    WrongAnswer = 1,
+    TimedOut = 2,
+    LinkLost = 3,
+    KernelMissing = 5
+};
 
 // The boot-mode write: load the image, wake the target at 19200 baud, download the kernel with
 // echo checking, switch to 57600 baud and stream the image in 64-byte blocks.

@@ -24,8 +24,10 @@ Form1::Form1(QWidget* parent) : QWidget(parent), link_(PDQComm1) {
     setWindowTitle(QStringLiteral("SALTOR 24.576Mhz"));
     setFixedSize(Twips(5340), Twips(645));
     // Created in keyboard order: "Write" first, so it has the focus when the window opens.
-    Command1 = Place(this, new QPushButton(QStringLiteral("Write")), TwipsRect(4200, 360, 1095, 255));
-    Command2 = Place(this, new QPushButton(QStringLiteral("Change File")), TwipsRect(4200, 60, 1095, 255));
+    Command1 =
+        Place(this, new QPushButton(QStringLiteral("Write")), TwipsRect(4200, 360, 1095, 255));
+    Command2 =
+        Place(this, new QPushButton(QStringLiteral("Change File")), TwipsRect(4200, 60, 1095, 255));
     Label3 = Place(this, new QLabel(QStringLiteral("S File:")), TwipsRect(60, 60, 495, 255));
     Label2 = Place(this, new QLabel, TwipsRect(540, 60, 3615, 255));
     Label4 = Place(this, new QLabel(QStringLiteral("Com:")), TwipsRect(60, 360, 495, 255));

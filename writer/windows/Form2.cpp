@@ -60,9 +60,11 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonRelease) {
         const auto* release = static_cast<QMouseEvent*>(event);
         for (int i = 0; i < 10; ++i) {
-            if (watched == Option1[i] && Option1[i]->rect().contains(release->position().toPoint())) {
+            if (watched == Option1[i] &&
+                Option1[i]->rect().contains(release->position().toPoint())) {
                 // After the button has taken the click, as its own handler would run.
-                QMetaObject::invokeMethod(this, [this, i] { ChoosePort(i); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, i] { ChoosePort(i); }, Qt::QueuedConnection);
             }
         }
     }
@@ -75,7 +77,8 @@ void Form2::ChoosePort(int index) {
     SerialPort& port = mainWindow_->PDQComm1;
     port.SelectPort(portNumber);
     if (!port.OpenPort()) {
-        OperatorDialogs::ShowMessage(this, QStringLiteral("Cannot open the serial port %1").arg(port.FailureText()));
+        OperatorDialogs::ShowMessage(
+            this, QStringLiteral("Cannot open the serial port %1").arg(port.FailureText()));
         return;
     }
     port.DiscardInput();

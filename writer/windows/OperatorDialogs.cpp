@@ -33,7 +33,8 @@ std::optional<QString> OperatorDialogs::ChooseSRecordFile(QWidget* parent) {
         return script_->fileAnswers.isEmpty() ? std::nullopt : script_->fileAnswers.takeFirst();
     }
     const auto dialog = MakeSRecordDialog(parent);
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return std::nullopt;
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return std::nullopt;
     return dialog->selectedFiles().constFirst();
 }
 
