@@ -10,7 +10,6 @@
 #include "WriteSequence.h"
 
 struct RecordingProgress : morven::ProgressDisplay {
-    int maximum = 0;
     QList<int> values;
     QList<int> maximums;
     void SetProgressMaximum(int value) override { maximums << value; }

@@ -30,48 +30,59 @@ FlashWriter::FlashWriter(SerialLink& link, ProgressDisplay& progress, MessageSin
     : link_(link), progress_(progress), messages_(messages), kernelPath_(std::move(kernelPath)) {}
 
 void FlashWriter::WriteSequence() {
-    if (!LoadSRecordFile(SRecordPath)) {
-        messages_.ShowMessage(
-            QStringLiteral("Cannot read the S-record file %1. Nothing was sent.").arg(SRecordPath));
-        return;
-    }
+    const std::optional<QString> refusal = RefusalBeforeSending();
+    const QString outcome = refusal ? *refusal : RunStages();
+    if (!outcome.isEmpty()) messages_.ShowMessage(outcome);
+}
+
+std::optional<QString> FlashWriter::RefusalBeforeSending() const {
+    if (!LoadSRecordFile(SRecordPath))
+        return QStringLiteral("Cannot read the S-record file %1. Nothing was sent.")
+            .arg(SRecordPath);
     const QFileInfo kernel(kernelPath_);
     if (kernel.size() >= KernelSizeLimit) {
-        messages_.ShowMessage(
-            QStringLiteral("The kernel file %1 is %2 bytes long; at most %3 bytes can be "
-                           "announced to the target. Nothing was sent.")
-                .arg(kernelPath_)
-                .arg(kernel.size())
-                .arg(KernelSizeLimit - 1));
-        return;
+        return QStringLiteral(
+                   "The kernel file %1 is %2 bytes long; at most %3 bytes can be "
+                   "announced to the target. Nothing was sent.")
+            .arg(kernelPath_)
+            .arg(kernel.size())
+            .arg(KernelSizeLimit - 1);
     }
+    return std::nullopt;
+}
 
+// The one place where the stages' outcomes become the operator's texts.
+QString FlashWriter::RunStages() {
     switch (WakeTarget()) {
+        case Wakeup::NoAnswer: return QStringLiteral("Err 1");
+        case Wakeup::LinkLost: return LinkLostText();
         case Wakeup::Confirmed: break;
-        case Wakeup::NoAnswer: messages_.ShowMessage(QStringLiteral("Err 1")); return;
-        case Wakeup::LinkLost: ReportLinkLost(); return;
     }
+    const StageResult kernel = SendKernel();
+    if (kernel == StageResult::KernelMissing) return QStringLiteral("Not Found DOVIZOV.BIN");
+    if (kernel != StageResult::Success)
+        return FailureText(kernel, QStringLiteral("Time Out Farm Err"), QStringLiteral("Farm Err"));
+    const StageResult flash = SendFlashData();
+    if (flash != StageResult::Success)
+        return FailureText(flash, QStringLiteral("Time Out S File Err"),
+                           QStringLiteral("S File Err "));
+    return QStringLiteral("O.K.");
+}
 
-    switch (SendKernel()) {
-        case StageResult::TimedOut:
-            messages_.ShowMessage(QStringLiteral("Time Out Farm Err"));
-            return;
-        case StageResult::WrongAnswer: messages_.ShowMessage(QStringLiteral("Farm Err")); return;
-        case StageResult::KernelMissing:
-            messages_.ShowMessage(QStringLiteral("Not Found DOVIZOV.BIN"));
-            return;
-        case StageResult::LinkLost: ReportLinkLost(); return;
-        case StageResult::Success: break;
+QString FlashWriter::FailureText(StageResult result, const QString& timedOut,
+                                 const QString& wrongAnswer) const {
+    switch (result) {
+        case StageResult::TimedOut: return timedOut;
+        case StageResult::WrongAnswer: return wrongAnswer;
+        default: return LinkLostText();
     }
+}
 
-    switch (SendFlashData()) {
-        case StageResult::TimedOut:
-            messages_.ShowMessage(QStringLiteral("Time Out S File Err"));
-            return;
-        case StageResult::WrongAnswer: messages_.ShowMessage(QStringLiteral("S File Err ")); return;
-        case StageResult::LinkLost: ReportLinkLost(); return;
-        default: messages_.ShowMessage(QStringLiteral("O.K.")); return;
-    }
+// Empty when the write was cancelled: the window is closing and nobody is there to read it.
+QString FlashWriter::LinkLostText() const {
+    if (link_.Cancelled()) return {};
+    return QStringLiteral("The serial port failed during the write: %1")
+        .arg(link_.Port().FailureText());
 }
 
 // Four zero bytes once, then up to 51 intervals of 10 ms for any answer; then 0x55, which the
@@ -188,12 +199,6 @@ StageResult FlashWriter::SendFlashData() {
     if (const StageResult ack = ExpectByte(Ack); ack != StageResult::Success) return ack;
     progress_.SetProgressValue(0);
     return StageResult::Success;
-}
-
-void FlashWriter::ReportLinkLost() {
-    if (link_.Cancelled()) return;  // the window is closing; nobody is there to read it
-    messages_.ShowMessage(QStringLiteral("The serial port failed during the write: %1")
-                              .arg(link_.Port().FailureText()));
 }
 
 }  // namespace morven

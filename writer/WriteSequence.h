@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 #include "OperatorOutputs.h"
 #include "SerialLink.h"
@@ -33,9 +34,13 @@ public:
 
 private:
     enum class Wakeup { Confirmed, NoAnswer, LinkLost };
+    std::optional<QString> RefusalBeforeSending() const;
+    QString RunStages();
     Wakeup WakeTarget();
     StageResult ExpectByte(quint8 expected);
-    void ReportLinkLost();
+    QString FailureText(StageResult result, const QString& timedOut,
+                        const QString& wrongAnswer) const;
+    QString LinkLostText() const;
 
     SerialLink& link_;
     ProgressDisplay& progress_;
