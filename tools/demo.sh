@@ -13,6 +13,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM
 
 # A stand-in kernel: the simulated board echoes whatever it is given.
 mkdir -p "$work/data/morven"
