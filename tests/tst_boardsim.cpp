@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "BoardSimulator.h"
@@ -105,7 +106,9 @@ private slots:
     }
 
     void wholeWriteThenAnother() {
-        BoardSimulator board({});
+        QTemporaryDir dir;
+        const QString imageOut = dir.filePath("image.bin");
+        BoardSimulator board({.imageOutPath = imageOut.toStdString()});
         std::string error;
         QVERIFY2(board.Open(&error), error.c_str());
         board.StartInBackground();
@@ -133,6 +136,9 @@ private slots:
         }
         QCOMPARE(board.CompletedWrites(), 1);
         QCOMPARE(board.LastImage(), (std::vector<std::uint8_t>{0x12, 0x34}));
+        QFile written(imageOut);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll().toHex(), QByteArray("1234"));  // the bad second write left it
     }
 
     void wrongSpeedIsGarbled() {
