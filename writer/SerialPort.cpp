@@ -71,6 +71,10 @@ QString SerialPort::FailureText() const {
         .arg(DeviceForPort(portNumber_), failure_);
 }
 
+QString SerialPort::OpenFailureMessage() const {
+    return QStringLiteral("Cannot open the serial port %1").arg(FailureText());
+}
+
 void SerialPort::OnError(QSerialPort::SerialPortError error) {
     const bool linkBroken = error == QSerialPort::ReadError || error == QSerialPort::WriteError ||
                             error == QSerialPort::ResourceError;

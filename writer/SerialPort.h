@@ -35,6 +35,8 @@ public:
     bool Failed() const { return !failure_.isEmpty(); }
     // "COM3 (/dev/ttyUSB0): <the system's reason>"
     QString FailureText() const;
+    // What the operator is told when OpenPort() failed.
+    QString OpenFailureMessage() const;
 
 private:
     void OnError(QSerialPort::SerialPortError error);

@@ -55,7 +55,7 @@ void Form1::ShowMessage(const QString& text) { OperatorDialogs::ShowMessage(this
 
 void Form1::Write() {
     if (!PDQComm1.OpenPort()) {
-        ShowMessage(QStringLiteral("Cannot open the serial port %1").arg(PDQComm1.FailureText()));
+        ShowMessage(PDQComm1.OpenFailureMessage());
         return;
     }
     PDQComm1.DiscardInput();

@@ -77,8 +77,7 @@ void Form2::ChoosePort(int index) {
     SerialPort& port = mainWindow_->PDQComm1;
     port.SelectPort(portNumber);
     if (!port.OpenPort()) {
-        OperatorDialogs::ShowMessage(
-            this, QStringLiteral("Cannot open the serial port %1").arg(port.FailureText()));
+        OperatorDialogs::ShowMessage(this, port.OpenFailureMessage());
         return;
     }
     port.DiscardInput();
