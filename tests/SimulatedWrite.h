@@ -25,8 +25,8 @@ struct RecordingMessages : morven::MessageSink {
 class SimulatedWrite {
 public:
     explicit SimulatedWrite(std::vector<BoardFault> faults = {}) {
-        board_ =
-            std::make_unique<BoardSimulator>(BoardSimulator::Options{.faults = std::move(faults)});
+        board_ = std::make_unique<BoardSimulator>(
+            BoardSimulator::Options{.keepWireLog = true, .faults = std::move(faults)});
         std::string error;
         if (!board_->Open(&error)) qFatal("board-sim: %s", error.c_str());
         board_->StartInBackground();

@@ -70,14 +70,12 @@ BoardSimulator::~BoardSimulator() {
     ClosePty();
 }
 
-bool BoardSimulator::Open(std::string* error) { return OpenPty(error); }
-
 std::string BoardSimulator::SlavePath() const {
     std::lock_guard lock(mutex_);
     return slavePath_;
 }
 
-bool BoardSimulator::OpenPty(std::string* error) {
+bool BoardSimulator::Open(std::string* error) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
         *error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
@@ -120,7 +118,7 @@ void BoardSimulator::DropLine() {
     ClosePty();
     protocol_.Reset();
     std::string error;
-    OpenPty(&error);
+    Open(&error);
 }
 
 void BoardSimulator::StartInBackground() {
@@ -220,6 +218,7 @@ void BoardSimulator::RecordFinishedWrite() {
 }
 
 void BoardSimulator::Log(bool fromHost, std::uint8_t byte, int baud) {
+    if (!options_.keepWireLog) return;
     std::lock_guard lock(mutex_);
     wireLog_.push_back({SecondsSinceStart(), fromHost, byte, baud});
 }

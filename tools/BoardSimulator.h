@@ -18,6 +18,7 @@ public:
         bool pace = false;         // every byte takes ten bit times at the line speed in force
         bool once = false;         // Serve() returns after one write
         std::string imageOutPath;  // receives the image of every write whose checksum matched
+        bool keepWireLog = false;  // record every byte for WireLog(); grows with every write
         std::vector<BoardFault> faults;
     };
 
@@ -44,7 +45,6 @@ public:
     void ClearWireLog();
 
 private:
-    bool OpenPty(std::string* error);
     void ClosePty();
     void DropLine();
     void Deliver(std::uint8_t byte, int hostBaud, double readAt);

@@ -38,6 +38,13 @@ quint8 SerialLink::ReadFirstByte() {
 // Restarting drops any expiry still pending from an earlier countdown.
 void SerialLink::StartTimeoutTimer() { Timer4.start(); }
 
+void SerialLink::ArmTimeout(int ms) {
+    TimeoutFlag = 0;
+    Timer4.stop();
+    Timer4.setInterval(ms);
+    StartTimeoutTimer();
+}
+
 WaitResult SerialLink::AwaitInput() {
     PumpEvents();
     for (;;) {
@@ -50,10 +57,7 @@ WaitResult SerialLink::AwaitInput() {
 }
 
 WaitResult SerialLink::WaitForByte(quint8 expected) {
-    TimeoutFlag = 0;
-    Timer4.stop();
-    Timer4.setInterval(ResponseLimitMs);
-    StartTimeoutTimer();
+    ArmTimeout(ResponseLimitMs);
     const WaitResult result = AwaitInput();
     if (result != WaitResult::Ok) return result;
     return ReadFirstByte() == expected ? WaitResult::Ok : WaitResult::Mismatch;

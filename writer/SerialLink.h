@@ -29,6 +29,8 @@ public:
     // Precondition: InputCount() is non-zero. Keeps the first byte and drops the rest.
     quint8 ReadFirstByte();
     void StartTimeoutTimer();
+    // Clears TimeoutFlag and starts a fresh countdown of ms on Timer4.
+    void ArmTimeout(int ms);
     WaitResult WaitForByte(quint8 expected);
     // Waits until input is waiting (Ok), TimeoutFlag is set (Timeout) or the link is lost.
     WaitResult AwaitInput();

@@ -14,6 +14,7 @@ class SerialPort : public QObject {
 
 public:
     static constexpr const char* BootLineSettings = "19200,N,8,1";
+    static constexpr const char* KernelLineSettings = "57600,N,8,1";
 
     explicit SerialPort(QObject* parent = nullptr);
 

@@ -88,24 +88,18 @@ QString FlashWriter::LinkLostText() const {
 // Four zero bytes once, then up to 51 intervals of 10 ms for any answer; then 0x55, which the
 // boot program confirms with 0xAA within 500 ms.
 FlashWriter::Wakeup FlashWriter::WakeTarget() {
-    link_.Timer4.stop();
-    link_.Timer4.setInterval(WakeupIntervalMs);
     for (int i = 0; i < 4; ++i) link_.SendByte(0x00);
     for (int counter = 0;;) {
-        link_.TimeoutFlag = 0;
-        link_.StartTimeoutTimer();
+        link_.ArmTimeout(WakeupIntervalMs);
         const WaitResult result = link_.AwaitInput();
         if (result == WaitResult::LinkLost) return Wakeup::LinkLost;
         if (result == WaitResult::Ok) break;
         if (++counter > WakeupIntervals) return Wakeup::NoAnswer;
     }
 
-    link_.Port().DiscardInput();  // the answer's value does not matter
-    link_.TimeoutFlag = 0;
+    link_.FlushInput();  // the answer's value does not matter
     link_.SendByte(Confirm);
-    link_.Timer4.stop();
-    link_.Timer4.setInterval(ConfirmLimitMs);
-    link_.StartTimeoutTimer();
+    link_.ArmTimeout(ConfirmLimitMs);
     switch (link_.AwaitInput()) {
         case WaitResult::LinkLost: return Wakeup::LinkLost;
         case WaitResult::Ok:
@@ -160,7 +154,7 @@ StageResult FlashWriter::SendKernel() {
 StageResult FlashWriter::SendFlashData() {
     SerialPort& port = link_.Port();
     port.ClosePort();
-    port.SetLineSettings(QStringLiteral("57600,N,8,1"));
+    port.SetLineSettings(QString::fromLatin1(SerialPort::KernelLineSettings));
     if (!port.OpenPort()) return StageResult::LinkLost;
 
     link_.SendByte(0xCC);
