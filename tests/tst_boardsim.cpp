@@ -141,6 +141,21 @@ private slots:
         QCOMPARE(written.readAll().toHex(), QByteArray("1234"));  // the bad second write left it
     }
 
+    // A port test (open and close, nothing sent) comes before the write and does not end it.
+    void onceServesTheWriteAfterAPortTest() {
+        BoardSimulator board({.once = true});
+        std::string error;
+        QVERIFY(board.Open(&error));
+        board.StartInBackground();
+        {
+            PlainHost portTest(board.SlavePath(), B19200);
+            QTest::qWait(30);  // long enough for the board to see the host, then its hang-up
+        }
+        QTest::qWait(30);
+        PlainHost host(board.SlavePath(), B19200);
+        QCOMPARE(BootStage(host).value(1), QByteArray("\xAA"));
+    }
+
     void wrongSpeedIsGarbled() {
         BoardSimulator board({});
         std::string error;

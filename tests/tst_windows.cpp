@@ -6,6 +6,7 @@
 #include "Form2.h"
 #include "OperatorDialogs.h"
 #include "SimulatedWrite.h"
+#include "TargetImage.h"
 #include "Twips.h"
 
 using morven::Form1;
@@ -167,6 +168,35 @@ private slots:
         QVERIFY(main.Command1->isEnabled() && main.Command2->isEnabled());
         QVERIFY(!main.PDQComm1.IsOpen());
         QCOMPARE(main.PDQComm1.LineSettings(), QString("19200,N,8,1"));
+    }
+
+    // The write's progress calls reach the bar only when its filled width changes; the
+    // maximum, the final value and 0 always do.
+    void progressReachesTheBarOnlyWhenItsDrawingChanges_data() {
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("step");
+        QTest::newRow("291-byte kernel, every 11 bytes") << 291 << 11;
+        QTest::newRow("full image, every 64-byte block") << int(morven::ImageSize) << 64;
+        QTest::newRow("one byte") << 1 << 1;
+    }
+
+    void progressReachesTheBarOnlyWhenItsDrawingChanges() {
+        QFETCH(int, maximum);
+        QFETCH(int, step);
+        Form1 main;
+        main.show();
+        QSignalSpy shown(main.ProgressBar1, &QProgressBar::valueChanged);
+        main.SetProgressMaximum(maximum);
+        QList<int> calls;
+        for (int value = step; value < maximum; value += step) calls << value;
+        calls << maximum << 0;
+        for (const int value : calls) main.SetProgressValue(value);
+
+        const int width = main.ProgressBar1->width();
+        QVERIFY2(shown.size() <= width + 2, qPrintable(QString::number(shown.size())));
+        QVERIFY(shown.size() >= std::min<qsizetype>(calls.size(), width / 2));
+        QCOMPARE(shown.at(shown.size() - 2).at(0).toInt(), maximum);
+        QCOMPARE(main.ProgressBar1->value(), 0);
     }
 
     void writeOnAPortThatCannotBeOpened() {

@@ -187,17 +187,39 @@ private slots:
         QCOMPARE(write.progress.values.mid(0, expectedValues.size()), expectedValues);
     }
 
-    void fullImageBitExactThenNextWriteAtBootSpeed() {
+    // The whole exchange of a full-image write, byte for byte and speed for speed, with the
+    // prescribed gaps, however many bytes each system call carries.
+    void fullImageWireBytesAndGapsThenNextWriteAtBootSpeed() {
         SimulatedWrite write;
         QByteArray image(morven::ImageSize, Qt::Uninitialized);
         QRandomGenerator random(11);
         for (char& c : image) c = static_cast<char>(random.bounded(256));
+        QByteArray kernel(291, Qt::Uninitialized);
+        for (char& c : kernel) c = static_cast<char>(random.bounded(256));
+        write.SetKernel(kernel);
         write.SetSRecords(SRecordsFor(image));
         write.Run();
         QCOMPARE(write.messages.texts, QStringList{Ok});
-        const std::vector<std::uint8_t> received = write.Board().LastImage();
-        QVERIFY(received.size() == std::size_t(image.size()));
-        QVERIFY(std::memcmp(received.data(), image.constData(), received.size()) == 0);
+
+        const QByteArray boot = QByteArray::fromHex("00000000550123") + kernel;
+        QByteArray flash = QByteArray::fromHex("cc3350000000000000060000");
+        quint8 sum = 0;
+        for (qsizetype at = 0; at < image.size(); at += 64) {
+            flash += '\x11' + image.mid(at, 64);
+            for (const char c : image.mid(at, 64)) sum = quint8(sum + quint8(c));
+        }
+        flash += '\x11';
+        flash += char(~sum);
+        QVERIFY(write.HostBytes(19200) == boot);
+        QVERIFY(write.HostBytes(57600) == flash);
+        QVERIFY(write.HostBytes() == boot + flash);
+
+        QList<double> hostTimes;
+        for (const WireEvent& event : write.Board().WireLog())
+            if (event.fromHost) hostTimes << event.seconds;
+        QVERIFY(hostTimes[6] - hostTimes[5] >= 0.0095);  // between the length bytes
+        const qsizetype opening = boot.size() + 1;       // 0x33, then 0x50
+        QVERIFY(hostTimes[opening + 1] - hostTimes[opening] >= 0.195);
         QCOMPARE(write.progress.maximums.last(), morven::ImageSize);
 
         write.Board().ClearWireLog();

@@ -146,16 +146,18 @@ bool BoardSimulator::Serve() {
             if (hostConnected_) {
                 hostConnected_ = false;
                 // With `once`, the write is over when the host lets go of the line, except at
-                // the switch between the two stages.
+                // the switch between the two stages. A host that opened and closed the line
+                // without sending (a port test) has not begun a write.
                 const bool switchingStage =
                     protocol_.CurrentState() == BoardProtocol::State::Opening;
-                if (options_.once && !switchingStage) return lastWriteMatched_;
+                if (options_.once && hostHasSent_ && !switchingStage) return lastWriteMatched_;
                 protocol_.Hangup();
             }
             SleepMs(1);
             continue;
         }
         hostConnected_ = true;
+        hostHasSent_ = true;
         const int hostBaud = HostBaud();
         const double readAt = MonotonicSeconds();
         // A dropped line takes the rest of what was read with it.

@@ -61,6 +61,7 @@ private:
     int linesOpened_ = 0;
     std::string slavePath_;
     bool hostConnected_ = false;
+    bool hostHasSent_ = false;
     double startTime_ = 0;
     double receiveFreeAt_ = 0;  // with pace: when the wire from the host is next free
     double sendFreeAt_ = 0;     // with pace: when the wire to the host is next free

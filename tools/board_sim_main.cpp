@@ -34,7 +34,9 @@ Options:
                      (removed on exit)
   --pace             every byte, in either direction, takes ten bit times at the line
                      speed in force, so a write lasts as long as on a real wire
-  --once             exit after one write: status 0 when its checksum matched, 1 otherwise
+  --once             exit after one write: status 0 when its checksum matched, 1 otherwise;
+                     the write begins with the host's first byte, so a host that only
+                     opens and closes the line (a port test) does not end it
   --image-out FILE   write the N image bytes received to FILE once the checksum matched
   --fault PHASE=ACTION
                      misbehave at one point of the exchange (may be repeated):

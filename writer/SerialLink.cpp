@@ -27,6 +27,8 @@ SerialLink::SerialLink(SerialPort& port, QObject* parent) : QObject(parent), por
 
 void SerialLink::SendByte(quint8 byte) { port_.WriteByte(byte); }
 
+void SerialLink::SendBytes(const QByteArray& bytes) { port_.WriteBytes(bytes); }
+
 void SerialLink::FlushInput() { port_.DiscardInput(); }
 
 quint8 SerialLink::ReadFirstByte() {

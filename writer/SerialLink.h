@@ -25,6 +25,8 @@ public:
     SerialPort& Port() { return port_; }
 
     void SendByte(quint8 byte);
+    // Bytes the protocol sends back to back, with no wait between them, in one write.
+    void SendBytes(const QByteArray& bytes);
     void FlushInput();
     // Precondition: InputCount() is non-zero. Keeps the first byte and drops the rest.
     quint8 ReadFirstByte();

@@ -58,10 +58,11 @@ void SerialPort::DiscardInput() {
     if (port_.isOpen()) port_.clear(QSerialPort::Input);
 }
 
-void SerialPort::WriteByte(quint8 byte) {
+void SerialPort::WriteByte(quint8 byte) { WriteBytes(QByteArray(1, static_cast<char>(byte))); }
+
+void SerialPort::WriteBytes(const QByteArray& bytes) {
     if (!port_.isOpen()) return;
-    const char data = static_cast<char>(byte);
-    port_.write(&data, 1);
+    port_.write(bytes);
     port_.flush();  // on the wire now, not at some later pass of the event loop
 }
 

@@ -29,6 +29,8 @@ public:
     QByteArray ReadInput();
     void DiscardInput();
     void WriteByte(quint8 byte);
+    // Bytes that go out back to back: one system call, on the wire when it returns.
+    void WriteBytes(const QByteArray& bytes);
 
     bool IsOpen() const { return port_.isOpen(); }
     QString LineSettings() const { return lineSettings_; }

@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <initializer_list>
 
 #include "TargetImage.h"
 
@@ -22,6 +24,12 @@ constexpr quint8 Confirm = 0x55;
 constexpr quint8 Confirmed = 0xAA;
 constexpr quint8 Ack = 0x06;
 constexpr quint8 Request = 0x11;
+
+QByteArray Bytes(std::initializer_list<quint8> values) {
+    QByteArray bytes;
+    for (const quint8 value : values) bytes.append(static_cast<char>(value));
+    return bytes;
+}
 
 }  // namespace
 
@@ -88,7 +96,7 @@ QString FlashWriter::LinkLostText() const {
 // Four zero bytes once, then up to 51 intervals of 10 ms for any answer; then 0x55, which the
 // boot program confirms with 0xAA within 500 ms.
 FlashWriter::Wakeup FlashWriter::WakeTarget() {
-    for (int i = 0; i < 4; ++i) link_.SendByte(0x00);
+    link_.SendBytes(QByteArray(4, '\0'));
     for (int counter = 0;;) {
         link_.ArmTimeout(WakeupIntervalMs);
         const WaitResult result = link_.AwaitInput();
@@ -157,39 +165,43 @@ StageResult FlashWriter::SendFlashData() {
     port.SetLineSettings(QString::fromLatin1(SerialPort::KernelLineSettings));
     if (!port.OpenPort()) return StageResult::LinkLost;
 
-    link_.SendByte(0xCC);
-    link_.SendByte(0x33);
+    link_.SendBytes(Bytes({0xCC, 0x33}));
     link_.Delay(200);
     link_.FlushInput();
 
-    link_.SendByte(0x50);
-    link_.SendByte(0x00);
+    link_.SendBytes(Bytes({0x50, 0x00}));
     if (const StageResult ack = ExpectByte(Ack); ack != StageResult::Success) return ack;
 
-    for (int i = 0; i < 4; ++i) link_.SendByte(0x00);
     MaxAddress += 1;
     const std::int32_t length = MaxAddress;
+    QByteArray header(4, '\0');  // four zero bytes, then N, most significant byte first
     for (int shift = 24; shift >= 0; shift -= 8)
-        link_.SendByte(static_cast<quint8>((length >> shift) & 0xFF));
+        header.append(static_cast<char>((length >> shift) & 0xFF));
+    link_.SendBytes(header);
 
     quint8 sum = 0;
     std::int32_t i = 0;
     progress_.SetProgressMaximum(length);
+    QByteArray block;
+    block.reserve(1 + BlockSize);
     while (i < length) {
         if (const StageResult request = ExpectByte(Request); request != StageResult::Success)
             return request;
-        link_.SendByte(Request);
-        for (int k = 0; k < BlockSize && i < length; ++k, ++i) {
-            link_.SendByte(TargetImage[i]);
-            sum = static_cast<quint8>(sum + TargetImage[i]);
-        }
+        // The echoed request and the block leave together: nothing is awaited between them.
+        const std::int32_t count = std::min<std::int32_t>(BlockSize, length - i);
+        block.resize(0);
+        block.append(static_cast<char>(Request));
+        block.append(reinterpret_cast<const char*>(&TargetImage[i]), count);
+        for (std::int32_t k = i; k < i + count; ++k)
+            sum = static_cast<quint8>(sum + TargetImage[k]);
+        link_.SendBytes(block);
+        i += count;
         if (i < length) progress_.SetProgressValue(i);
     }
     progress_.SetProgressValue(length);
     if (const StageResult request = ExpectByte(Request); request != StageResult::Success)
         return request;
-    link_.SendByte(Request);
-    link_.SendByte(static_cast<quint8>(~sum));
+    link_.SendBytes(Bytes({Request, static_cast<quint8>(~sum)}));
     if (const StageResult ack = ExpectByte(Ack); ack != StageResult::Success) return ack;
     progress_.SetProgressValue(0);
     return StageResult::Success;

@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include <QCloseEvent>
+#include <QtMath>
 
 #include "KernelFile.h"
 #include "OperatorDialogs.h"
@@ -47,9 +48,15 @@ void Form1::ShowSRecordPath(const QString& path) {
     SRecordPath = path;
 }
 
-void Form1::SetProgressMaximum(int maximum) { ProgressBar1->setMaximum(maximum); }
+void Form1::SetProgressMaximum(int maximum) {
+    ProgressBar1->setMaximum(maximum);
+    const qreal width = ProgressBar1->contentsRect().width() * ProgressBar1->devicePixelRatioF();
+    progressThrottle_.Reset(maximum, qCeil(width), ProgressBar1->value());
+}
 
-void Form1::SetProgressValue(int value) { ProgressBar1->setValue(value); }
+void Form1::SetProgressValue(int value) {
+    if (progressThrottle_.Passes(value)) ProgressBar1->setValue(value);
+}
 
 void Form1::ShowMessage(const QString& text) { OperatorDialogs::ShowMessage(this, text); }
 
@@ -67,7 +74,7 @@ void Form1::Write() {
     PDQComm1.ClosePort();
     Command1->setEnabled(true);
     Command2->setEnabled(true);
-    ProgressBar1->setValue(0);
+    SetProgressValue(0);
     PDQComm1.SetLineSettings(QString::fromLatin1(SerialPort::BootLineSettings));
     if (closeRequested_) close();
 }

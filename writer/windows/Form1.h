@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "OperatorOutputs.h"
+#include "ProgressThrottle.h"
 #include "SerialLink.h"
 #include "SerialPort.h"
 
@@ -43,6 +44,7 @@ private:
     void ChangeFile();
 
     SerialLink link_;
+    ProgressThrottle progressThrottle_;
     bool writing_ = false;
     bool closeRequested_ = false;
 };
