@@ -7,7 +7,7 @@
 
 #include "BoardSimulator.h"
 #include "SerialPort.h"
-#include "WriteSequence.h"
+#include "WriteSession.h"
 
 struct RecordingProgress : morven::ProgressDisplay {
     QList<int> values;
@@ -43,16 +43,12 @@ public:
     void SetKernel(const QByteArray& bytes) const { WriteFile(kernelPath, bytes); }
     void SetSRecords(const QByteArray& text) const { WriteFile(morven::SRecordPath, text); }
 
-    // What the Write button does around the sequence.
-    void Run() {
+    // What the Write button does: the whole session on COM1.
+    morven::WriteOutcome Run() {
         morven::SerialPort port;
         morven::SerialLink link(port);
-        morven::FlashWriter writer(link, progress, messages, kernelPath);
         port.SelectPort(1);
-        QVERIFY2(port.OpenPort(), qPrintable(port.FailureText()));
-        port.DiscardInput();
-        writer.WriteSequence();
-        port.ClosePort();
+        return morven::WriteSession(link, progress, messages).Run(kernelPath);
     }
 
     QByteArray HostBytes(int baud = 0) const {

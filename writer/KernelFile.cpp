@@ -1,6 +1,7 @@
 #include "KernelFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 namespace morven {
@@ -16,6 +17,11 @@ QString KernelFilePath() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
         .filePath(relative);
 #endif
+}
+
+bool KernelFilePresent(const QString& path) {
+    QFile kernel(path);
+    return kernel.open(QIODevice::ReadOnly) && kernel.size() > 0;
 }
 
 }  // namespace morven

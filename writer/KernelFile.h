@@ -11,4 +11,10 @@ inline constexpr const char* KernelFileName = "zididuv.bin";
 // When none holds it, the path it would have in $XDG_DATA_HOME.
 QString KernelFilePath();
 
+// The check before anything is opened: the kernel file can be read and is not empty.
+bool KernelFilePresent(const QString& path);
+
+// What the operator is told when it is not.
+inline constexpr const char* KernelNotFoundText = "Not found ZIDIDUV.BIN";
+
 }  // namespace morven

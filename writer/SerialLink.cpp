@@ -47,8 +47,9 @@ void SerialLink::ArmTimeout(int ms) {
     StartTimeoutTimer();
 }
 
+// Looks before it sleeps: input the port already holds ends the wait at once; otherwise one
+// event-loop pass takes whatever arrives first.
 WaitResult SerialLink::AwaitInput() {
-    PumpEvents();
     for (;;) {
         if (LinkLost()) return WaitResult::LinkLost;
         // Arrived data counts before the flag: a byte that came with the expiry is still in time.

@@ -21,6 +21,10 @@ public:
     static QString DeviceForPort(int portNumber);
 
     void SelectPort(int portNumber);
+    // A device named by its path (/dev/ttyUSB0, /dev/serial/by-id/...) instead of a number.
+    void SelectDevice(const QString& device);
+    // The device the next OpenPort() opens.
+    QString Device() const;
     // False when the port cannot be opened; FailureText() then says why.
     bool OpenPort();
     void ClosePort();
@@ -36,18 +40,22 @@ public:
     QString LineSettings() const { return lineSettings_; }
     // The port has failed since it was last opened (adapter unplugged, I/O error).
     bool Failed() const { return !failure_.isEmpty(); }
-    // "COM3 (/dev/ttyUSB0): <the system's reason>"
+    // "COM3 (/dev/ttyUSB0): <the system's reason>", or "/dev/ttyUSB0: <reason>"
     QString FailureText() const;
     // What the operator is told when OpenPort() failed.
     QString OpenFailureMessage() const;
 
 private:
     void OnError(QSerialPort::SerialPortError error);
+    // Remembers why the port failed and closes it.
+    void Fail(const QString& reason);
+    qsizetype WriteDirect(const QByteArray& bytes);
     void ApplyLineSettings();
     void RequestLowLatency();
 
     QSerialPort port_;
     int portNumber_ = 1;
+    QString device_;  // set by SelectDevice; empty when chosen by number
     QString lineSettings_ = BootLineSettings;
     QString failure_;
 };

@@ -37,60 +37,77 @@ FlashWriter::FlashWriter(SerialLink& link, ProgressDisplay& progress, MessageSin
                          QString kernelPath)
     : link_(link), progress_(progress), messages_(messages), kernelPath_(std::move(kernelPath)) {}
 
-void FlashWriter::WriteSequence() {
-    const std::optional<QString> refusal = RefusalBeforeSending();
-    const QString outcome = refusal ? *refusal : RunStages();
-    if (!outcome.isEmpty()) messages_.ShowMessage(outcome);
+WriteOutcome FlashWriter::WriteSequence() {
+    const std::optional<WriteOutcome> refusal = RefusalBeforeSending();
+    return Report(refusal ? *refusal : RunStages());
 }
 
-std::optional<QString> FlashWriter::RefusalBeforeSending() const {
-    if (!LoadSRecordFile(SRecordPath))
-        return QStringLiteral("Cannot read the S-record file %1. Nothing was sent.")
-            .arg(SRecordPath);
-    const QFileInfo kernel(kernelPath_);
-    if (kernel.size() >= KernelSizeLimit) {
-        return QStringLiteral(
-                   "The kernel file %1 is %2 bytes long; at most %3 bytes can be "
-                   "announced to the target. Nothing was sent.")
-            .arg(kernelPath_)
-            .arg(kernel.size())
-            .arg(KernelSizeLimit - 1);
-    }
+WriteOutcome FlashWriter::Report(WriteOutcome outcome) {
+    // A cancelled write has nobody left to tell: the window is closing or the user interrupted.
+    if (outcome != WriteOutcome::Cancelled) messages_.ShowMessage(OutcomeText(outcome));
+    return outcome;
+}
+
+std::optional<WriteOutcome> FlashWriter::RefusalBeforeSending() const {
+    if (!LoadSRecordFile(SRecordPath)) return WriteOutcome::SRecordUnreadable;
+    if (QFileInfo(kernelPath_).size() >= KernelSizeLimit) return WriteOutcome::KernelTooLong;
     return std::nullopt;
 }
 
-// The one place where the stages' outcomes become the operator's texts.
-QString FlashWriter::RunStages() {
+WriteOutcome FlashWriter::RunStages() {
     switch (WakeTarget()) {
-        case Wakeup::NoAnswer: return QStringLiteral("Err 1");
-        case Wakeup::LinkLost: return LinkLostText();
+        case Wakeup::NoAnswer: return WriteOutcome::NoAnswer;
+        case Wakeup::LinkLost: return LinkLostOutcome();
         case Wakeup::Confirmed: break;
     }
-    const StageResult kernel = SendKernel();
-    if (kernel == StageResult::KernelMissing) return QStringLiteral("Not Found DOVIZOV.BIN");
-    if (kernel != StageResult::Success)
-        return FailureText(kernel, QStringLiteral("Time Out Farm Err"), QStringLiteral("Farm Err"));
-    const StageResult flash = SendFlashData();
-    if (flash != StageResult::Success)
-        return FailureText(flash, QStringLiteral("Time Out S File Err"),
-                           QStringLiteral("S File Err "));
-    return QStringLiteral("O.K.");
-}
-
-QString FlashWriter::FailureText(StageResult result, const QString& timedOut,
-                                 const QString& wrongAnswer) const {
-    switch (result) {
-        case StageResult::TimedOut: return timedOut;
-        case StageResult::WrongAnswer: return wrongAnswer;
-        default: return LinkLostText();
+    switch (SendKernel()) {
+        case StageResult::KernelMissing: return WriteOutcome::KernelMissing;
+        case StageResult::TimedOut: return WriteOutcome::KernelTimedOut;
+        case StageResult::WrongAnswer: return WriteOutcome::KernelWrongAnswer;
+        case StageResult::LinkLost: return LinkLostOutcome();
+        case StageResult::Success: break;
     }
+    switch (SendFlashData()) {
+        case StageResult::TimedOut: return WriteOutcome::FlashTimedOut;
+        case StageResult::WrongAnswer: return WriteOutcome::FlashWrongAnswer;
+        case StageResult::LinkLost:
+        case StageResult::KernelMissing: return LinkLostOutcome();
+        case StageResult::Success: break;
+    }
+    return WriteOutcome::Ok;
 }
 
-// Empty when the write was cancelled: the window is closing and nobody is there to read it.
-QString FlashWriter::LinkLostText() const {
-    if (link_.Cancelled()) return {};
-    return QStringLiteral("The serial port failed during the write: %1")
-        .arg(link_.Port().FailureText());
+WriteOutcome FlashWriter::LinkLostOutcome() const {
+    return link_.Cancelled() ? WriteOutcome::Cancelled : WriteOutcome::PortFailed;
+}
+
+// The one place where outcomes become the operator's texts.
+QString FlashWriter::OutcomeText(WriteOutcome outcome) const {
+    switch (outcome) {
+        case WriteOutcome::Ok: return QStringLiteral("O.K.");
+        case WriteOutcome::NoAnswer: return QStringLiteral("Err 1");
+        case WriteOutcome::KernelTimedOut: return QStringLiteral("Time Out Farm Err");
+        case WriteOutcome::KernelWrongAnswer: return QStringLiteral("Farm Err");
+        case WriteOutcome::KernelMissing: return QStringLiteral("Not Found DOVIZOV.BIN");
+        case WriteOutcome::FlashTimedOut: return QStringLiteral("Time Out S File Err");
+        case WriteOutcome::FlashWrongAnswer: return QStringLiteral("S File Err ");
+        case WriteOutcome::KernelTooLong:
+            return QStringLiteral(
+                       "The kernel file %1 is %2 bytes long; at most %3 bytes can be "
+                       "announced to the target. Nothing was sent.")
+                .arg(kernelPath_)
+                .arg(QFileInfo(kernelPath_).size())
+                .arg(KernelSizeLimit - 1);
+        case WriteOutcome::SRecordUnreadable:
+            return QStringLiteral("Cannot read the S-record file %1. Nothing was sent.")
+                .arg(SRecordPath);
+        case WriteOutcome::PortOpenFailed: return link_.Port().OpenFailureMessage();
+        case WriteOutcome::PortFailed:
+            return QStringLiteral("The serial port failed during the write: %1")
+                .arg(link_.Port().FailureText());
+        case WriteOutcome::Cancelled: break;
+    }
+    return {};
 }
 
 // Four zero bytes once, then up to 51 intervals of 10 ms for any answer; then 0x55, which the

@@ -19,6 +19,23 @@ enum class StageResult {
     KernelMissing = 5
 };
 
+// How a write ended. The first seven are the operator's seven texts; the rest are this
+// program's own, for what the target protocol does not cover.
+enum class WriteOutcome {
+    Ok,
+    NoAnswer,
+    KernelTimedOut,
+    KernelWrongAnswer,
+    KernelMissing,
+    FlashTimedOut,
+    FlashWrongAnswer,
+    KernelTooLong,      // its length does not fit the two length bytes
+    SRecordUnreadable,  // nothing was sent
+    PortOpenFailed,
+    PortFailed,  // during the write
+    Cancelled    // the window is closing, or the user interrupted; nothing is shown
+};
+
 // The boot-mode write: load the image, wake the target at 19200 baud, download the kernel with
 // echo checking, switch to 57600 baud and stream the image in 64-byte blocks.
 class FlashWriter {
@@ -27,20 +44,22 @@ public:
                 QString kernelPath);
 
     // Runs the whole write on a port the caller has opened at 19200 baud, and shows exactly one
-    // message at its end (none when the link was cancelled because the window is closing).
-    void WriteSequence();
+    // message at its end (none when the write was cancelled).
+    WriteOutcome WriteSequence();
     StageResult SendKernel();
     StageResult SendFlashData();
 
+    // Shows the outcome's text (unless cancelled) and returns the outcome.
+    WriteOutcome Report(WriteOutcome outcome);
+    QString OutcomeText(WriteOutcome outcome) const;
+
 private:
     enum class Wakeup { Confirmed, NoAnswer, LinkLost };
-    std::optional<QString> RefusalBeforeSending() const;
-    QString RunStages();
+    std::optional<WriteOutcome> RefusalBeforeSending() const;
+    WriteOutcome RunStages();
+    WriteOutcome LinkLostOutcome() const;
     Wakeup WakeTarget();
     StageResult ExpectByte(quint8 expected);
-    QString FailureText(StageResult result, const QString& timedOut,
-                        const QString& wrongAnswer) const;
-    QString LinkLostText() const;
 
     SerialLink& link_;
     ProgressDisplay& progress_;

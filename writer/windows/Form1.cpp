@@ -7,6 +7,7 @@
 #include "OperatorDialogs.h"
 #include "Twips.h"
 #include "WriteSequence.h"
+#include "WriteSession.h"
 
 namespace morven {
 
@@ -61,21 +62,14 @@ void Form1::SetProgressValue(int value) {
 void Form1::ShowMessage(const QString& text) { OperatorDialogs::ShowMessage(this, text); }
 
 void Form1::Write() {
-    if (!PDQComm1.OpenPort()) {
-        ShowMessage(PDQComm1.OpenFailureMessage());
-        return;
-    }
-    PDQComm1.DiscardInput();
     Command1->setEnabled(false);
     Command2->setEnabled(false);
     writing_ = true;
-    FlashWriter(link_, *this, *this, KernelFilePath()).WriteSequence();
+    WriteSession(link_, *this, *this).Run(KernelFilePath());
     writing_ = false;
-    PDQComm1.ClosePort();
     Command1->setEnabled(true);
     Command2->setEnabled(true);
     SetProgressValue(0);
-    PDQComm1.SetLineSettings(QString::fromLatin1(SerialPort::BootLineSettings));
     if (closeRequested_) close();
 }
 

@@ -1,6 +1,5 @@
 #include "Form2.h"
 
-#include <QFile>
 #include <QMouseEvent>
 
 #include "KernelFile.h"
@@ -48,9 +47,8 @@ Form2::Form2(QWidget* parent) : QWidget(parent) {
 Form2::~Form2() = default;
 
 bool Form2::Load() {
-    QFile kernel(KernelFilePath());
-    if (kernel.open(QIODevice::ReadOnly) && kernel.size() > 0) return true;
-    OperatorDialogs::ShowMessage(nullptr, QStringLiteral("Not found ZIDIDUV.BIN"));
+    if (KernelFilePresent(KernelFilePath())) return true;
+    OperatorDialogs::ShowMessage(nullptr, QString::fromLatin1(KernelNotFoundText));
     return false;
 }
 

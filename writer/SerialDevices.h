@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace morven {
+
+// What the system reports of one serial device.
+struct SerialDeviceInfo {
+    QString device;  // the path as given, e.g. /dev/ttyUSB0
+    bool present = false;
+    QString byIdName;  // its /dev/serial/by-id name, when it has one
+    QString description;
+    QString manufacturer;
+    QString serialNumber;
+    QString usbId;  // "vendor:product" in hex, for USB adapters
+};
+
+// The device at path (symbolic links followed), with what the system reports of it.
+SerialDeviceInfo DescribeSerialDevice(const QString& path);
+// Every serial port the system reports.
+QList<SerialDeviceInfo> SystemSerialPorts();
+// "/dev/ttyUSB0 — present, FT232R USB UART, serial A50285BI"
+QString DeviceSummary(const SerialDeviceInfo& info);
+
+}  // namespace morven

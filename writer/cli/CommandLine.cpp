@@ -1,0 +1,58 @@
+#include "CommandLine.h"
+
+#include "ExitStatus.h"
+
+namespace morven {
+
+namespace {
+
+constexpr const char* Description = R"(Writes an S-record program into the board's flash through its serial boot mode,
+as MORVEN's "Write" button does. The outcome is the last line on standard output,
+in the words the message box would show; progress and everything else go to
+standard error.
+
+PORT is COM1 to COM10 or 1 to 10 (port n opens MORVEN_COMn, else /dev/ttyS(n-1)),
+or a device path such as /dev/ttyUSB0 or /dev/serial/by-id/...; default COM1.
+FILE may be - for standard input.)";
+
+}  // namespace
+
+std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
+                                                   const QStringList& arguments) {
+    parser.setApplicationDescription(QString::fromLatin1(Description) + QStringLiteral("\n\n") +
+                                     QString::fromLatin1(ExitStatusHelp));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption port({"p", "port"}, "The serial port (default COM1).", "PORT");
+    const QCommandLineOption kernel({"k", "kernel"}, "The kernel file to download.", "FILE");
+    const QCommandLineOption quiet({"q", "quiet"}, "No progress on standard error.");
+    const QCommandLineOption listPorts("list-ports",
+                                       "List COM1 to COM10 and the serial ports of the system.");
+    parser.addOptions({port, kernel, quiet, listPorts});
+    parser.addPositionalArgument("FILE", "The S-record file to write, or - for standard input.");
+
+    if (!parser.parse(arguments)) return parser.errorText();
+    if (parser.isSet(help)) parser.showHelp(0);
+    if (parser.isSet(version)) parser.showVersion();
+
+    CliOptions options;
+    options.listPorts = parser.isSet(listPorts);
+    options.quiet = parser.isSet(quiet);
+    options.kernelPath = parser.value(kernel);
+    if (parser.isSet(port)) {
+        const auto parsed = ParsePortArgument(parser.value(port));
+        if (!parsed)
+            return QStringLiteral("bad port '%1': use COM1 to COM10, 1 to 10, or a device path")
+                .arg(parser.value(port));
+        options.port = *parsed;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (options.listPorts) return options;
+    if (files.isEmpty()) return QStringLiteral("no S-record FILE given");
+    if (files.size() > 1)
+        return QStringLiteral("one S-record FILE only, not %1").arg(files.size());
+    options.file = files.front();
+    return options;
+}
+
+}  // namespace morven

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QString>
+#include <variant>
+
+#include "PortArgument.h"
+
+namespace morven {
+
+struct CliOptions {
+    bool listPorts = false;
+    bool quiet = false;
+    PortArgument port{1, {}};
+    QString kernelPath;  // empty: looked up as the windows look it up
+    QString file;        // "-" for standard input
+};
+
+// Fills parser with morven-cli's options and reads arguments. --help and --version print and
+// end the program here. Returns the options, or the text of a usage error.
+std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
+                                                   const QStringList& arguments);
+
+}  // namespace morven

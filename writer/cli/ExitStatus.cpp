@@ -1,0 +1,36 @@
+#include "ExitStatus.h"
+
+namespace morven {
+
+ExitStatus ExitStatusFor(WriteOutcome outcome) {
+    switch (outcome) {
+        case WriteOutcome::Ok: return ExitOk;
+        case WriteOutcome::NoAnswer: return ExitNoAnswer;
+        case WriteOutcome::KernelTimedOut: return ExitKernelTimedOut;
+        case WriteOutcome::KernelWrongAnswer: return ExitKernelWrongAnswer;
+        case WriteOutcome::KernelMissing:
+        case WriteOutcome::KernelTooLong: return ExitKernelProblem;
+        case WriteOutcome::FlashTimedOut: return ExitFlashTimedOut;
+        case WriteOutcome::FlashWrongAnswer: return ExitFlashWrongAnswer;
+        case WriteOutcome::PortOpenFailed:
+        case WriteOutcome::PortFailed:
+        case WriteOutcome::Cancelled: return ExitPortProblem;
+        case WriteOutcome::SRecordUnreadable: return ExitSRecordUnreadable;
+    }
+    return ExitPortProblem;
+}
+
+const char* const ExitStatusHelp = R"(Exit status:
+  0    O.K.
+  2    usage error (unknown option, no FILE, bad PORT)
+  3    Err 1 (no answer to the wake-up bytes, or no or a wrong answer to 0x55)
+  4    Time Out Farm Err
+  5    Farm Err
+  6    kernel file missing, empty or too long
+  7    Time Out S File Err
+  8    S File Err
+  9    the port cannot be opened, is busy, or failed during the write
+  10   the S-record file cannot be read
+  130  interrupted by SIGINT; 143 by SIGTERM (the port is closed first))";
+
+}  // namespace morven

@@ -1,0 +1,54 @@
+#include "InterruptSignals.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace morven {
+
+namespace {
+
+int wakeFds[2] = {-1, -1};
+volatile std::sig_atomic_t received = 0;
+
+void OnSignal(int signal) {
+    if (received == 0) received = signal;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(wakeFds[1], &byte, 1);
+}
+
+}  // namespace
+
+InterruptSignals::InterruptSignals(std::function<void()> onInterrupt, QObject* parent)
+    : QObject(parent), onInterrupt_(std::move(onInterrupt)) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, wakeFds) != 0)
+        qFatal("cannot create the signal socket pair");
+    notifier_ = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &InterruptSignals::Deliver);
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+InterruptSignals::~InterruptSignals() {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    delete notifier_;
+    close(wakeFds[0]);
+    close(wakeFds[1]);
+}
+
+int InterruptSignals::Received() { return received; }
+
+void InterruptSignals::Deliver() {
+    char bytes[16];
+    while (read(wakeFds[0], bytes, sizeof bytes) > 0) {
+    }
+    onInterrupt_();
+}
+
+}  // namespace morven
