@@ -14,18 +14,6 @@ std::vector<BoardFault> Faults(const QString& text) {
     return {*fault};
 }
 
-// S-record text holding `data` from address 0, in S3 records of up to 32 bytes.
-QByteArray SRecordsFor(const QByteArray& data) {
-    QByteArray text;
-    for (qsizetype at = 0; at < data.size(); at += 32) {
-        const QByteArray chunk = data.mid(at, 32);
-        text += "S3" + QByteArray::number(chunk.size() + 5, 16).rightJustified(2, '0').toUpper() +
-                QByteArray::number(at, 16).rightJustified(8, '0').toUpper() +
-                chunk.toHex().toUpper() + "00\n";
-    }
-    return text;
-}
-
 const QString Ok = "O.K.";
 const QString Err1 = "Err 1";
 const QString FarmTimeout = "Time Out Farm Err";

@@ -82,6 +82,8 @@ bool BoardSimulator::Open(std::string* error) {
         if (master >= 0) close(master);
         return false;
     }
+    // Programs the host side starts (a writer under test) must not hold the line open.
+    fcntl(master, F_SETFD, FD_CLOEXEC);
     termios settings{};
     tcgetattr(master, &settings);
     cfmakeraw(&settings);

@@ -94,8 +94,8 @@ qsizetype SerialPort::WriteDirect(const QByteArray& bytes) {
     const int fd = static_cast<int>(port_.handle());
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t count = ::write(fd, bytes.constData() + written,
-                                      static_cast<size_t>(bytes.size() - written));
+        const ssize_t count =
+            ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
         if (count > 0) {
             written += count;
         } else if (count < 0 && errno == EINTR) {

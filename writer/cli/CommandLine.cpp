@@ -6,7 +6,8 @@ namespace morven {
 
 namespace {
 
-constexpr const char* Description = R"(Writes an S-record program into the board's flash through its serial boot mode,
+constexpr const char* Description =
+    R"(Writes an S-record program into the board's flash through its serial boot mode,
 as MORVEN's "Write" button does. The outcome is the last line on standard output,
 in the words the message box would show; progress and everything else go to
 standard error.
@@ -49,8 +50,7 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     const QStringList files = parser.positionalArguments();
     if (options.listPorts) return options;
     if (files.isEmpty()) return QStringLiteral("no S-record FILE given");
-    if (files.size() > 1)
-        return QStringLiteral("one S-record FILE only, not %1").arg(files.size());
+    if (files.size() > 1) return QStringLiteral("one S-record FILE only, not %1").arg(files.size());
     options.file = files.front();
     return options;
 }

@@ -8,13 +8,13 @@ namespace morven {
 enum ExitStatus {
     ExitOk = 0,
     ExitUsage = 2,
-    ExitNoAnswer = 3,          // "Err 1"
-    ExitKernelTimedOut = 4,    // "Time Out Farm Err"
-    ExitKernelWrongAnswer = 5, // "Farm Err"
-    ExitKernelProblem = 6,     // kernel missing, empty or too long
-    ExitFlashTimedOut = 7,     // "Time Out S File Err"
-    ExitFlashWrongAnswer = 8,  // "S File Err "
-    ExitPortProblem = 9,       // cannot be opened, busy, or failed during the write
+    ExitNoAnswer = 3,           // "Err 1"
+    ExitKernelTimedOut = 4,     // "Time Out Farm Err"
+    ExitKernelWrongAnswer = 5,  // "Farm Err"
+    ExitKernelProblem = 6,      // kernel missing, empty or too long
+    ExitFlashTimedOut = 7,      // "Time Out S File Err"
+    ExitFlashWrongAnswer = 8,   // "S File Err "
+    ExitPortProblem = 9,        // cannot be opened, busy, or failed during the write
     ExitSRecordUnreadable = 10,
     ExitSignalBase = 128  // plus the signal's number: 130 for SIGINT, 143 for SIGTERM
 };

@@ -11,7 +11,8 @@ QString PortListing() {
     QStringList lines{QStringLiteral("Ports by number (MORVEN_COMn, else /dev/ttyS(n-1)):")};
     for (int n = 1; n <= 10; ++n) {
         const QString device = SerialPort::DeviceForPort(n);
-        const bool mapped = qEnvironmentVariableIsSet(qPrintable(QStringLiteral("MORVEN_COM%1").arg(n)));
+        const bool mapped =
+            qEnvironmentVariableIsSet(qPrintable(QStringLiteral("MORVEN_COM%1").arg(n)));
         lines << QStringLiteral("  COM%1  %2%3")
                      .arg(n, -2)
                      .arg(DeviceSummary(DescribeSerialDevice(device)))
@@ -22,13 +23,16 @@ QString PortListing() {
     if (ports.isEmpty()) lines << QStringLiteral("  none");
     for (const SerialDeviceInfo& port : ports) {
         lines << QStringLiteral("  ") + port.device;
-        const QList<std::pair<const char*, QString>> fields{
-            {"by-id", port.byIdName},         {"description", port.description},
-            {"manufacturer", port.manufacturer}, {"serial", port.serialNumber},
-            {"usb", port.usbId}};
+        const QList<std::pair<const char*, QString>> fields{{"by-id", port.byIdName},
+                                                            {"description", port.description},
+                                                            {"manufacturer", port.manufacturer},
+                                                            {"serial", port.serialNumber},
+                                                            {"usb", port.usbId}};
         for (const auto& [name, value] : fields)
             if (!value.isEmpty())
-                lines << QStringLiteral("    %1 %2").arg(QString::fromLatin1(name) + ':', -14).arg(value);
+                lines << QStringLiteral("    %1 %2")
+                             .arg(QString::fromLatin1(name) + ':', -14)
+                             .arg(value);
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }

@@ -1,0 +1,209 @@
+// morven-cli as a process, against the simulated board on a pty.
+#include <QProcess>
+#include <csignal>
+
+#include "SimulatedWrite.h"
+#include "TargetImage.h"
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+    QString LastLine() const {
+        const QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+        return lines.isEmpty() ? QString() : lines.last();
+    }
+};
+
+std::vector<BoardFault> Faults(const QString& text) {
+    if (text.isEmpty()) return {};
+    std::string error;
+    return {*ParseBoardFault(text.toStdString(), &error)};
+}
+
+void StartCli(QProcess& process, const QStringList& arguments) {
+    process.start(QStringLiteral(MORVEN_CLI), arguments);
+    QVERIFY(process.waitForStarted());
+}
+
+// Stage lines go to standard error (not a terminal here): the image is on its way.
+void WaitForImageStage(QProcess& process) {
+    QByteArray seen;
+    QTRY_VERIFY2((seen += process.readAllStandardError()).contains("image"), seen);
+}
+
+CliRun Finish(QProcess& process, int limitMs = 15000) {
+    CliRun run;
+    // Already over when its end was seen while waiting for something else.
+    if (process.state() != QProcess::NotRunning && !process.waitForFinished(limitMs)) return run;
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+CliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
+    QProcess process;
+    StartCli(process, arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    return Finish(process);
+}
+
+// A write of the simulated board's S-record file through COM1 (the board) with its kernel.
+QStringList WriteArguments(const SimulatedWrite& write, const QString& file = morven::SRecordPath) {
+    return {"--kernel", write.kernelPath, file};
+}
+
+}  // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+private slots:
+    void outcomes_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("imageBytes");
+        QTest::addColumn<QString>("lastLine");
+        QTest::addColumn<int>("status");
+        QTest::newRow("full image") << "" << int(morven::ImageSize) << "O.K." << 0;
+        QTest::newRow("no confirmation") << "confirm=silent" << 2 << "Err 1" << 3;
+        QTest::newRow("kernel echo late")
+            << "kernel-byte:2=delay:3300" << 2 << "Time Out Farm Err" << 4;
+        QTest::newRow("kernel echo wrong") << "kernel-byte:2=wrong:0x15" << 2 << "Farm Err" << 5;
+        QTest::newRow("no block request") << "block:1=silent" << 2 << "Time Out S File Err" << 7;
+        QTest::newRow("checksum refused") << "closing=wrong:0x15" << 2 << "S File Err " << 8;
+        QTest::newRow("line dropped")
+            << "block:1=drop" << 2 << "The serial port failed during the write: COM1" << 9;
+    }
+
+    void outcomes() {
+        QFETCH(QString, fault);
+        QFETCH(int, imageBytes);
+        QFETCH(QString, lastLine);
+        QFETCH(int, status);
+        SimulatedWrite write(Faults(fault));
+        QByteArray image(imageBytes, Qt::Uninitialized);
+        for (qsizetype i = 0; i < image.size(); ++i) image[i] = char(i * 7 + i / 251);
+        write.SetSRecords(SRecordsFor(image));
+        const CliRun run = Cli(WriteArguments(write));
+        QVERIFY2(run.LastLine().startsWith(lastLine), run.out + run.err);
+        QCOMPARE(run.status, status);
+        if (status != 0) return;
+        const std::vector<std::uint8_t> received = write.Board().LastImage();
+        QVERIFY(QByteArray(reinterpret_cast<const char*>(received.data()),
+                           qsizetype(received.size())) == image);
+    }
+
+    void usageErrors_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("unknown option") << QStringList{"--speed", "9600", "a.mot"};
+        QTest::newRow("no file") << QStringList{"--port", "COM1"};
+        QTest::newRow("two files") << QStringList{"a.mot", "b.mot"};
+        QTest::newRow("port 11") << QStringList{"--port", "COM11", "a.mot"};
+        QTest::newRow("port 0") << QStringList{"--port", "0", "a.mot"};
+        QTest::newRow("port name without path") << QStringList{"--port", "ttyUSB0", "a.mot"};
+    }
+
+    void usageErrors() {
+        QFETCH(QStringList, arguments);
+        const CliRun run = Cli(arguments);
+        QCOMPARE(run.status, 2);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.contains("--help"), run.err);
+    }
+
+    // Refused before anything is sent.
+    void refusals_data() {
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<QString>("lastLine");
+        QTest::addColumn<int>("status");
+        QTest::newRow("kernel missing") << "kernel missing"
+                                        << "Not found ZIDIDUV.BIN" << 6;
+        QTest::newRow("kernel empty") << "kernel empty"
+                                      << "Not found ZIDIDUV.BIN" << 6;
+        QTest::newRow("kernel too long") << "kernel 65536"
+                                         << "The kernel file" << 6;
+        QTest::newRow("file unreadable") << "no file"
+                                         << "Cannot read the S-record file" << 10;
+        QTest::newRow("port missing") << "no port"
+                                      << "Cannot open the serial port /nonexistent/tty" << 9;
+    }
+
+    void refusals() {
+        QFETCH(QString, problem);
+        QFETCH(QString, lastLine);
+        QFETCH(int, status);
+        SimulatedWrite write;
+        QStringList arguments = WriteArguments(write);
+        if (problem == "kernel missing") QFile::remove(write.kernelPath);
+        if (problem == "kernel empty") write.SetKernel({});
+        if (problem == "kernel 65536") write.SetKernel(QByteArray(65536, '\x01'));
+        if (problem == "no file") arguments.last() = write.FilePath("missing.mot");
+        if (problem == "no port")
+            arguments << "--port"
+                      << "/nonexistent/tty";
+        const CliRun run = Cli(arguments);
+        QVERIFY2(run.LastLine().startsWith(lastLine), run.out + run.err);
+        QCOMPARE(run.status, status);
+        QVERIFY(write.HostBytes().isEmpty());
+    }
+
+    void standardInputAsFile() {
+        SimulatedWrite write;
+        const CliRun run = Cli(WriteArguments(write, "-"), "S1050000ABCD00\n");
+        QCOMPARE(run.LastLine(), QString("O.K."));
+        QCOMPARE(write.Board().LastImage(), (std::vector<std::uint8_t>{0xAB, 0xCD}));
+    }
+
+    // The write ends at its current wait, the port is closed and free again at once.
+    void interrupted_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        QTest::newRow("SIGINT") << SIGINT << 130;
+        QTest::newRow("SIGTERM") << SIGTERM << 143;
+    }
+
+    void interrupted() {
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        SimulatedWrite write;
+        write.SetSRecords(SRecordsFor(QByteArray(morven::ImageSize, '\x3C')));
+        QProcess process;
+        StartCli(process, WriteArguments(write));
+        WaitForImageStage(process);
+        ::kill(pid_t(process.processId()), signal);
+        const CliRun run = Finish(process, 2000);
+        QCOMPARE(run.status, status);
+        QVERIFY(run.out.isEmpty());
+        QCOMPARE(write.Board().CompletedWrites(), 0);
+
+        const CliRun next = Cli(WriteArguments(write));
+        QCOMPARE(next.LastLine(), QString("O.K."));
+        QCOMPARE(write.Board().CompletedWrites(), 1);
+    }
+
+    void twoBoardsAtOnceAndABusyPort() {
+        SimulatedWrite first(Faults("block:1=delay:500"));
+        const QString firstPort = QString::fromStdString(first.Board().SlavePath());
+        SimulatedWrite second;
+        QProcess one, two, busy;
+        const QStringList onFirst{"--port", firstPort, "--kernel", first.kernelPath,
+                                  first.FilePath("program.mot")};
+        StartCli(one, onFirst);
+        StartCli(two, WriteArguments(second));
+        WaitForImageStage(one);
+        StartCli(busy, onFirst);
+        const CliRun refused = Finish(busy);
+        QCOMPARE(refused.status, 9);
+        QVERIFY2(refused.LastLine().contains("busy"), refused.out);
+        QCOMPARE(Finish(one).LastLine(), QString("O.K."));
+        QCOMPARE(Finish(two).LastLine(), QString("O.K."));
+        QCOMPARE(first.Board().CompletedWrites() + second.Board().CompletedWrites(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
