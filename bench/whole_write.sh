@@ -11,7 +11,8 @@
 #            timed from the click to the outcome's message box mapping (xev), CPU from /proc;
 #   --cli    morven-cli with --port and --kernel, timed as a whole process.
 # --a11y runs the program with the accessibility bridge on (QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)
-# on a private AT-SPI bus. --morven names another build's morven (for a before/after table).
+# on a private AT-SPI bus, with bench/a11y_listener.py listening as a screen reader would
+# (Debian's at-spi2-core and python3-pyatspi). --morven names another build's morven (for a before/after table).
 # Prints one line per run: host wall and CPU, program wall and CPU, wall ratio, CPU % of wall.
 set -euo pipefail
 
@@ -49,6 +50,9 @@ cleanup() {
 trap cleanup EXIT
 if [ -n "$a11y" ]; then
     /usr/libexec/at-spi-bus-launcher --launch-immediately &
+    sleep 1
+    # A listener on the bus, as a screen reader is on a desktop with assistive technology.
+    /usr/bin/python3 "$(dirname "$0")/a11y_listener.py" &
     sleep 1
 fi
 

@@ -61,7 +61,10 @@ private slots:
         QCOMPARE(form.size(), QSize(122, 97));
         QCOMPARE(form.Option1[9]->geometry(), morven::TwipsRect(960, 1140, 255, 255));
         QCOMPARE(form.Label1[9]->text(), QString("Com10"));
-        QCOMPARE(form.Label1[9]->font().pointSizeF(), 9.75);
+        // The layout's font where installed, else IPA Gothic at the size that fits the labels.
+        const QString family = QFontInfo(form.Label1[9]->font()).family();
+        const bool layoutFont = family == "ＭＳ ゴシック" || family == "MS Gothic";
+        QCOMPARE(form.Label1[9]->font().pointSizeF(), layoutFont ? 9.75 : 9.0);
         Form1 main;
         QCOMPARE(main.windowTitle(), QString("SALTOR 24.576Mhz"));
         QCOMPARE(main.size(), QSize(356, 43));
@@ -104,6 +107,31 @@ private slots:
         QVERIFY(form.MainWindow() && !form.MainWindow()->isVisible());
         QCOMPARE(form.MainWindow()->Label1->text(), QString::number(index + 1));
         QVERIFY(!form.MainWindow()->PDQComm1.IsOpen());
+    }
+
+    // Hovering a port button or its label names the device that port opens, looked up then.
+    void portToolTipsNameTheDevice_data() {
+        QTest::addColumn<bool>("present");
+        QTest::newRow("mapped to the simulated board") << true;
+        QTest::newRow("mapped to nothing") << false;
+    }
+
+    void portToolTipsNameTheDevice() {
+        QFETCH(bool, present);
+        SimulatedWrite board;
+        const QByteArray device =
+            present ? QByteArray::fromStdString(board.Board().SlavePath()) : "/nonexistent/ttyUSB7";
+        Form2 form;
+        form.show();
+        qputenv("MORVEN_COM8", device);  // after the window opened: an adapter plugged in late
+        const QString expected = device + (present ? " — present" : " — absent");
+        for (QWidget* widget :
+             {static_cast<QWidget*>(form.Option1[7]), static_cast<QWidget*>(form.Label1[7])}) {
+            QHelpEvent hover(QEvent::ToolTip, widget->rect().center(),
+                             widget->mapToGlobal(widget->rect().center()));
+            QApplication::sendEvent(widget, &hover);
+            QVERIFY2(widget->toolTip().startsWith(expected), qPrintable(widget->toolTip()));
+        }
     }
 
     void closingTheStartupWindowAfterACancelEndsTheProgram() {
@@ -153,6 +181,7 @@ private slots:
         QVERIFY(!form.isVisible());
         Form1& main = *form.MainWindow();
         QCOMPARE(main.Label2->text(), chosen);
+        QCOMPARE(main.Label2->toolTip(), chosen);
 
         // A cancelled change keeps the file.
         QTest::mouseClick(main.Command2, Qt::LeftButton);

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests and the demo need, skipping those present.
 set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev srecord binutils
-          fonts-ipafont-gothic xvfb xauth)
+          fonts-ipafont-gothic fonts-dejavu-core xvfb xauth
+          dpkg-dev desktop-file-utils appstream)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")

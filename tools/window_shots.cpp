@@ -1,30 +1,38 @@
-// Saves a picture of each window as the operator sees it: window-shots OUTPUT_FOLDER
+// Saves a picture of each window as the operator sees it: window-shots OUTPUT_FOLDER [SUFFIX]
+// (the suffix goes before ".png", e.g. "@2x" for a run with QT_SCALE_FACTOR=2).
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QTimer>
 
 #include "Form1.h"
 #include "Form2.h"
+#include "OperatorDialogs.h"
 #include "frmPeerA.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QDir out(argc > 1 ? argv[1] : ".");
+    const QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     morven::Form2 startup;
     morven::Form1 main;
     main.ShowPortNumber(1);
     main.ShowSRecordPath(QStringLiteral("/home/bench/firmware/sample.mot"));
     main.SetProgressMaximum(100);
     main.SetProgressValue(40);
+    const auto message = morven::OperatorDialogs::MakeMessageBox(&main, QStringLiteral("O.K."));
     pellux::frmPeerA console;
     console.SetErrorReporter([](const QString&) {});  // nothing is sent from here
     console.txtSend->setText(QStringLiteral("hello"));
     console.txtOutput->setPlainText(QStringLiteral("hello\nテスト\n"));
-    const QList<QPair<QWidget*, QString>> windows{
-        {&startup, "morven-com.png"}, {&main, "morven-main.png"}, {&console, "pellux.png"}};
+    const QList<QPair<QWidget*, QString>> windows{{&startup, "morven-com"},
+                                                  {&main, "morven-main"},
+                                                  {message.get(), "morven-message"},
+                                                  {&console, "pellux"}};
     for (const auto& [window, name] : windows) window->show();
     QTimer::singleShot(500, [&] {
-        for (const auto& [window, name] : windows) window->grab().save(out.filePath(name));
+        for (const auto& [window, name] : windows)
+            window->grab().save(out.filePath(name + suffix + QStringLiteral(".png")));
         app.quit();
     });
     return app.exec();

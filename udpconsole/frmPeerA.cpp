@@ -16,6 +16,15 @@ constexpr QRect TwipsRect(int left, int top, int width, int height) {
     return QRect(left / 15, top / 15, width / 15, height / 15);
 }
 
+// The layout was drawn for Windows' 9-point dialog font; IPAPGothic has its widths at 8.25
+// points (11 pixels at 96 dpi) and fits the 15-pixel-high button, Japanese captions included.
+QFont WindowFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("DejaVu Sans")});
+    font.setPointSizeF(8.25);
+    return font;
+}
+
 }  // namespace
 
 QHostAddress BoardAddress() {
@@ -27,6 +36,7 @@ QHostAddress BoardAddress() {
 frmPeerA::frmPeerA(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("UDP Test"));
     setFixedSize(2805 / 15, 2535 / 15);
+    setFont(WindowFont());
     // Created in tab order.
     txtSend = new QLineEdit(this);
     txtSend->setGeometry(TwipsRect(0, 0, 2775, 735));

@@ -6,6 +6,7 @@
 #include "KernelFile.h"
 #include "OperatorDialogs.h"
 #include "Twips.h"
+#include "WindowFont.h"
 #include "WriteSequence.h"
 #include "WriteSession.h"
 
@@ -25,6 +26,7 @@ Widget* Place(QWidget* parent, Widget* widget, const QRect& geometry) {
 Form1::Form1(QWidget* parent) : QWidget(parent), link_(PDQComm1) {
     setWindowTitle(QStringLiteral("SALTOR 24.576Mhz"));
     setFixedSize(Twips(5340), Twips(645));
+    setFont(WindowFont());
     // Created in keyboard order: "Write" first, so it has the focus when the window opens.
     Command1 =
         Place(this, new QPushButton(QStringLiteral("Write")), TwipsRect(4200, 360, 1095, 255));
@@ -46,6 +48,7 @@ void Form1::ShowPortNumber(int portNumber) { Label1->setText(QString::number(por
 
 void Form1::ShowSRecordPath(const QString& path) {
     Label2->setText(path);
+    Label2->setToolTip(path);  // the layout cuts long paths off
     SRecordPath = path;
 }
 

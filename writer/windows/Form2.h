@@ -26,6 +26,9 @@ public:
     // The main window once a port has been clicked; null before.
     Form1* MainWindow() const { return mainWindow_.get(); }
 
+    // "/dev/ttyUSB0 — present, FT232R USB UART, serial A50285BI": the device port n opens.
+    static QString PortToolTip(int portNumber);
+
     QGroupBox* Frame1;
     std::array<QRadioButton*, 10> Option1;
     std::array<QLabel*, 10> Label1;

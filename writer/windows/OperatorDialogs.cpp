@@ -1,7 +1,10 @@
 #include "OperatorDialogs.h"
 
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
+
+#include "WindowFont.h"
 
 namespace morven {
 
@@ -10,8 +13,19 @@ void OperatorDialogs::ShowMessage(QWidget* parent, const QString& text) {
         script_->messages << text;
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("MORVEN"), text, QMessageBox::Ok, parent);
-    box.exec();
+    const auto box = MakeMessageBox(parent, text);
+    box->exec();
+}
+
+std::unique_ptr<QMessageBox> OperatorDialogs::MakeMessageBox(QWidget* parent, const QString& text) {
+    auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, QStringLiteral("MORVEN"), text,
+                                             QMessageBox::Ok, parent);
+    box->setFont(WindowFont());
+    // Letters such as "T" reach a pixel beyond their advance; the box sizes the label to the
+    // advance alone.
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+        label->setContentsMargins(2, 0, 2, 0);
+    return box;
 }
 
 std::unique_ptr<QFileDialog> OperatorDialogs::MakeSRecordDialog(QWidget* parent) {

@@ -7,6 +7,7 @@
 #include <optional>
 
 class QFileDialog;
+class QMessageBox;
 class QWidget;
 
 namespace morven {
@@ -16,6 +17,8 @@ class OperatorDialogs {
 public:
     // A modal message box captioned "MORVEN" with an OK button only.
     static void ShowMessage(QWidget* parent, const QString& text);
+    // The message box ShowMessage shows, not yet shown.
+    static std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text);
     // The S-record file dialog; no path when it was cancelled or failed.
     static std::optional<QString> ChooseSRecordFile(QWidget* parent);
     // The dialog ChooseSRecordFile shows, configured but not yet shown.

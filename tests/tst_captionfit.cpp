@@ -1,0 +1,113 @@
+// Every caption of the three windows and of MORVEN's message box is drawn whole inside its
+// control, in the font it is drawn with. CTest runs this at the scale factors 1, 1.5 and 2.
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
+#include <QTest>
+
+#include "Form2.h"
+#include "OperatorDialogs.h"
+#include "frmPeerA.h"
+
+namespace {
+
+// Empty when the caption fits: its advance within the width of contents, and the ink of its
+// glyphs, aligned in contents as the control aligns it, within the height of contents and
+// the control's own width (a glyph may reach a little past its advance, into a margin, as "T"
+// does). Ink that strays by less than half a pixel, a rounding of the outline, counts as in.
+QString Misfit(const QWidget* control, const QString& text, const QRect& contents,
+               Qt::Alignment alignment) {
+    const QFontMetricsF metrics(control->font());
+    const QSizeF size(metrics.horizontalAdvance(text), metrics.height());
+    QRectF line(QPointF(), size);
+    line.moveCenter(QRectF(contents).center());
+    if (alignment & Qt::AlignLeft) line.moveLeft(contents.left());
+    const QRectF ink =
+        metrics.tightBoundingRect(text).translated(line.left(), line.top() + metrics.ascent());
+    const QRectF room =
+        QRectF(control->rect().left(), contents.top(), control->width(), contents.height())
+            .adjusted(-0.5, -0.5, 0.5, 0.5);
+    if (size.width() <= contents.width() && room.contains(ink)) return {};
+    return QStringLiteral("\"%1\" in %2: advance %3, ink %4,%5 %6x%7; room %8,%9 %10x%11")
+        .arg(text, QFontInfo(control->font()).family())
+        .arg(size.width())
+        .arg(ink.x())
+        .arg(ink.y())
+        .arg(ink.width())
+        .arg(ink.height())
+        .arg(contents.x())
+        .arg(contents.y())
+        .arg(contents.width())
+        .arg(contents.height());
+}
+
+QStringList Misfits(const QWidget* window, const QList<const QWidget*>& valueLabels) {
+    QStringList misfits;
+    for (const QLabel* label : window->findChildren<QLabel*>())
+        if (!valueLabels.contains(label) && !label->text().isEmpty())
+            misfits << Misfit(label, label->text(), label->contentsRect(), label->alignment());
+    for (const QPushButton* button : window->findChildren<QPushButton*>()) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect contents =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        misfits << Misfit(button, button->text(), contents, Qt::AlignCenter);
+    }
+    for (const QGroupBox* frame : window->findChildren<QGroupBox*>()) {
+        QStyleOptionGroupBox option;
+        option.initFrom(frame);
+        option.text = frame->title();
+        option.textAlignment = frame->alignment();
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        const QRect label = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                           QStyle::SC_GroupBoxLabel, frame);
+        misfits << Misfit(frame, frame->title(), label.intersected(frame->rect()), Qt::AlignCenter);
+    }
+    misfits.removeAll(QString());
+    return misfits;
+}
+
+// The first row, from the top, where the frame draws anything in a column clear of its caption.
+int FrameBorderRow(QGroupBox* frame) {
+    const QImage image = frame->grab().toImage();
+    const qreal scale = image.devicePixelRatio();
+    const int x = image.width() - static_cast<int>(12 * scale);
+    for (int y = 1; y < image.height(); ++y)
+        if (image.pixel(x, y) != image.pixel(x, 0)) return static_cast<int>(y / scale);
+    return -1;
+}
+
+}  // namespace
+
+class TestCaptionFit : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyCaptionFits() {
+        morven::Form2 startup;
+        morven::Form1 main;
+        main.ShowPortNumber(10);
+        main.ShowSRecordPath(QStringLiteral("/home/bench/firmware/a-rather-long-name.mot"));
+        pellux::frmPeerA console;
+        const auto longest =
+            morven::OperatorDialogs::MakeMessageBox(&main, QStringLiteral("Time Out S File Err"));
+        const QList<QWidget*> windows{&startup, &main, &console, longest.get()};
+        for (QWidget* window : windows) window->show();
+        QCoreApplication::processEvents();
+
+        for (QWidget* window : windows) {
+            const QStringList misfits = Misfits(window, {main.Label2});
+            QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join('\n')));
+        }
+        const int border = FrameBorderRow(startup.Frame1);
+        QVERIFY2(border >= 0 && border < startup.Option1[0]->y(),
+                 qPrintable(QString::number(border)));
+    }
+};
+
+QTEST_MAIN(TestCaptionFit)
+#include "tst_captionfit.moc"
