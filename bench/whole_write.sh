@@ -70,7 +70,7 @@ ticks_per_second=$(getconf CLK_TCK)
 # Prints "wall cpu" of one write through the windows.
 gui_write() {
     env XDG_DATA_HOME="$work/data" MORVEN_COM1="$work/board" \
-        ${a11y:+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1} "$morven" 2>/dev/null &
+        ${a11y:+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1} "$morven" > /dev/null 2>&1 &
     local pid=$!
     local startup dialog main
     startup=$(xdotool search --sync --name '^Com$' | head -1)
@@ -81,18 +81,24 @@ gui_write() {
     xdotool key Return
     main=$(xdotool search --sync --name '^SALTOR' | head -1)
     sleep 0.5
-    coproc XEV { exec xev -root -event substructure; }
+    # Windows mapping on the screen, as they happen: the outcome's message box is the next.
+    rm -f "$work/events"
+    mkfifo "$work/events"
+    xev -root -event substructure > "$work/events" &
+    local xev=$! events line
+    exec {events}< "$work/events"
     sleep 0.3
-    local cpu0 t0 t1 cpu1 line
+    local cpu0 t0 t1 cpu1
     cpu0=$(cpu_ticks $pid)
     t0=$(now)
     xdotool mousemove --window "$main" 316 32 click 1
-    while read -r line <&"${XEV[0]}"; do
+    while read -r -t 600 line <&$events; do
         case "$line" in MapNotify*) break ;; esac
     done
     t1=$(now)
     cpu1=$(cpu_ticks $pid)
-    kill "$XEV_PID" $pid
+    exec {events}<&-
+    kill "$xev" $pid
     wait $pid 2>/dev/null || true
     echo "$(echo "$t1 - $t0" | bc -l) $(echo "($cpu1 - $cpu0) / $ticks_per_second" | bc -l)"
 }

@@ -79,7 +79,8 @@ void SerialPort::WriteByte(quint8 byte) { WriteBytes(QByteArray(1, static_cast<c
 
 void SerialPort::WriteBytes(const QByteArray& bytes) {
     if (!port_.isOpen()) return;
-    const qsizetype direct = WriteDirect(bytes);
+    // Bytes still waiting in QSerialPort's buffer go first: nothing may overtake them.
+    const qsizetype direct = port_.bytesToWrite() == 0 ? WriteDirect(bytes) : 0;
     if (direct < 0 || direct == bytes.size()) return;
     // What the device would not take at once waits in QSerialPort's buffer.
     port_.write(bytes.constData() + direct, bytes.size() - direct);
