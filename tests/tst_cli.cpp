@@ -31,7 +31,7 @@ void StartCli(QProcess& process, const QStringList& arguments) {
 // Stage lines go to standard error (not a terminal here): the image is on its way.
 void WaitForImageStage(QProcess& process) {
     QByteArray seen;
-    QTRY_VERIFY2((seen += process.readAllStandardError()).contains("image"), seen);
+    QTRY_VERIFY2((seen += process.readAllStandardError()).contains("\nimage "), seen);
 }
 
 CliRun Finish(QProcess& process, int limitMs = 15000) {
