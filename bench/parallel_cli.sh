@@ -26,11 +26,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-python3 -c "import random,sys; r=random.Random(291); sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(291)))" \
-    > "$work/kernel.bin"
-python3 -c "import random,sys; r=random.Random(7); sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(0x60000)))" \
-    > "$work/image.bin"
-srec_cat "$work/image.bin" -binary -o "$work/image.mot" -motorola -address-length=3
+"$(dirname "$0")/make_inputs.sh" "$work"
 
 # Starts boards 1..$1, each paced, linked as $work/boardK.
 start_boards() {

@@ -56,12 +56,9 @@ if [ -n "$a11y" ]; then
     sleep 1
 fi
 
+"$(dirname "$0")/make_inputs.sh" "$work"
 mkdir -p "$work/data/morven"
-python3 -c "import random,sys; r=random.Random(291); sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(291)))" \
-    > "$work/data/morven/zididuv.bin"
-python3 -c "import random,sys; r=random.Random(7); sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(0x60000)))" \
-    > "$work/image.bin"
-srec_cat "$work/image.bin" -binary -o "$work/image.mot" -motorola -address-length=3
+cp "$work/kernel.bin" "$work/data/morven/zididuv.bin"
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 now() { date +%s.%N; }
@@ -122,12 +119,12 @@ for run in $(seq "$runs"); do
     board=$!
     while [ ! -L "$work/board" ]; do sleep 0.05; done
     read -r host_wall host_cpu < <(timed "$build/bench/minimal_host" "$work/board" \
-        "$work/data/morven/zididuv.bin" "$work/image.bin")
+        "$work/kernel.bin" "$work/image.bin")
     check_image minimal_host
     if [ -n "$cli" ]; then
         read -r wall cpu < <(timed env ${a11y:+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1} \
             "$build/writer/morven-cli" --port "$work/board" \
-            --kernel "$work/data/morven/zididuv.bin" --quiet "$work/image.mot")
+            --kernel "$work/kernel.bin" --quiet "$work/image.mot")
     else
         read -r wall cpu < <(gui_write)
     fi

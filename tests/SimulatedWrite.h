@@ -9,6 +9,15 @@
 #include "SerialPort.h"
 #include "WriteSession.h"
 
+// The simulated board's fault written as on board-sim's command line; none for "".
+inline std::vector<BoardFault> Faults(const QString& text) {
+    if (text.isEmpty()) return {};
+    std::string error;
+    const auto fault = ParseBoardFault(text.toStdString(), &error);
+    if (!fault) qFatal("bad fault %s: %s", qPrintable(text), error.c_str());
+    return {*fault};
+}
+
 // S-record text holding `data` from address 0, in S3 records of up to 32 bytes.
 inline QByteArray SRecordsFor(const QByteArray& data) {
     QByteArray text;

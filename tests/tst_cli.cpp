@@ -17,12 +17,6 @@ struct CliRun {
     }
 };
 
-std::vector<BoardFault> Faults(const QString& text) {
-    if (text.isEmpty()) return {};
-    std::string error;
-    return {*ParseBoardFault(text.toStdString(), &error)};
-}
-
 void StartCli(QProcess& process, const QStringList& arguments) {
     process.start(QStringLiteral(MORVEN_CLI), arguments);
     QVERIFY(process.waitForStarted());

@@ -6,14 +6,6 @@
 
 namespace {
 
-std::vector<BoardFault> Faults(const QString& text) {
-    if (text.isEmpty()) return {};
-    std::string error;
-    const auto fault = ParseBoardFault(text.toStdString(), &error);
-    if (!fault) qFatal("bad fault %s: %s", qPrintable(text), error.c_str());
-    return {*fault};
-}
-
 const QString Ok = "O.K.";
 const QString Err1 = "Err 1";
 const QString FarmTimeout = "Time Out Farm Err";

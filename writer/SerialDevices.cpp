@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSerialPortInfo>
 
 namespace morven {
@@ -13,42 +14,46 @@ QString CanonicalPath(const QString& path) {
     return canonical.isEmpty() ? path : canonical;
 }
 
-QString ByIdName(const QString& canonicalDevice) {
+// Each /dev/serial/by-id name, by the device it stands for.
+QHash<QString, QString> ByIdNames() {
+    QHash<QString, QString> names;
     const QDir byId(QStringLiteral("/dev/serial/by-id"));
     for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files))
-        if (link.canonicalFilePath() == canonicalDevice) return link.absoluteFilePath();
-    return {};
-}
-
-SerialDeviceInfo FromPortInfo(const QString& path, const QSerialPortInfo& port) {
-    SerialDeviceInfo info;
-    info.device = path;
-    info.present = QFileInfo::exists(path);
-    info.byIdName = ByIdName(CanonicalPath(path));
-    info.description = port.description();
-    info.manufacturer = port.manufacturer();
-    info.serialNumber = port.serialNumber();
-    if (port.hasVendorIdentifier() && port.hasProductIdentifier())
-        info.usbId = QStringLiteral("%1:%2")
-                         .arg(port.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                         .arg(port.productIdentifier(), 4, 16, QLatin1Char('0'));
-    return info;
+        names.insert(link.canonicalFilePath(), link.absoluteFilePath());
+    return names;
 }
 
 }  // namespace
 
-SerialDeviceInfo DescribeSerialDevice(const QString& path) {
-    const QString canonical = CanonicalPath(path);
-    for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
-        if (CanonicalPath(port.systemLocation()) == canonical) return FromPortInfo(path, port);
-    return FromPortInfo(path, QSerialPortInfo());
+QList<SerialDeviceInfo> SystemSerialPorts() {
+    const QHash<QString, QString> byIdNames = ByIdNames();
+    QList<SerialDeviceInfo> ports;
+    for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts()) {
+        SerialDeviceInfo info;
+        info.device = port.systemLocation();
+        info.present = true;
+        info.byIdName = byIdNames.value(CanonicalPath(info.device));
+        info.description = port.description();
+        info.manufacturer = port.manufacturer();
+        info.serialNumber = port.serialNumber();
+        if (port.hasVendorIdentifier() && port.hasProductIdentifier())
+            info.usbId = QStringLiteral("%1:%2")
+                             .arg(port.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                             .arg(port.productIdentifier(), 4, 16, QLatin1Char('0'));
+        ports << info;
+    }
+    return ports;
 }
 
-QList<SerialDeviceInfo> SystemSerialPorts() {
-    QList<SerialDeviceInfo> ports;
-    for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
-        ports << FromPortInfo(port.systemLocation(), port);
-    return ports;
+SerialDeviceInfo DescribeSerialDevice(const QString& path,
+                                      const QList<SerialDeviceInfo>& systemPorts) {
+    const QString canonical = CanonicalPath(path);
+    SerialDeviceInfo info;
+    for (const SerialDeviceInfo& port : systemPorts)
+        if (CanonicalPath(port.device) == canonical) info = port;
+    info.device = path;
+    info.present = QFileInfo::exists(path);
+    return info;
 }
 
 QString DeviceSummary(const SerialDeviceInfo& info) {

@@ -16,10 +16,11 @@ struct SerialDeviceInfo {
     QString usbId;  // "vendor:product" in hex, for USB adapters
 };
 
-// The device at path (symbolic links followed), with what the system reports of it.
-SerialDeviceInfo DescribeSerialDevice(const QString& path);
 // Every serial port the system reports.
 QList<SerialDeviceInfo> SystemSerialPorts();
+// The device at path (symbolic links followed), with what systemPorts say of it.
+SerialDeviceInfo DescribeSerialDevice(const QString& path,
+                                      const QList<SerialDeviceInfo>& systemPorts);
 // "/dev/ttyUSB0 — present, FT232R USB UART, serial A50285BI"
 QString DeviceSummary(const SerialDeviceInfo& info);
 

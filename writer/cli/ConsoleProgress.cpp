@@ -35,8 +35,7 @@ void ConsoleProgress::Show(int value) {
         const int tenths = static_cast<int>(static_cast<qint64>(value) * 10 / maximum_);
         if (tenths == shownTenths_) return;
         shownTenths_ = tenths;
-    } else if (!stageDone && shown_ >= 0 && redrawClock_.isValid() &&
-               redrawClock_.elapsed() < RedrawIntervalMs) {
+    } else if (!stageDone && shown_ >= 0 && redrawClock_.elapsed() < RedrawIntervalMs) {
         return;
     }
     shown_ = value;

@@ -8,6 +8,7 @@
 namespace morven {
 
 QString PortListing() {
+    const QList<SerialDeviceInfo> ports = SystemSerialPorts();
     QStringList lines{QStringLiteral("Ports by number (MORVEN_COMn, else /dev/ttyS(n-1)):")};
     for (int n = 1; n <= 10; ++n) {
         const QString device = SerialPort::DeviceForPort(n);
@@ -15,11 +16,10 @@ QString PortListing() {
             qEnvironmentVariableIsSet(qPrintable(QStringLiteral("MORVEN_COM%1").arg(n)));
         lines << QStringLiteral("  COM%1  %2%3")
                      .arg(n, -2)
-                     .arg(DeviceSummary(DescribeSerialDevice(device)))
+                     .arg(DeviceSummary(DescribeSerialDevice(device, ports)))
                      .arg(mapped ? QStringLiteral("  (MORVEN_COM%1)").arg(n) : QString());
     }
     lines << QString() << QStringLiteral("Serial ports the system reports:");
-    const QList<SerialDeviceInfo> ports = SystemSerialPorts();
     if (ports.isEmpty()) lines << QStringLiteral("  none");
     for (const SerialDeviceInfo& port : ports) {
         lines << QStringLiteral("  ") + port.device;

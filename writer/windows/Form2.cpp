@@ -88,7 +88,8 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
 }
 
 QString Form2::PortToolTip(int portNumber) {
-    return DeviceSummary(DescribeSerialDevice(SerialPort::DeviceForPort(portNumber)));
+    return DeviceSummary(
+        DescribeSerialDevice(SerialPort::DeviceForPort(portNumber), SystemSerialPorts()));
 }
 
 void Form2::ChoosePort(int index) {
