@@ -65,10 +65,13 @@ int main(int argc, char** argv) {
     kernel.write(QByteArray(1024, '\x5A'));
     kernel.close();
 
+    auto prepared = morven::PrepareWrite(morven::SRecordPath, kernelPath, [] { return false; });
+    auto* job = std::get_if<morven::WriteJob>(&prepared);
+    if (!job) return 1;
     morven::SerialPort port;
     morven::SerialLink link(port);
     Quiet quiet;
-    morven::FlashWriter writer(link, quiet, quiet, kernelPath);
+    morven::FlashWriter writer(link, quiet, quiet, *job);
     port.SelectPort(1);
     if (!port.OpenPort()) return 1;
     QElapsedTimer wall;

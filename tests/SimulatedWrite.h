@@ -64,12 +64,17 @@ public:
     void SetKernel(const QByteArray& bytes) const { WriteFile(kernelPath, bytes); }
     void SetSRecords(const QByteArray& text) const { WriteFile(morven::SRecordPath, text); }
 
-    // What the Write button does: the whole session on COM1.
+    // What the Write button does: the file and kernel read, then the whole session on COM1.
     morven::WriteOutcome Run() {
+        auto prepared = morven::PrepareWrite(morven::SRecordPath, kernelPath, [] { return false; });
+        if (const auto* refusal = std::get_if<morven::WriteRefusal>(&prepared)) {
+            messages.ShowMessage(refusal->text);
+            return refusal->outcome;
+        }
         morven::SerialPort port;
         morven::SerialLink link(port);
         port.SelectPort(1);
-        return morven::WriteSession(link, progress, messages).Run(kernelPath);
+        return morven::WriteSession(link, progress, messages).Run(std::get<morven::WriteJob>(prepared));
     }
 
     QByteArray HostBytes(int baud = 0) const {

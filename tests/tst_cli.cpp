@@ -1,6 +1,15 @@
 // morven-cli as a process, against the simulated board on a pty.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QDir>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
 #include <csignal>
+#include <cstdlib>
 
 #include "SimulatedWrite.h"
 #include "TargetImage.h"
@@ -145,9 +154,138 @@ private slots:
         QVERIFY(write.HostBytes().isEmpty());
     }
 
+    // The S-record file is read whole and checked before the port is opened: the board
+    // receives no byte from a file that would write nothing useful.
+    void fileRefusals_data() {
+        QTest::addColumn<QString>("file");  // a name in the test folder, or an absolute path
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");  // on standard error for 11, standard output for 10
+        QByteArray binary(4096, Qt::Uninitialized);
+        QRandomGenerator random(5);
+        for (char& c : binary) c = char(random.bounded(256));
+        QTest::newRow("random binary") << "random.bin" << binary << 11 << "has nothing to write";
+        QTest::newRow("empty") << "empty.mot" << QByteArray() << 11 << "the file is empty";
+        QTest::newRow("S0 and S9 only") << "header.mot" << QByteArray("S00600004844521B\nS9030000FC\n")
+                                        << 11 << "no S1, S2 or S3 data record";
+        QTest::newRow("Intel HEX") << "program.hex"
+                                   << QByteArray(":10010000214601360121470136007EFE09D2190140\n"
+                                                 ":00000001FF\n")
+                                   << 11 << "2 lines not read as S-records";
+        QTest::newRow("beyond the flash only") << "high.mot" << QByteArray("S30900060000AABBCCDDE2\n")
+                                               << 11 << "beyond the flash";
+        QTest::newRow("folder") << "folder" << QByteArray() << 10 << "it is a folder";
+        QTest::newRow("device") << "/dev/zero" << QByteArray() << 10 << "it is a device";
+        QTest::newRow("over 64 MiB") << "huge.mot" << QByteArray() << 10 << "larger than 64 MiB";
+    }
+
+    void fileRefusals() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        SimulatedWrite write;
+        const QString path = file.startsWith('/') ? file : write.FilePath(file);
+        if (file == "folder")
+            QDir().mkdir(path);
+        else if (file == "huge.mot")
+            QVERIFY(::truncate((SimulatedWrite::WriteFile(path, {}), qPrintable(path)), 65 << 20) == 0);
+        else if (!file.startsWith('/'))
+            SimulatedWrite::WriteFile(path, content);
+        const CliRun run = Cli(WriteArguments(write, path));
+        QCOMPARE(run.status, status);
+        QVERIFY2((status == 11 ? run.err : run.out).contains(says.toUtf8()), run.out + run.err);
+        QVERIFY2((status == 11 ? run.err : run.out).contains("Nothing was sent."), run.err);
+        QVERIFY(write.HostBytes().isEmpty());
+    }
+
+    // A FIFO nobody writes keeps the reader waiting, but SIGTERM ends it at once; nothing is
+    // left behind and the port was never opened.
+    void fifoWithoutWriterEndedBySigterm() {
+        SimulatedWrite write;
+        const QString fifo = write.FilePath("pipe.mot");
+        QVERIFY(::mkfifo(qPrintable(fifo), 0600) == 0);
+        QProcess process;
+        StartCli(process, WriteArguments(write, fifo));
+        const QString fds = QString("/proc/%1/fd").arg(process.processId());
+        QTRY_VERIFY([&] {
+            for (const QFileInfo& fd : QDir(fds).entryInfoList(QDir::System))
+                if (fd.symLinkTarget() == fifo) return true;
+            return false;
+        }());
+        ::kill(pid_t(process.processId()), SIGTERM);
+        const CliRun run = Finish(process, 500);
+        QCOMPARE(run.status, 143);
+        QCOMPARE(QDir(write.FilePath("")).entryList(QDir::Files | QDir::System).size(), 3);
+        QVERIFY(write.HostBytes().isEmpty());
+    }
+
+    void terminalOnStandardInputIsRefused() {
+        SimulatedWrite write;
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        QProcess process;
+        process.setStandardInputFile(QString::fromLocal8Bit(::ptsname(master)));
+        StartCli(process, WriteArguments(write, "-"));
+        const CliRun run = Finish(process);
+        ::close(master);
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains("Standard input is a terminal"), run.err);
+        QVERIFY(write.HostBytes().isEmpty());
+    }
+
+    // Warnings are printed before the write, --quiet or not; --strict refuses such a file.
+    void warnings_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("status");
+        QTest::newRow("written with warnings") << QStringList{"--quiet"} << 0;
+        QTest::newRow("refused under --strict") << QStringList{"--strict"} << 11;
+        QTest::newRow("--check --strict") << QStringList{"--check", "--strict"} << 11;
+        QTest::newRow("--check") << QStringList{"--check"} << 0;
+    }
+
+    void warnings() {
+        QFETCH(QStringList, options);
+        QFETCH(int, status);
+        SimulatedWrite write;
+        write.SetSRecords("S1050000123400\nS104000011EA\nS30900060000AABBCCDDE2\n");
+        const CliRun run = Cli(options + WriteArguments(write));
+        QCOMPARE(run.status, status);
+        const QByteArray report = options.contains("--check") ? run.out : run.err;
+        for (const char* warning : {"1 record with a wrong checksum", "4 bytes at 0x60000",
+                                    "1 byte written more than once"})
+            QVERIFY2(report.contains(warning), report);
+        const bool written = status == 0 && !options.contains("--check");
+        if (!options.contains("--check"))
+            QCOMPARE(run.out.trimmed(), written ? QByteArray("O.K.") : QByteArray());
+        QCOMPARE(write.HostBytes().isEmpty(), !written);
+    }
+
+    // --check names exactly the bytes a write sends: the SHA-256 of srec_cat's binary image.
+    void checkIdentityMatchesSrecCat() {
+        const QString srecCat = QStandardPaths::findExecutable("srec_cat");
+        if (srecCat.isEmpty()) QSKIP("srec_cat (Debian package srecord) is not installed");
+        SimulatedWrite write;
+        QByteArray image(100000, Qt::Uninitialized);
+        QRandomGenerator random(9);
+        for (char& c : image) c = char(random.bounded(256));
+        const QString binary = write.FilePath("image.bin");
+        SimulatedWrite::WriteFile(binary, image);
+        QCOMPARE(QProcess::execute(srecCat, {binary, "-binary", "-o", morven::SRecordPath}), 0);
+        const CliRun run = Cli({"--check", morven::SRecordPath});
+        QCOMPARE(run.status, 0);
+        const QByteArray sha = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+        QVERIFY2(run.out.contains("SHA-256:   " + sha + "\n"), run.out);
+        QVERIFY2(run.out.contains("N:         100000 bytes"), run.out);
+        QVERIFY2(run.out.contains("warnings:  none"), run.out);
+        const CliRun written = Cli(WriteArguments(write));
+        QVERIFY2(written.err.contains("SHA-256 " + sha), written.err);
+        QCOMPARE(written.LastLine(), QString("O.K."));
+    }
+
     void standardInputAsFile() {
         SimulatedWrite write;
-        const CliRun run = Cli(WriteArguments(write, "-"), "S1050000ABCD00\n");
+        const CliRun run = Cli(WriteArguments(write, "-"), "S1050000ABCD82\n");
         QCOMPARE(run.LastLine(), QString("O.K."));
         QCOMPARE(write.Board().LastImage(), (std::vector<std::uint8_t>{0xAB, 0xCD}));
     }

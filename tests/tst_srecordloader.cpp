@@ -1,3 +1,4 @@
+#include <QCryptographicHash>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -10,13 +11,22 @@
 using namespace morven;
 
 using ByteChecks = QList<QPair<int, int>>;  // address, expected value
+using Ranges = QList<AddressRange>;
+
+namespace {
+
+LoadedImage Load(const QByteArray& text) {
+    return LoadSRecordText(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+}
+
+}  // namespace
 
 class TestSRecordLoader : public QObject {
     Q_OBJECT
 
 private:
-    static int CountWritten() {
-        return static_cast<int>(std::count_if(TargetImage.begin(), TargetImage.end(),
+    static int CountWritten(const LoadedImage& image) {
+        return static_cast<int>(std::count_if(image.TargetImage.begin(), image.TargetImage.end(),
                                               [](std::uint8_t b) { return b != 0xFF; }));
     }
 
@@ -75,25 +85,82 @@ private slots:
         QFETCH(int, written);
         QFETCH(ByteChecks, checks);
 
-        LoadSRecordText(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+        const LoadedImage image = Load(text);
 
-        QCOMPARE(MaxAddress, maxAddress);
-        QCOMPARE(CountWritten(), written);
-        for (const auto& [address, value] : checks) QCOMPARE(int(TargetImage[address]), value);
+        QCOMPARE(image.MaxAddress, maxAddress);
+        QCOMPARE(CountWritten(image), written);
+        for (const auto& [address, value] : checks)
+            QCOMPARE(int(image.TargetImage[address]), value);
     }
 
-    void eachLoadStartsFromAnErasedImage() {
-        LoadSRecordText("S1050010ABCD00\n");
-        LoadSRecordText("S104000011EA\n");
-        QCOMPARE(MaxAddress, 0);
-        QCOMPARE(CountWritten(), 1);
+    // What the load tells beside the image: the problems with their first lines, the merged
+    // ranges and N.
+    void reportsWhatTheLoadDid_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QList<int>>("badChecksumLines");
+        QTest::addColumn<QList<int>>("malformedLines");
+        QTest::addColumn<int>("dropped");
+        QTest::addColumn<int>("overwritten");
+        QTest::addColumn<Ranges>("ranges");
+        QTest::addColumn<int>("length");
+
+        const QByteArray clean = "S00600004844521B\nS104000011EA\nS10500012233A4\nS9030000FC\n";
+        QTest::newRow("clean, LF") << clean << QList<int>{} << QList<int>{} << 0 << 0
+                                   << Ranges{{0, 2}} << 3;
+        QTest::newRow("clean, CRLF") << QByteArray(clean).replace("\n", "\r\n") << QList<int>{}
+                                     << QList<int>{} << 0 << 0 << Ranges{{0, 2}} << 3;
+        QTest::newRow("clean, CR, blank lines") << QByteArray(clean).replace("\n", "\r\r")
+                                                << QList<int>{} << QList<int>{} << 0 << 0
+                                                << Ranges{{0, 2}} << 3;
+        QTest::newRow("bad checksums on lines 2 and 4")
+            << QByteArray("S104000011EA\nS104000122E9\nS104000233C6\r\nS104000344E0\n")
+            << QList<int>{2, 4} << QList<int>{} << 0 << 0 << Ranges{{0, 3}} << 4;
+        QTest::newRow("malformed lines, numbered across CRLF")
+            << QByteArray("S104000011EA\r\nhello\r\nS1070020112233\r\n:100000000000\r\nS1\r\n")
+            << QList<int>{} << QList<int>{2, 3, 4, 5} << 0 << 0 << Ranges{{0, 0}} << 1;
+        QTest::newRow("beyond the flash") << QByteArray("S21405FFF8101112131415161718191A1B1C1D1E1F77\n"
+                                                        "S30900060000AABBCCDDE2\n")
+                                          << QList<int>{} << QList<int>{} << 12 << 0
+                                          << Ranges{{0x5FFF8, 0x5FFFF}} << 0x60000;
+        QTest::newRow("overlapping, gaps merged apart")
+            << QByteArray("S1050010ABCD72\nS10400117773\nS10400128861\nS10400209942\n")
+            << QList<int>{} << QList<int>{} << 0 << 1 << Ranges{{0x10, 0x12}, {0x20, 0x20}} << 0x21;
+        QTest::newRow("header only: nothing to write")
+            << QByteArray("S00600004844521B\nS9030000FC\n") << QList<int>{} << QList<int>{} << 0
+            << 0 << Ranges{} << 0;
     }
 
-    void unreadableFileReportsFailureAndErases() {
-        LoadSRecordText("S1050010ABCD00\n");
-        QVERIFY(!LoadSRecordFile("/nonexistent/program.mot"));
-        QCOMPARE(MaxAddress, 0);
-        QCOMPARE(CountWritten(), 0);
+    void reportsWhatTheLoadDid() {
+        QFETCH(QByteArray, text);
+        QFETCH(QList<int>, badChecksumLines);
+        QFETCH(QList<int>, malformedLines);
+        QFETCH(int, dropped);
+        QFETCH(int, overwritten);
+        QFETCH(Ranges, ranges);
+        QFETCH(int, length);
+        const LoadReport report = Load(text).report;
+        QCOMPARE(report.firstBadChecksumLines, badChecksumLines);
+        QCOMPARE(report.badChecksums, badChecksumLines.size());
+        QCOMPARE(report.firstMalformedLines, malformedLines);
+        QCOMPARE(report.droppedBytes, dropped);
+        QCOMPARE(report.overwrittenBytes, overwritten);
+        QCOMPARE(report.ranges, ranges);
+        QCOMPARE(report.length, length);
+        QCOMPARE(report.HasWarnings(), !badChecksumLines.isEmpty() || !malformedLines.isEmpty() ||
+                                           dropped > 0 || overwritten > 0);
+        QCOMPARE(report.Warnings().isEmpty(), !report.HasWarnings());
+        QCOMPARE(report.NothingToWriteReason().isEmpty(), length > 0);
+    }
+
+    // The zip CRC-32 of "123456789" is 0xCBF43926; its SHA-256 and the protocol's checksum
+    // are those of the same nine bytes.
+    void identityOfTheBytesSent() {
+        const QByteArray data = "123456789";
+        const LoadReport report = Load("S10C0000" + data.toHex().toUpper() + "00\n").report;
+        QCOMPARE(report.length, 9);
+        QCOMPARE(report.crc32, 0xCBF43926u);
+        QCOMPARE(report.sha256, QCryptographicHash::hash(data, QCryptographicHash::Sha256));
+        QCOMPARE(int(report.checksum), int(quint8(~(0x31 + 0x32 + 0x33 + 0x34 + 0x35 + 0x36 + 0x37 + 0x38 + 0x39))));
     }
 
     // Files written by srec_cat from random data, with gaps, overlaps and data beyond the
@@ -154,10 +221,13 @@ private slots:
         const QByteArray expected = referenceFile.readAll();
         QCOMPARE(expected.size(), ImageSize);
 
-        QVERIFY(LoadSRecordFile(combined));
-        const QByteArray actual(reinterpret_cast<const char*>(TargetImage.data()), ImageSize);
+        const LoadedImage image = Load(records);
+        const QByteArray actual(reinterpret_cast<const char*>(image.TargetImage.data()), ImageSize);
         QVERIFY(actual == expected);
-        QCOMPARE(MaxAddress, 0x5FFFF);
+        QCOMPARE(image.MaxAddress, 0x5FFFF);
+        QCOMPARE(image.report.sha256, QCryptographicHash::hash(expected, QCryptographicHash::Sha256));
+        QCOMPARE(image.report.badChecksums, 0);
+        QCOMPARE(image.report.malformedLines, 0);
     }
 };
 

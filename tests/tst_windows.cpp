@@ -181,7 +181,7 @@ private slots:
         QVERIFY(!form.isVisible());
         Form1& main = *form.MainWindow();
         QCOMPARE(main.Label2->text(), chosen);
-        QCOMPARE(main.Label2->toolTip(), chosen);
+        QVERIFY(main.Label2->toolTip().startsWith(chosen + "\n"));
 
         // A cancelled change keeps the file.
         QTest::mouseClick(main.Command2, Qt::LeftButton);
@@ -229,13 +229,57 @@ private slots:
     }
 
     void writeOnAPortThatCannotBeOpened() {
+        SimulatedWrite files;
         Form1 main;
+        main.ShowSRecordPath(morven::SRecordPath);
         qputenv("MORVEN_COM5", "/nonexistent/ttyUSB5");
         main.PDQComm1.SelectPort(5);
         QTest::mouseClick(main.Command1, Qt::LeftButton);
         QCOMPARE(script_.messages.size(), 1);
         QVERIFY(script_.messages[0].startsWith("Cannot open the serial port COM5"));
         QVERIFY(main.Command1->isEnabled() && main.Command2->isEnabled());
+    }
+
+    // The file is checked when chosen and again at Write: warnings colour its name and are
+    // written anyway; a file with nothing to write is refused before the port is opened.
+    void fileCheckShownBeforeWrite_data() {
+        QTest::addColumn<QByteArray>("records");
+        QTest::addColumn<bool>("warned");
+        QTest::addColumn<QString>("toolTipHas");
+        QTest::addColumn<QString>("message");  // starts with
+        QTest::newRow("clean") << QByteArray("S10500001234B4\n") << false << "SHA-256:   "
+                               << "O.K.";
+        QTest::newRow("bad checksum") << QByteArray("S1050000123400\n") << true
+                                      << "1 record with a wrong checksum" << "O.K.";
+        QTest::newRow("nothing to write") << QByteArray("S00600004844521B\nS9030000FC\n") << true
+                                          << "no S1, S2 or S3 data record"
+                                          << "The S-record file ";
+        QTest::newRow("binary") << QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0", 10) << true
+                                << "has nothing to write" << "The S-record file ";
+    }
+
+    void fileCheckShownBeforeWrite() {
+        QFETCH(QByteArray, records);
+        QFETCH(bool, warned);
+        QFETCH(QString, toolTipHas);
+        QFETCH(QString, message);
+        SimulatedWrite board;
+        board.SetSRecords(records);
+        Form1 main;
+        main.PDQComm1.SelectPort(1);
+        main.ShowSRecordPath(morven::SRecordPath);
+        QVERIFY2(main.Label2->toolTip().contains(toolTipHas), qPrintable(main.Label2->toolTip()));
+        QCOMPARE(main.Label2->palette().color(QPalette::WindowText) !=
+                     main.palette().color(QPalette::WindowText),
+                 warned);
+        QTest::mouseClick(main.Command1, Qt::LeftButton);
+        QCOMPARE(script_.messages.size(), 1);
+        QVERIFY2(script_.messages[0].startsWith(message), qPrintable(script_.messages[0]));
+        if (message == "O.K.") return;
+        QVERIFY(script_.messages[0].contains(morven::SRecordPath));
+        QVERIFY(script_.messages[0].endsWith("Nothing was sent."));
+        QVERIFY(board.HostBytes().isEmpty());
+        QCOMPARE(board.Board().CompletedWrites(), 0);
     }
 
     void closingDuringAWriteStopsIt() {

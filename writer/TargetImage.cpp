@@ -1,13 +1,13 @@
 #include "TargetImage.h"
 
-#include <QFile>
-#include <QString>
+#include <openssl/evp.h>
+#include <zlib.h>
+
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace morven {
-
-std::array<std::uint8_t, ImageSize> TargetImage;
-std::int32_t MaxAddress = 0;
 
 namespace {
 
@@ -28,9 +28,12 @@ int HexByte(std::string_view line, std::size_t pos) {
     return (high | low) < 0 ? -1 : (high << 4) | low;
 }
 
-void ResetImage() {
-    MaxAddress = 0;
-    TargetImage.fill(0xFF);
+bool Blank(std::string_view line) {
+    return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t'; });
+}
+
+void Note(QList<int>& first, int lineNumber) {
+    if (first.size() < LoadReport::ListedLines) first << lineNumber;
 }
 
 }  // namespace
@@ -39,61 +42,138 @@ int HexNibble(std::string_view line, std::size_t pos) {
     return pos < line.size() ? HexValues[static_cast<unsigned char>(line[pos])] : -1;
 }
 
-void ParseSRecordLine(std::string_view line) {
-    if (line.size() < 4) return;
+SRecordLoader::SRecordLoader(LoadedImage& image) : image_(image), written_(ImageSize, 0) {}
+
+void SRecordLoader::Malformed(int lineNumber) {
+    ++image_.report.malformedLines;
+    Note(image_.report.firstMalformedLines, lineNumber);
+}
+
+void SRecordLoader::ParseSRecordLine(std::string_view line, int lineNumber) {
+    if (Blank(line)) return;
+    const int type = HexNibble(line, 1);
     std::size_t addressDigits = 0;
-    switch (HexNibble(line, 1)) {
+    switch (type) {
         case 1: addressDigits = 4; break;
         case 2: addressDigits = 6; break;
         case 3: addressDigits = 8; break;
-        default: return;
+        default:
+            // Other records are ignored; a line that is no record at all is worth a warning.
+            if ((line[0] == 'S' || line[0] == 's') && type >= 0 && type <= 9 && line.size() >= 4)
+                ++image_.report.records[type];
+            else
+                Malformed(lineNumber);
+            return;
     }
-    const int count = HexByte(line, 2);
-    if (count < 0) return;
+    const int count = line.size() < 4 ? -1 : HexByte(line, 2);
     const std::size_t firstData = 4 + addressDigits;
+    const int dataCount = count - static_cast<int>(addressDigits / 2) - 1;
     // The count covers address, data and checksum; a line shorter than that is cut off.
-    if (line.size() < firstData || line.size() < 4 + 2 * static_cast<std::size_t>(count)) return;
+    if (dataCount < 0 || line.size() < 4 + 2 * static_cast<std::size_t>(count))
+        return Malformed(lineNumber);
 
     std::uint32_t address = 0;
     for (std::size_t pos = 4; pos < firstData; ++pos) {
         const int digit = HexNibble(line, pos);
-        if (digit < 0) return;
+        if (digit < 0) return Malformed(lineNumber);
         address = (address << 4) | static_cast<std::uint32_t>(digit);
     }
-
-    const int dataCount = count - static_cast<int>(addressDigits / 2) - 1;
     std::array<std::uint8_t, 255> data;
+    unsigned sum = static_cast<unsigned>(count);
+    for (std::size_t pos = 4; pos < firstData; pos += 2)
+        sum += static_cast<unsigned>(HexByte(line, pos));
     for (int k = 0; k < dataCount; ++k) {
         const int value = HexByte(line, firstData + 2 * static_cast<std::size_t>(k));
-        if (value < 0) return;
+        if (value < 0) return Malformed(lineNumber);
         data[k] = static_cast<std::uint8_t>(value);
+        sum += static_cast<unsigned>(value);
     }
-    for (int k = 0; k < dataCount && address < static_cast<std::uint32_t>(ImageSize); ++k) {
-        TargetImage[address] = data[k];
-        MaxAddress = std::max(MaxAddress, static_cast<std::int32_t>(address));
-        ++address;
+    ++image_.report.records[type];
+    const int checksum = HexByte(line, firstData + 2 * static_cast<std::size_t>(dataCount));
+    if (checksum < 0 || ((sum + static_cast<unsigned>(checksum)) & 0xFF) != 0xFF) {
+        ++image_.report.badChecksums;
+        Note(image_.report.firstBadChecksumLines, lineNumber);
     }
+    Store(address, data.data(), dataCount);
 }
 
-void LoadSRecordText(std::string_view text) {
-    ResetImage();
+// Bytes at 0x60000 and above are dropped with the rest of their record.
+void SRecordLoader::Store(std::uint32_t address, const std::uint8_t* data, int count) {
+    LoadReport& report = image_.report;
+    const auto end = static_cast<std::uint32_t>(ImageSize);
+    const int stored = address >= end ? 0 : static_cast<int>(std::min<std::uint32_t>(count, end - address));
+    if (stored < count) {
+        if (report.droppedBytes == 0) report.firstDroppedAddress = address + stored;
+        report.droppedBytes += count - stored;
+    }
+    if (stored == 0) return;
+    std::uint8_t* seen = &written_[address];
+    if (std::memchr(seen, 1, static_cast<std::size_t>(stored)) != nullptr) {
+        for (int k = 0; k < stored; ++k) {
+            if (!seen[k]) continue;
+            if (report.overwrittenBytes == 0) report.firstOverwrittenAddress = address + k;
+            ++report.overwrittenBytes;
+        }
+    }
+    std::memset(seen, 1, static_cast<std::size_t>(stored));
+    std::memcpy(&image_.TargetImage[address], data, static_cast<std::size_t>(stored));
+    const std::uint32_t last = address + static_cast<std::uint32_t>(stored) - 1;
+    image_.MaxAddress = std::max(image_.MaxAddress, static_cast<std::int32_t>(last));
+    // Records usually follow each other: extend the last run rather than add one.
+    if (!runs_.empty() && runs_.back().last + 1 == address)
+        runs_.back().last = last;
+    else
+        runs_.push_back({address, last});
+}
+
+void SRecordLoader::Finish() {
+    LoadReport& report = image_.report;
+    std::sort(runs_.begin(), runs_.end(),
+              [](const AddressRange& a, const AddressRange& b) { return a.first < b.first; });
+    report.ranges.clear();
+    for (const AddressRange& run : runs_) {
+        if (!report.ranges.isEmpty() && run.first <= report.ranges.last().last + 1)
+            report.ranges.last().last = std::max(report.ranges.last().last, run.last);
+        else
+            report.ranges << run;
+    }
+    report.length = runs_.empty() ? 0 : image_.MaxAddress + 1;
+    const auto* bytes = image_.TargetImage.data();
+    const auto size = static_cast<std::size_t>(report.length);
+    // OpenSSL's digest uses the processor's SHA instructions where it has them.
+    report.sha256.resize(32);
+    EVP_Digest(bytes, size, reinterpret_cast<unsigned char*>(report.sha256.data()), nullptr,
+               EVP_sha256(), nullptr);
+    report.crc32 = static_cast<std::uint32_t>(crc32(0, bytes, static_cast<uInt>(size)));
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < size; ++i) sum += bytes[i];
+    report.checksum = static_cast<std::uint8_t>(~sum);
+}
+
+LoadedImage LoadSRecordText(std::string_view text) {
+    LoadedImage image;
+    image.report.fileBytes = static_cast<qint64>(text.size());
+    SRecordLoader loader(image);
+    int lineNumber = 0;
+    const char* const data = text.data();
     std::size_t start = 0;
-    for (std::size_t pos = 0; pos <= text.size(); ++pos) {
-        if (pos < text.size() && text[pos] != '\n' && text[pos] != '\r') continue;
-        if (pos > start) ParseSRecordLine(text.substr(start, pos - start));
-        start = pos + 1;
+    std::size_t lfAt = 0;  // the next LF at or after start; found again only once passed
+    while (start < text.size()) {
+        // Lines end at LF, CRLF or a lone CR; memchr finds them far faster than a byte loop.
+        if (lfAt < start || start == 0) {
+            const void* lf = std::memchr(data + start, '\n', text.size() - start);
+            lfAt = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : text.size();
+        }
+        const void* cr = std::memchr(data + start, '\r', lfAt - start);
+        const std::size_t end =
+            cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - data) : lfAt;
+        loader.ParseSRecordLine(text.substr(start, end - start), ++lineNumber);
+        const bool crlf = end + 1 < text.size() && data[end] == '\r' && data[end + 1] == '\n';
+        start = end + (crlf ? 2 : 1);
     }
-}
-
-bool LoadSRecordFile(const QString& path) {
-    ResetImage();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) return false;
-    LoadSRecordText(
-        std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
-    return true;
+    image.report.lines = lineNumber;
+    loader.Finish();
+    return image;
 }
 
 }  // namespace morven

@@ -1,11 +1,7 @@
 #include "WriteSequence.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 #include <initializer_list>
-
-#include "TargetImage.h"
 
 namespace morven {
 
@@ -17,8 +13,6 @@ constexpr int WakeupIntervalMs = 10;
 constexpr int WakeupIntervals = 50;
 constexpr int ConfirmLimitMs = 500;
 constexpr int BlockSize = 64;
-// The kernel's length is announced in two bytes.
-constexpr qint64 KernelSizeLimit = 0x10000;
 
 constexpr quint8 Confirm = 0x55;
 constexpr quint8 Confirmed = 0xAA;
@@ -34,24 +28,15 @@ QByteArray Bytes(std::initializer_list<quint8> values) {
 }  // namespace
 
 FlashWriter::FlashWriter(SerialLink& link, ProgressDisplay& progress, MessageSink& messages,
-                         QString kernelPath)
-    : link_(link), progress_(progress), messages_(messages), kernelPath_(std::move(kernelPath)) {}
+                         WriteJob& job)
+    : link_(link), progress_(progress), messages_(messages), job_(job) {}
 
-WriteOutcome FlashWriter::WriteSequence() {
-    const std::optional<WriteOutcome> refusal = RefusalBeforeSending();
-    return Report(refusal ? *refusal : RunStages());
-}
+WriteOutcome FlashWriter::WriteSequence() { return Report(RunStages()); }
 
 WriteOutcome FlashWriter::Report(WriteOutcome outcome) {
     // A cancelled write has nobody left to tell: the window is closing or the user interrupted.
     if (outcome != WriteOutcome::Cancelled) messages_.ShowMessage(OutcomeText(outcome));
     return outcome;
-}
-
-std::optional<WriteOutcome> FlashWriter::RefusalBeforeSending() const {
-    if (!LoadSRecordFile(SRecordPath)) return WriteOutcome::SRecordUnreadable;
-    if (QFileInfo(kernelPath_).size() >= KernelSizeLimit) return WriteOutcome::KernelTooLong;
-    return std::nullopt;
 }
 
 WriteOutcome FlashWriter::RunStages() {
@@ -91,20 +76,16 @@ QString FlashWriter::OutcomeText(WriteOutcome outcome) const {
         case WriteOutcome::KernelMissing: return QStringLiteral("Not Found DOVIZOV.BIN");
         case WriteOutcome::FlashTimedOut: return QStringLiteral("Time Out S File Err");
         case WriteOutcome::FlashWrongAnswer: return QStringLiteral("S File Err ");
-        case WriteOutcome::KernelTooLong:
-            return QStringLiteral(
-                       "The kernel file %1 is %2 bytes long; at most %3 bytes can be "
-                       "announced to the target. Nothing was sent.")
-                .arg(kernelPath_)
-                .arg(QFileInfo(kernelPath_).size())
-                .arg(KernelSizeLimit - 1);
-        case WriteOutcome::SRecordUnreadable:
-            return QStringLiteral("Cannot read the S-record file %1. Nothing was sent.")
-                .arg(SRecordPath);
         case WriteOutcome::PortOpenFailed: return link_.Port().OpenFailureMessage();
         case WriteOutcome::PortFailed:
             return QStringLiteral("The serial port failed during the write: %1")
                 .arg(link_.Port().FailureText());
+        // Refused before the write: PrepareWrite words them with what it found.
+        case WriteOutcome::KernelTooLong:
+        case WriteOutcome::SRecordUnreadable:
+        case WriteOutcome::NothingToWrite:
+        case WriteOutcome::WarningsRefused:
+        case WriteOutcome::TerminalInput:
         case WriteOutcome::Cancelled: break;
     }
     return {};
@@ -144,10 +125,7 @@ StageResult FlashWriter::ExpectByte(quint8 expected) {
 }
 
 StageResult FlashWriter::SendKernel() {
-    QFile file(kernelPath_);
-    if (!file.open(QIODevice::ReadOnly)) return StageResult::KernelMissing;
-    const QByteArray kernel = file.readAll();
-    file.close();
+    const QByteArray& kernel = job_.Kernel;
     const int length = static_cast<int>(kernel.size());
     if (length == 0) return StageResult::KernelMissing;
 
@@ -189,8 +167,8 @@ StageResult FlashWriter::SendFlashData() {
     link_.SendBytes(Bytes({0x50, 0x00}));
     if (const StageResult ack = ExpectByte(Ack); ack != StageResult::Success) return ack;
 
-    MaxAddress += 1;
-    const std::int32_t length = MaxAddress;
+    job_.MaxAddress += 1;
+    const std::int32_t length = job_.MaxAddress;
     QByteArray header(4, '\0');  // four zero bytes, then N, most significant byte first
     for (int shift = 24; shift >= 0; shift -= 8)
         header.append(static_cast<char>((length >> shift) & 0xFF));
@@ -208,9 +186,9 @@ StageResult FlashWriter::SendFlashData() {
         const std::int32_t count = std::min<std::int32_t>(BlockSize, length - i);
         block.resize(0);
         block.append(static_cast<char>(Request));
-        block.append(reinterpret_cast<const char*>(&TargetImage[i]), count);
+        block.append(reinterpret_cast<const char*>(&job_.TargetImage[i]), count);
         for (std::int32_t k = i; k < i + count; ++k)
-            sum = static_cast<quint8>(sum + TargetImage[k]);
+            sum = static_cast<quint8>(sum + job_.TargetImage[k]);
         link_.SendBytes(block);
         i += count;
         if (i < length) progress_.SetProgressValue(i);

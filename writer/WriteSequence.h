@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QString>
-#include <optional>
 
 #include "OperatorOutputs.h"
 #include "SerialLink.h"
+#include "WriteJob.h"
+#include "WriteOutcome.h"
 
 namespace morven {
 
@@ -19,29 +20,11 @@ enum class StageResult {
     KernelMissing = 5
 };
 
-// How a write ended. The first seven are the operator's seven texts; the rest are this
-// program's own, for what the target protocol does not cover.
-enum class WriteOutcome {
-    Ok,
-    NoAnswer,
-    KernelTimedOut,
-    KernelWrongAnswer,
-    KernelMissing,
-    FlashTimedOut,
-    FlashWrongAnswer,
-    KernelTooLong,      // its length does not fit the two length bytes
-    SRecordUnreadable,  // nothing was sent
-    PortOpenFailed,
-    PortFailed,  // during the write
-    Cancelled    // the window is closing, or the user interrupted; nothing is shown
-};
-
-// The boot-mode write: load the image, wake the target at 19200 baud, download the kernel with
-// echo checking, switch to 57600 baud and stream the image in 64-byte blocks.
+// The boot-mode write of one prepared job: wake the target at 19200 baud, download the kernel
+// with echo checking, switch to 57600 baud and stream the image in 64-byte blocks.
 class FlashWriter {
 public:
-    FlashWriter(SerialLink& link, ProgressDisplay& progress, MessageSink& messages,
-                QString kernelPath);
+    FlashWriter(SerialLink& link, ProgressDisplay& progress, MessageSink& messages, WriteJob& job);
 
     // Runs the whole write on a port the caller has opened at 19200 baud, and shows exactly one
     // message at its end (none when the write was cancelled).
@@ -55,7 +38,6 @@ public:
 
 private:
     enum class Wakeup { Confirmed, NoAnswer, LinkLost };
-    std::optional<WriteOutcome> RefusalBeforeSending() const;
     WriteOutcome RunStages();
     WriteOutcome LinkLostOutcome() const;
     Wakeup WakeTarget();
@@ -64,7 +46,7 @@ private:
     SerialLink& link_;
     ProgressDisplay& progress_;
     MessageSink& messages_;
-    QString kernelPath_;
+    WriteJob& job_;
 };
 
 }  // namespace morven

@@ -5,9 +5,9 @@ namespace morven {
 WriteSession::WriteSession(SerialLink& link, ProgressDisplay& progress, MessageSink& messages)
     : link_(link), progress_(progress), messages_(messages) {}
 
-WriteOutcome WriteSession::Run(const QString& kernelPath) {
+WriteOutcome WriteSession::Run(WriteJob& job) {
     SerialPort& port = link_.Port();
-    FlashWriter writer(link_, progress_, messages_, kernelPath);
+    FlashWriter writer(link_, progress_, messages_, job);
     if (!port.OpenPort()) return writer.Report(WriteOutcome::PortOpenFailed);
     port.DiscardInput();
     const WriteOutcome outcome = writer.WriteSequence();

@@ -16,7 +16,7 @@ public:
     WriteSession(SerialLink& link, ProgressDisplay& progress, MessageSink& messages);
 
     // Shows exactly one message (none when cancelled) and returns the outcome.
-    WriteOutcome Run(const QString& kernelPath);
+    WriteOutcome Run(WriteJob& job);
 
 private:
     SerialLink& link_;

@@ -14,7 +14,10 @@ standard error.
 
 PORT is COM1 to COM10 or 1 to 10 (port n opens MORVEN_COMn, else /dev/ttyS(n-1)),
 or a device path such as /dev/ttyUSB0 or /dev/serial/by-id/...; default COM1.
-FILE may be - for standard input.)";
+FILE may be - for standard input. The whole file is read and checked before the
+port is opened: a file that stores no data byte in the image is refused (status 11);
+bad checksums, malformed lines, bytes at 0x60000 and above and bytes written twice
+are warned of on standard error and written as they load (refused with --strict).)";
 
 }  // namespace
 
@@ -29,7 +32,10 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     const QCommandLineOption quiet({"q", "quiet"}, "No progress on standard error.");
     const QCommandLineOption listPorts("list-ports",
                                        "List COM1 to COM10 and the serial ports of the system.");
-    parser.addOptions({port, kernel, quiet, listPorts});
+    const QCommandLineOption check(
+        "check", "Read FILE and print what it holds and what a write would send; no port.");
+    const QCommandLineOption strict("strict", "Refuse a file that has warnings (status 11).");
+    parser.addOptions({port, kernel, quiet, check, strict, listPorts});
     parser.addPositionalArgument("FILE", "The S-record file to write, or - for standard input.");
 
     if (!parser.parse(arguments)) return parser.errorText();
@@ -39,6 +45,8 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     CliOptions options;
     options.listPorts = parser.isSet(listPorts);
     options.quiet = parser.isSet(quiet);
+    options.check = parser.isSet(check);
+    options.strict = parser.isSet(strict);
     options.kernelPath = parser.value(kernel);
     if (parser.isSet(port)) {
         const auto parsed = ParsePortArgument(parser.value(port));

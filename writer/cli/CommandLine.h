@@ -11,6 +11,8 @@ namespace morven {
 struct CliOptions {
     bool listPorts = false;
     bool quiet = false;
+    bool check = false;   // report on FILE only: no port, no kernel
+    bool strict = false;  // a file with warnings is refused
     PortArgument port{1, {}};
     QString kernelPath;  // empty: looked up as the windows look it up
     QString file;        // "-" for standard input

@@ -16,13 +16,16 @@ ExitStatus ExitStatusFor(WriteOutcome outcome) {
         case WriteOutcome::PortFailed:
         case WriteOutcome::Cancelled: return ExitPortProblem;
         case WriteOutcome::SRecordUnreadable: return ExitSRecordUnreadable;
+        case WriteOutcome::NothingToWrite:
+        case WriteOutcome::WarningsRefused: return ExitSRecordRefused;
+        case WriteOutcome::TerminalInput: return ExitUsage;
     }
     return ExitPortProblem;
 }
 
 const char* const ExitStatusHelp = R"(Exit status:
   0    O.K.
-  2    usage error (unknown option, no FILE, bad PORT)
+  2    usage error (unknown option, no FILE, bad PORT, standard input a terminal)
   3    Err 1 (no answer to the wake-up bytes, or no or a wrong answer to 0x55)
   4    Time Out Farm Err
   5    Farm Err
@@ -30,7 +33,8 @@ const char* const ExitStatusHelp = R"(Exit status:
   7    Time Out S File Err
   8    S File Err
   9    the port cannot be opened, is busy, or failed during the write
-  10   the S-record file cannot be read
+  10   the S-record file cannot be read (missing, a folder, a device, over 64 MiB)
+  11   the S-record file has nothing to write, or warnings under --strict
   130  interrupted by SIGINT; 143 by SIGTERM (the port is closed first))";
 
 }  // namespace morven

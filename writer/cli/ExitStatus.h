@@ -16,6 +16,7 @@ enum ExitStatus {
     ExitFlashWrongAnswer = 8,   // "S File Err "
     ExitPortProblem = 9,        // cannot be opened, busy, or failed during the write
     ExitSRecordUnreadable = 10,
+    ExitSRecordRefused = 11,  // nothing to write, or warnings under --strict
     ExitSignalBase = 128  // plus the signal's number: 130 for SIGINT, 143 for SIGTERM
 };
 

@@ -2,8 +2,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QTemporaryFile>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +11,7 @@
 #include "InterruptSignals.h"
 #include "KernelFile.h"
 #include "PortListing.h"
+#include "WriteJob.h"
 #include "WriteSession.h"
 
 using namespace morven;
@@ -36,38 +35,68 @@ ConsoleProgress::Style ProgressStyle(bool quiet) {
                                   : ConsoleProgress::Style::Lines;
 }
 
-// Standard input is read whole before the port is opened, into a file the write can load.
-bool TakeStandardInput(QTemporaryFile& copy) {
-    QFile input;
-    if (!input.open(stdin, QIODevice::ReadOnly) || !copy.open()) return false;
-    const QByteArray text = input.readAll();
-    return copy.write(text) == text.size() && copy.flush();
-}
-
 int Interrupted() {
     const int signal = InterruptSignals::Received();
-    std::fprintf(stderr, "morven-cli: interrupted by %s; the port is closed\n", strsignal(signal));
+    std::fprintf(stderr, "morven-cli: interrupted by %s\n", strsignal(signal));
     return ExitSignalBase + signal;
+}
+
+bool StopRequested() { return InterruptSignals::Received() != 0; }
+
+void PrintError(const QString& text) {
+    std::fprintf(stderr, "morven-cli: %s\n", text.toLocal8Bit().constData());
+}
+
+// A refusal before anything was sent: its words on standard error, except for the outcomes
+// whose text has always been the last line on standard output.
+int Refuse(const WriteRefusal& refusal, const QString& kernelPath) {
+    switch (refusal.outcome) {
+        case WriteOutcome::Cancelled: return Interrupted();
+        case WriteOutcome::KernelMissing:
+            PrintError(QStringLiteral("the kernel file %1 is missing, unreadable or empty")
+                           .arg(kernelPath));
+            PrintOutcome(QString::fromLatin1(KernelNotFoundText));
+            break;
+        case WriteOutcome::KernelTooLong:
+        case WriteOutcome::SRecordUnreadable: PrintOutcome(refusal.text); break;
+        default: PrintError(refusal.text); break;
+    }
+    return ExitStatusFor(refusal.outcome);
+}
+
+std::optional<WriteRefusal> StrictRefusal(const CliOptions& options, const LoadReport& report) {
+    if (!options.strict || !report.HasWarnings()) return std::nullopt;
+    return WriteRefusal{WriteOutcome::WarningsRefused,
+                        QStringLiteral("The S-record file %1 has warnings and --strict refuses "
+                                       "it. Nothing was sent.")
+                            .arg(DisplayName(options.file))};
+}
+
+void PrintWarnings(const LoadReport& report) {
+    for (const QString& warning : report.Warnings()) PrintError(QStringLiteral("warning: ") + warning);
+}
+
+// --check: what the file holds and whether a write would send it.
+int Check(const CliOptions& options) {
+    const InterruptSignals interrupts([] {});
+    auto loaded = LoadSRecordInput(options.file, StopRequested);
+    if (const auto* refusal = std::get_if<WriteRefusal>(&loaded)) return Refuse(*refusal, {});
+    const LoadReport& report = std::get<LoadedImage>(loaded).report;
+    auto refusal = NothingToWrite(options.file, report);
+    if (!refusal) refusal = StrictRefusal(options, report);
+    QStringList lines{QStringLiteral("file:      ") + DisplayName(options.file)};
+    lines << report.Details()
+          << QStringLiteral("verdict:   ") +
+                 (refusal ? QStringLiteral("refused: ") + (report.HasData()
+                                                              ? QStringLiteral("warnings under --strict")
+                                                              : report.NothingToWriteReason())
+                          : QStringLiteral("would be written"));
+    std::fputs((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
+    return refusal ? ExitStatusFor(refusal->outcome) : ExitOk;
 }
 
 int Write(const CliOptions& options) {
     const QString kernelPath = options.kernelPath.isEmpty() ? KernelFilePath() : options.kernelPath;
-    if (!KernelFilePresent(kernelPath)) {
-        std::fprintf(stderr, "morven-cli: the kernel file %s is missing, unreadable or empty\n",
-                     qPrintable(kernelPath));
-        PrintOutcome(QString::fromLatin1(KernelNotFoundText));
-        return ExitKernelProblem;
-    }
-    QTemporaryFile standardInput;
-    SRecordPath = options.file;
-    if (options.file == QStringLiteral("-")) {
-        if (!TakeStandardInput(standardInput)) {
-            PrintOutcome(QStringLiteral("Cannot read the S-record file from standard input."));
-            return ExitSRecordUnreadable;
-        }
-        SRecordPath = standardInput.fileName();
-    }
-
     SerialPort port;
     if (options.port.device.isEmpty())
         port.SelectPort(options.port.number);
@@ -75,14 +104,22 @@ int Write(const CliOptions& options) {
         port.SelectDevice(options.port.device);
     SerialLink link(port);
     const InterruptSignals interrupts([&link] { link.Cancel(); });
+
+    auto prepared = PrepareWrite(options.file, kernelPath, StopRequested);
+    if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
+        return Refuse(*refusal, kernelPath);
+    WriteJob& job = std::get<WriteJob>(prepared);
+    PrintWarnings(job.report);
+    if (const auto refusal = StrictRefusal(options, job.report)) return Refuse(*refusal, kernelPath);
+    PrintError(job.sRecordName + QStringLiteral(": ") + job.report.SummaryLine());
+
     if (!options.quiet)
         std::fprintf(stderr, "morven-cli: writing %s through %s with the kernel %s\n",
-                     qPrintable(options.file), qPrintable(port.Device()), qPrintable(kernelPath));
+                     qPrintable(job.sRecordName), qPrintable(port.Device()), qPrintable(kernelPath));
     ConsoleProgress progress(stderr, ProgressStyle(options.quiet));
     LastMessage message;
-    const WriteOutcome outcome = InterruptSignals::Received() != 0
-                                     ? WriteOutcome::Cancelled
-                                     : WriteSession(link, progress, message).Run(kernelPath);
+    const WriteOutcome outcome = StopRequested() ? WriteOutcome::Cancelled
+                                                 : WriteSession(link, progress, message).Run(job);
     progress.Finish();
     if (outcome == WriteOutcome::Cancelled) return Interrupted();
     PrintOutcome(message.text);
@@ -106,5 +143,5 @@ int main(int argc, char** argv) {
         std::fputs(PortListing().toLocal8Bit().constData(), stdout);
         return ExitOk;
     }
-    return Write(options);
+    return options.check ? Check(options) : Write(options);
 }

@@ -1,12 +1,14 @@
 #include "Form1.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QtMath>
 
 #include "KernelFile.h"
 #include "OperatorDialogs.h"
 #include "Twips.h"
 #include "WindowFont.h"
+#include "WriteJob.h"
 #include "WriteSequence.h"
 #include "WriteSession.h"
 
@@ -20,6 +22,18 @@ Widget* Place(QWidget* parent, Widget* widget, const QRect& geometry) {
     widget->setGeometry(geometry);
     return widget;
 }
+
+// The window cannot wait for ever on a pipe nobody writes: reading gives up after this long.
+constexpr qint64 FileWaitLimitMs = 10000;
+
+std::function<bool()> GiveUpAfterWaitLimit() {
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    return [clock] { return clock->elapsed() > FileWaitLimitMs; };
+}
+
+// A file with warnings is still written; its name shows in this colour until it is clean.
+const QColor WarningColour(0xB0, 0x40, 0x00);
 
 }  // namespace
 
@@ -48,8 +62,31 @@ void Form1::ShowPortNumber(int portNumber) { Label1->setText(QString::number(por
 
 void Form1::ShowSRecordPath(const QString& path) {
     Label2->setText(path);
-    Label2->setToolTip(path);  // the layout cuts long paths off
     SRecordPath = path;
+    const auto loaded = LoadSRecordInput(path, GiveUpAfterWaitLimit());
+    if (const auto* unreadable = std::get_if<WriteRefusal>(&loaded))
+        ShowFileProblem(unreadable->text);
+    else if (const auto empty = NothingToWrite(path, std::get<LoadedImage>(loaded).report))
+        ShowFileProblem(empty->text);
+    else
+        ShowFileCheck(std::get<LoadedImage>(loaded).report);
+}
+
+// The tooltip names the whole path, which the layout cuts off, and what the file holds.
+void Form1::ShowFileCheck(const LoadReport& report) {
+    QPalette palette = Label2->palette();
+    palette.setColor(QPalette::WindowText,
+                     report.HasWarnings() ? WarningColour : this->palette().color(QPalette::WindowText));
+    Label2->setPalette(palette);
+    Label2->setToolTip(SRecordPath + QStringLiteral("\n\n") +
+                       report.Details().join(QLatin1Char('\n')));
+}
+
+void Form1::ShowFileProblem(const QString& problem) {
+    QPalette palette = Label2->palette();
+    palette.setColor(QPalette::WindowText, WarningColour);
+    Label2->setPalette(palette);
+    Label2->setToolTip(SRecordPath + QStringLiteral("\n\n") + problem);
 }
 
 void Form1::SetProgressMaximum(int maximum) {
@@ -67,9 +104,18 @@ void Form1::ShowMessage(const QString& text) { OperatorDialogs::ShowMessage(this
 void Form1::Write() {
     Command1->setEnabled(false);
     Command2->setEnabled(false);
-    writing_ = true;
-    WriteSession(link_, *this, *this).Run(KernelFilePath());
-    writing_ = false;
+    // The file is read again: it may have been rebuilt since it was chosen.
+    auto prepared = PrepareWrite(SRecordPath, KernelFilePath(), GiveUpAfterWaitLimit());
+    if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
+        ShowFileProblem(refusal->text);
+        ShowMessage(refusal->text);
+    } else {
+        WriteJob& job = std::get<WriteJob>(prepared);
+        ShowFileCheck(job.report);
+        writing_ = true;
+        WriteSession(link_, *this, *this).Run(job);
+        writing_ = false;
+    }
     Command1->setEnabled(true);
     Command2->setEnabled(true);
     SetProgressValue(0);

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include "LoadReport.h"
 #include "OperatorOutputs.h"
 #include "ProgressThrottle.h"
 #include "SerialLink.h"
@@ -21,6 +22,8 @@ public:
     explicit Form1(QWidget* parent = nullptr);
 
     void ShowPortNumber(int portNumber);
+    // Shows the chosen file and checks it at once: warnings colour the name, and its tooltip
+    // says what the file holds.
     void ShowSRecordPath(const QString& path);
 
     void SetProgressMaximum(int maximum) override;
@@ -42,6 +45,8 @@ protected:
 private:
     void Write();
     void ChangeFile();
+    void ShowFileCheck(const LoadReport& report);
+    void ShowFileProblem(const QString& problem);
 
     SerialLink link_;
     ProgressThrottle progressThrottle_;

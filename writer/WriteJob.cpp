@@ -1,0 +1,84 @@
+#include "WriteJob.h"
+
+#include "InputFile.h"
+
+namespace morven {
+
+namespace {
+
+// The kernel's length is announced in two bytes.
+constexpr qint64 KernelSizeLimit = 0x10000;
+// A kernel file is read whole but never without bound, whatever it turns out to be.
+constexpr qint64 KernelReadLimit = qint64(1) << 20;
+
+WriteRefusal Unreadable(const QString& name, const InputRead& read) {
+    if (read.status == InputRead::Status::Stopped) return {WriteOutcome::Cancelled, {}};
+    if (read.status == InputRead::Status::Terminal)
+        return {WriteOutcome::TerminalInput,
+                QStringLiteral("Standard input is a terminal. Name the S-record FILE, or pipe it "
+                               "in: ... | morven-cli -")};
+    return {WriteOutcome::SRecordUnreadable,
+            QStringLiteral("Cannot read the S-record file %1: %2. Nothing was sent.")
+                .arg(name, read.error)};
+}
+
+WriteRefusal KernelTooLong(const QString& path, const QString& size) {
+    return {WriteOutcome::KernelTooLong,
+            QStringLiteral("The kernel file %1 is %2 bytes long; at most %3 bytes can be "
+                           "announced to the target. Nothing was sent.")
+                .arg(path, size)
+                .arg(KernelSizeLimit - 1)};
+}
+
+}  // namespace
+
+QString DisplayName(const QString& sRecordPath) {
+    return IsStandardInput(sRecordPath) ? QStringLiteral("standard input") : sRecordPath;
+}
+
+std::optional<WriteRefusal> NothingToWrite(const QString& sRecordPath, const LoadReport& report) {
+    if (report.HasData()) return std::nullopt;
+    return WriteRefusal{
+        WriteOutcome::NothingToWrite,
+        QStringLiteral("The S-record file %1 has nothing to write: %2. Nothing was sent.")
+            .arg(DisplayName(sRecordPath), report.NothingToWriteReason())};
+}
+
+std::variant<LoadedImage, WriteRefusal> LoadSRecordInput(const QString& sRecordPath,
+                                                         const std::function<bool()>& stop) {
+    const InputRead read = ReadWholeInput(sRecordPath, SRecordFileLimit, stop);
+    if (read.status != InputRead::Status::Ok) return Unreadable(DisplayName(sRecordPath), read);
+    return LoadSRecordText(
+        std::string_view(read.bytes.constData(), static_cast<std::size_t>(read.bytes.size())));
+}
+
+std::variant<WriteJob, WriteRefusal> PrepareWrite(const QString& sRecordPath,
+                                                  const QString& kernelPath,
+                                                  const std::function<bool()>& stop) {
+    // The kernel's size check and its bytes come from this one read.
+    const InputRead kernel = ReadWholeInput(kernelPath, KernelReadLimit, stop);
+    switch (kernel.status) {
+        case InputRead::Status::Stopped: return WriteRefusal{WriteOutcome::Cancelled, {}};
+        case InputRead::Status::TooLarge:
+            return KernelTooLong(kernelPath, QStringLiteral("over %1").arg(KernelReadLimit));
+        case InputRead::Status::Ok:
+            if (kernel.bytes.size() >= KernelSizeLimit)
+                return KernelTooLong(kernelPath, QString::number(kernel.bytes.size()));
+            if (!kernel.bytes.isEmpty()) break;
+            [[fallthrough]];
+        default: return WriteRefusal{WriteOutcome::KernelMissing, QStringLiteral("Not Found DOVIZOV.BIN")};
+    }
+
+    auto loaded = LoadSRecordInput(sRecordPath, stop);
+    if (auto* refusal = std::get_if<WriteRefusal>(&loaded)) return *refusal;
+    if (auto refusal = NothingToWrite(sRecordPath, std::get<LoadedImage>(loaded).report))
+        return *refusal;
+    WriteJob job;
+    static_cast<LoadedImage&>(job) = std::move(std::get<LoadedImage>(loaded));
+    job.sRecordName = DisplayName(sRecordPath);
+    job.kernelPath = kernelPath;
+    job.Kernel = kernel.bytes;
+    return job;
+}
+
+}  // namespace morven
