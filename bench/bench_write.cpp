@@ -16,7 +16,7 @@ namespace {
 
 struct Quiet : morven::ProgressDisplay, morven::MessageSink {
     QString outcome;
-    void SetProgressMaximum(int) override {}
+    void SetProgressMaximum(morven::WriteStage, int) override {}
     void SetProgressValue(int) override {}
     void ShowMessage(const QString& text) override { outcome = text; }
 };
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     QElapsedTimer wall;
     wall.start();
     const double cpuBefore = CpuSeconds();
-    writer.WriteSequence();
+    morven::RunToEnd(link, writer.WriteSequence());
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
     const double cpu = CpuSeconds() - cpuBefore;
     port.ClosePort();

@@ -33,7 +33,7 @@ inline QByteArray SRecordsFor(const QByteArray& data) {
 struct RecordingProgress : morven::ProgressDisplay {
     QList<int> values;
     QList<int> maximums;
-    void SetProgressMaximum(int value) override { maximums << value; }
+    void SetProgressMaximum(morven::WriteStage, int value) override { maximums << value; }
     void SetProgressValue(int value) override { values << value; }
 };
 

@@ -11,13 +11,18 @@
 #include <csignal>
 #include <cstdlib>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "PortChoice.h"
 #include "SimulatedWrite.h"
 #include "TargetImage.h"
 
 namespace {
 
 struct CliRun {
-    int status = -1;
+    int status = -1;  // -1 when it did not exit
+    int killedBy = 0;  // the signal that ended it
     QByteArray out;
     QByteArray err;
     QString LastLine() const {
@@ -31,10 +36,11 @@ void StartCli(QProcess& process, const QStringList& arguments) {
     QVERIFY(process.waitForStarted());
 }
 
-// Stage lines go to standard error (not a terminal here): the image is on its way.
+// Stage lines go to standard error (not a terminal here), behind the port in a gang: the image
+// is on its way.
 void WaitForImageStage(QProcess& process) {
     QByteArray seen;
-    QTRY_VERIFY2((seen += process.readAllStandardError()).contains("\nimage "), seen);
+    QTRY_VERIFY2((seen += process.readAllStandardError()).contains("image   "), seen);
 }
 
 CliRun Finish(QProcess& process, int limitMs = 15000) {
@@ -42,6 +48,7 @@ CliRun Finish(QProcess& process, int limitMs = 15000) {
     // Already over when its end was seen while waiting for something else.
     if (process.state() != QProcess::NotRunning && !process.waitForFinished(limitMs)) return run;
     run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    if (process.exitStatus() == QProcess::CrashExit) run.killedBy = process.exitCode();
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
     return run;
@@ -57,7 +64,48 @@ CliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
 
 // A write of the simulated board's S-record file through COM1 (the board) with its kernel.
 QStringList WriteArguments(const SimulatedWrite& write, const QString& file = morven::SRecordPath) {
-    return {"--kernel", write.kernelPath, file};
+    return {"--port", "COM1", "--kernel", write.kernelPath, file};
+}
+
+QByteArray RandomImage(int size, quint32 seed) {
+    QByteArray image(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (char& c : image) c = char(random.bounded(256));
+    return image;
+}
+
+QByteArray Received(SimulatedWrite& board) {
+    const std::vector<std::uint8_t> bytes = board.Board().LastImage();
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+}
+
+// Boards on their own ptys, written by one morven-cli with one --port each; the file and kernel
+// are the first board's.
+struct Gang {
+    explicit Gang(const QStringList& faults) {
+        for (const QString& fault : faults) boards.push_back(std::make_unique<SimulatedWrite>(Faults(fault)));
+    }
+    QString Port(int i) const { return QString::fromStdString(boards[i]->Board().SlavePath()); }
+    QStringList Arguments(const QStringList& extra = {}) const {
+        QStringList arguments = extra;
+        for (int i = 0; i < int(boards.size()); ++i) arguments << "--port" << Port(i);
+        return arguments << "--kernel" << boards[0]->kernelPath << morven::SRecordPath;
+    }
+    std::vector<std::unique_ptr<SimulatedWrite>> boards;
+};
+
+// Every line of a write log, parsed; fails the test on a line that does not parse.
+QList<QJsonObject> LogLines(const QString& path) {
+    QFile log(path);
+    QList<QJsonObject> lines;
+    if (!log.open(QIODevice::ReadOnly)) return lines;
+    for (const QByteArray& line : log.readAll().split('\n')) {
+        if (line.isEmpty()) continue;
+        const QJsonDocument document = QJsonDocument::fromJson(line);
+        if (!document.isObject()) qWarning("not a JSON object: %s", line.constData());
+        lines << document.object();
+    }
+    return lines;
 }
 
 }  // namespace
@@ -145,9 +193,7 @@ private slots:
         if (problem == "kernel empty") write.SetKernel({});
         if (problem == "kernel 65536") write.SetKernel(QByteArray(65536, '\x01'));
         if (problem == "no file") arguments.last() = write.FilePath("missing.mot");
-        if (problem == "no port")
-            arguments << "--port"
-                      << "/nonexistent/tty";
+        if (problem == "no port") arguments[1] = "/nonexistent/tty";
         const CliRun run = Cli(arguments);
         QVERIFY2(run.LastLine().startsWith(lastLine), run.out + run.err);
         QCOMPARE(run.status, status);
@@ -215,7 +261,7 @@ private slots:
         }());
         ::kill(pid_t(process.processId()), SIGTERM);
         const CliRun run = Finish(process, 500);
-        QCOMPARE(run.status, 143);
+        QCOMPARE(run.killedBy, SIGTERM);
         QCOMPARE(QDir(write.FilePath("")).entryList(QDir::Files | QDir::System).size(), 3);
         QVERIFY(write.HostBytes().isEmpty());
     }
@@ -283,6 +329,182 @@ private slots:
         QCOMPARE(written.LastLine(), QString("O.K."));
     }
 
+    // One process writes every board at once, each exactly as a single write would; one
+    // board's failure leaves the others untouched. The table, the status and the records say
+    // which board got what.
+    void gang_data() {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("status");
+        QTest::newRow("four boards") << QStringList{"", "", "", ""} << 0;
+        QTest::newRow("the third fails mid-image")
+            << QStringList{"", "", "block:100=drop", ""} << 12;
+    }
+
+    void gang() {
+        QFETCH(QStringList, faults);
+        QFETCH(int, status);
+        Gang gang(faults);
+        const QByteArray image = RandomImage(0x4000, 21);
+        gang.boards[0]->SetSRecords(SRecordsFor(image));
+        const QString log = gang.boards[0]->FilePath("writes.jsonl");
+        const CliRun run = Cli(gang.Arguments({"--log", log}));
+        QCOMPARE(run.status, status);
+        const QStringList rows = QString::fromUtf8(run.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 1 + int(faults.size()));
+        const QList<QJsonObject> records = LogLines(log);
+        QCOMPARE(records.size(), faults.size());
+        const QString sha = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+        for (int i = 0; i < int(faults.size()); ++i) {
+            const bool fails = !faults[i].isEmpty();
+            QVERIFY2(rows[1 + i].startsWith(gang.Port(i)) || fails, qPrintable(rows[1 + i]));
+            QVERIFY2(rows[1 + i].contains(fails ? "The serial port failed" : "  O.K.  "),
+                     qPrintable(rows[1 + i]));
+            QCOMPARE(records[i]["outcome"].toString().startsWith("O.K."), !fails);
+            QCOMPARE(records[i]["sha256"].toString(), sha);
+            QCOMPARE(records[i]["n"].toInt(), image.size());
+            QCOMPARE(records[i]["status"].toInt(), fails ? 9 : 0);
+            if (!fails) QVERIFY(Received(*gang.boards[i]) == image);
+        }
+    }
+
+    void samePortTwiceIsAUsageError_data() {
+        QTest::addColumn<bool>("byNumber");
+        QTest::newRow("the same path twice") << false;
+        QTest::newRow("COM1 and the device it maps to") << true;
+    }
+
+    void samePortTwiceIsAUsageError() {
+        QFETCH(bool, byNumber);
+        SimulatedWrite write;
+        const QString device = QString::fromStdString(write.Board().SlavePath());
+        const CliRun run = Cli({"--port", byNumber ? "COM1" : device, "--port", device,
+                                "--kernel", write.kernelPath, morven::SRecordPath});
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains("name the same device"), run.err);
+        QVERIFY(write.HostBytes().isEmpty());
+    }
+
+    // Every port is closed (each board sees its host go and takes the next write), then the
+    // process dies by the signal; the interrupted writes are recorded as such.
+    void gangInterrupted() {
+        Gang gang({"", "", ""});
+        gang.boards[0]->SetSRecords(SRecordsFor(RandomImage(morven::ImageSize, 4)));
+        const QString log = gang.boards[0]->FilePath("writes.jsonl");
+        QProcess process;
+        StartCli(process, gang.Arguments({"--log", log}));
+        WaitForImageStage(process);
+        ::kill(pid_t(process.processId()), SIGINT);
+        QCOMPARE(Finish(process, 2000).killedBy, SIGINT);
+        const QList<QJsonObject> records = LogLines(log);
+        QCOMPARE(records.size(), 3);
+        for (const QJsonObject& record : records) QCOMPARE(record["status"].toInt(), 130);
+
+        gang.boards[0]->SetSRecords("S10500001234B4\n");
+        const CliRun next = Cli(gang.Arguments({"--no-log"}));
+        QCOMPARE(next.status, 0);
+        for (const auto& board : gang.boards) QCOMPARE(board->Board().CompletedWrites(), 1);
+    }
+
+    // Processes appending at once lose or interleave no line; --json prints the same objects.
+    void parallelProcessesShareTheLog() {
+        Gang boards({"", "", "", ""});
+        const QByteArray image = RandomImage(3000, 8);
+        boards.boards[0]->SetSRecords(SRecordsFor(image));
+        const QString log = boards.boards[0]->FilePath("writes.jsonl");
+        std::vector<std::unique_ptr<QProcess>> processes;
+        for (int i = 0; i < 4; ++i) {
+            processes.push_back(std::make_unique<QProcess>());
+            StartCli(*processes.back(), {"--json", "--quiet", "--log", log, "--port", boards.Port(i),
+                                         "--kernel", boards.boards[0]->kernelPath,
+                                         morven::SRecordPath});
+        }
+        QSet<QString> devices;
+        for (auto& process : processes) {
+            const CliRun run = Finish(*process);
+            QCOMPARE(run.status, 0);
+            const QJsonObject printed = QJsonDocument::fromJson(run.out).object();
+            QCOMPARE(printed["outcome"].toString(), QString("O.K."));
+            devices << printed["device"].toString();
+        }
+        QCOMPARE(devices.size(), 4);
+        const QList<QJsonObject> records = LogLines(log);
+        QCOMPARE(records.size(), 4);
+        for (const QJsonObject& record : records)
+            QCOMPARE(record["sha256"].toString(),
+                     QString(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
+    }
+
+    // Neither a log nobody can write nor an output nobody reads stops a write.
+    void writesGoOnWhateverTheOutput_data() {
+        QTest::addColumn<bool>("closedOutput");
+        QTest::newRow("unwritable log") << false;
+        QTest::newRow("output to a closed pipe (SIGPIPE)") << true;
+    }
+
+    void writesGoOnWhateverTheOutput() {
+        QFETCH(bool, closedOutput);
+        SimulatedWrite write;
+        write.SetSRecords(SRecordsFor(RandomImage(0x2000, 3)));
+        const QString log = closedOutput ? write.FilePath("writes.jsonl")
+                                         : write.FilePath("program.mot/writes.jsonl");
+        const QStringList arguments = WriteArguments(write) + QStringList{"--log", log};
+        QProcess process;
+        if (closedOutput) {
+            // As `morven-cli ... 2>&1 | head -c 0`: the reader is gone before the first line.
+            process.start("sh", QStringList{"-c", "\"$0\" \"$@\" 2>&1 | head -c 0", MORVEN_CLI} +
+                                    arguments);
+        } else {
+            StartCli(process, arguments);
+        }
+        const CliRun run = Finish(process);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(write.Board().CompletedWrites(), 1);
+        if (closedOutput) {
+            QCOMPARE(LogLines(log).size(), 1);
+            QCOMPARE(LogLines(log).front()["outcome"].toString(), QString("O.K."));
+        } else {
+            QCOMPARE(run.err.count("cannot be written"), 1);
+            QCOMPARE(run.LastLine(), QString("O.K."));
+        }
+    }
+
+    // The choice of ports, on described ports (a USB adapter cannot be plugged in on CI).
+    void portChoice_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("adapters");       // USB adapters present, besides /dev/ttyS0
+        QTest::addColumn<QString>("chosen");     // the device, or the start of the error
+        QTest::newRow("no --port, one adapter") << QStringList{} << 1 << "/dev/ttyUSB0";
+        QTest::newRow("no --port, no adapter") << QStringList{} << 0 << "error: no --port given";
+        QTest::newRow("no --port, two adapters") << QStringList{} << 2 << "error: no --port given";
+        QTest::newRow("by serial number") << QStringList{"serial:A50285B1"} << 2 << "/dev/ttyUSB1";
+        QTest::newRow("unknown serial number") << QStringList{"serial:NOPE"} << 2
+                                               << "error: no serial adapter has";
+        QTest::newRow("serial number and its path")
+            << QStringList{"serial:A50285B0", "/dev/ttyUSB0"} << 1 << "error: --port serial:A50285B0";
+    }
+
+    void portChoice() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, adapters);
+        QFETCH(QString, chosen);
+        QList<morven::SerialDeviceInfo> ports{{"/dev/ttyS0", true, {}, {}, {}, {}, {}}};
+        for (int i = 0; i < adapters; ++i)
+            ports << morven::SerialDeviceInfo{QString("/dev/ttyUSB%1").arg(i), true, {},
+                                              "FT232R USB UART", "FTDI",
+                                              QString("A50285B%1").arg(i), "0403:6001"};
+        const auto choice = morven::ChoosePorts(arguments, ports);
+        if (const auto* error = std::get_if<QString>(&choice)) {
+            QVERIFY2(chosen.startsWith("error: ") && error->startsWith(chosen.mid(7)),
+                     qPrintable(*error));
+            if (arguments.isEmpty()) QVERIFY(error->contains(adapters == 0 ? "none" : "/dev/ttyUSB1"));
+            return;
+        }
+        const auto& ports_ = std::get<morven::PortChoice>(choice).ports;
+        QCOMPARE(ports_.size(), 1);
+        QCOMPARE(ports_.front().device, chosen);
+        QCOMPARE(std::get<morven::PortChoice>(choice).note.isEmpty(), !arguments.isEmpty());
+    }
+
     void standardInputAsFile() {
         SimulatedWrite write;
         const CliRun run = Cli(WriteArguments(write, "-"), "S1050000ABCD82\n");
@@ -290,17 +512,17 @@ private slots:
         QCOMPARE(write.Board().LastImage(), (std::vector<std::uint8_t>{0xAB, 0xCD}));
     }
 
-    // The write ends at its current wait, the port is closed and free again at once.
+    // The write ends at its current wait, the port is closed and free again at once, and the
+    // program dies by the signal, as shells and xargs expect.
     void interrupted_data() {
         QTest::addColumn<int>("signal");
-        QTest::addColumn<int>("status");
-        QTest::newRow("SIGINT") << SIGINT << 130;
-        QTest::newRow("SIGTERM") << SIGTERM << 143;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP: the terminal went away") << SIGHUP;
     }
 
     void interrupted() {
         QFETCH(int, signal);
-        QFETCH(int, status);
         SimulatedWrite write;
         write.SetSRecords(SRecordsFor(QByteArray(morven::ImageSize, '\x3C')));
         QProcess process;
@@ -308,7 +530,7 @@ private slots:
         WaitForImageStage(process);
         ::kill(pid_t(process.processId()), signal);
         const CliRun run = Finish(process, 2000);
-        QCOMPARE(run.status, status);
+        QCOMPARE(run.killedBy, signal);
         QVERIFY(run.out.isEmpty());
         QCOMPARE(write.Board().CompletedWrites(), 0);
 

@@ -23,6 +23,8 @@ class TestSerialLink : public QObject {
         });
     }
 
+    WaitResult Wait(quint8 expected) { return morven::RunToEnd(*link_, link_->WaitForByte(expected)); }
+
 private slots:
     void init() {
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -53,7 +55,7 @@ private slots:
         QFETCH(QByteArray, burst);
         QFETCH(int, expected);
         TargetSends(burst, 20);
-        QCOMPARE(int(link_->WaitForByte(0x06)), expected);
+        QCOMPARE(int(Wait(0x06)), expected);
         QTest::qWait(50);
         QCOMPARE(port_->InputCount(), 0);  // the rest of the burst is gone
     }
@@ -72,16 +74,16 @@ private slots:
         QCOMPARE(atTarget.toHex(), values.toHex());
         for (char value : values) {
             TargetSends(QByteArray(1, value));
-            QCOMPARE(int(link_->WaitForByte(static_cast<quint8>(value))), int(WaitResult::Ok));
+            QCOMPARE(int(Wait(static_cast<quint8>(value))), int(WaitResult::Ok));
         }
     }
 
     void eachWaitGetsItsFullLimit() {
         TargetSends("\x06", 100);
-        QCOMPARE(int(link_->WaitForByte(0x06)), int(WaitResult::Ok));
+        QCOMPARE(int(Wait(0x06)), int(WaitResult::Ok));
         QElapsedTimer elapsed;
         elapsed.start();
-        QCOMPARE(int(link_->WaitForByte(0x06)), int(WaitResult::Timeout));
+        QCOMPARE(int(Wait(0x06)), int(WaitResult::Timeout));
         QVERIFY2(elapsed.elapsed() >= morven::SerialLink::ResponseLimitMs,
                  qPrintable(QString::number(elapsed.elapsed())));
         QCOMPARE(link_->TimeoutFlag, quint8(1));
@@ -94,7 +96,7 @@ private slots:
         });
         QElapsedTimer elapsed;
         elapsed.start();
-        QCOMPARE(int(link_->WaitForByte(0x06)), int(WaitResult::LinkLost));
+        QCOMPARE(int(Wait(0x06)), int(WaitResult::LinkLost));
         QVERIFY(elapsed.elapsed() < morven::SerialLink::ResponseLimitMs);
         QVERIFY(port_->Failed());
         QVERIFY(!port_->IsOpen());
@@ -103,7 +105,7 @@ private slots:
 
     void delayKeepsInputUntouched() {
         TargetSends("\x42", 5);
-        link_->Delay(50);
+        QVERIFY(morven::RunToEnd(*link_, link_->Delay(50)));
         QCOMPARE(port_->InputCount(), 1);
         QCOMPARE(link_->DelayDoneFlag, qint16(1));
     }

@@ -215,7 +215,7 @@ private slots:
         Form1 main;
         main.show();
         QSignalSpy shown(main.ProgressBar1, &QProgressBar::valueChanged);
-        main.SetProgressMaximum(maximum);
+        main.SetProgressMaximum(morven::WriteStage::Image, maximum);
         QList<int> calls;
         for (int value = step; value < maximum; value += step) calls << value;
         calls << maximum << 0;

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     morven::Form1 main;
     main.ShowPortNumber(1);
     main.ShowSRecordPath(QStringLiteral("/home/bench/firmware/sample.mot"));
-    main.SetProgressMaximum(100);
+    main.SetProgressMaximum(morven::WriteStage::Image, 100);
     main.SetProgressValue(40);
     const auto message = morven::OperatorDialogs::MakeMessageBox(&main, QStringLiteral("O.K."));
     pellux::frmPeerA console;

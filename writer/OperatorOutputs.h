@@ -4,11 +4,15 @@
 
 namespace morven {
 
-// The progress display a write drives: a maximum and a value, both counts of bytes.
+// The two stages whose bytes a write counts.
+enum class WriteStage { Kernel, Image };
+
+// The progress display a write drives: a maximum and a value, both counts of bytes. Each stage
+// starts with its maximum.
 class ProgressDisplay {
 public:
     virtual ~ProgressDisplay() = default;
-    virtual void SetProgressMaximum(int maximum) = 0;
+    virtual void SetProgressMaximum(WriteStage stage, int maximum) = 0;
     virtual void SetProgressValue(int value) = 0;
 };
 

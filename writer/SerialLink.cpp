@@ -4,8 +4,6 @@
 
 namespace morven {
 
-void PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
-
 namespace {
 
 // Sleeps in the event loop until something happens (a byte, a timer, a window event), then
@@ -47,32 +45,47 @@ void SerialLink::ArmTimeout(int ms) {
     StartTimeoutTimer();
 }
 
-// Looks before it sleeps: input the port already holds ends the wait at once; otherwise one
-// event-loop pass takes whatever arrives first.
-WaitResult SerialLink::AwaitInput() {
+// Looks before it sleeps: input the port already holds ends the wait at once; otherwise the wait
+// takes one more look after each pass of the event loop.
+Task<WaitResult> SerialLink::AwaitInput() {
     for (;;) {
-        if (LinkLost()) return WaitResult::LinkLost;
+        if (LinkLost()) co_return WaitResult::LinkLost;
         // Arrived data counts before the flag: a byte that came with the expiry is still in time.
-        if (port_.InputCount() != 0) return WaitResult::Ok;
-        if (TimeoutFlag == 1) return WaitResult::Timeout;
-        AwaitEvents();
+        if (port_.InputCount() != 0) co_return WaitResult::Ok;
+        if (TimeoutFlag == 1) co_return WaitResult::Timeout;
+        co_await NextPass();
     }
 }
 
-WaitResult SerialLink::WaitForByte(quint8 expected) {
+Task<WaitResult> SerialLink::WaitForByte(quint8 expected) {
     ArmTimeout(ResponseLimitMs);
-    const WaitResult result = AwaitInput();
-    if (result != WaitResult::Ok) return result;
-    return ReadFirstByte() == expected ? WaitResult::Ok : WaitResult::Mismatch;
+    const WaitResult result = co_await AwaitInput();
+    if (result != WaitResult::Ok) co_return result;
+    co_return ReadFirstByte() == expected ? WaitResult::Ok : WaitResult::Mismatch;
 }
 
-void SerialLink::Delay(int ms) {
+Task<bool> SerialLink::Delay(int ms) {
     DelayDoneFlag = 0;
     Timer5.stop();
     Timer5.setInterval(ms);
     Timer5.start();
-    PumpEvents();
-    while (DelayDoneFlag != 1 && !cancelled_) AwaitEvents();
+    while (DelayDoneFlag != 1) {
+        if (cancelled_) co_return false;
+        co_await NextPass();
+    }
+    co_return true;
+}
+
+void DriveLinks(std::span<SerialLink* const> links) {
+    const auto anyWaiting = [links] {
+        for (const SerialLink* link : links)
+            if (link->Waiting()) return true;
+        return false;
+    };
+    while (anyWaiting()) {
+        AwaitEvents();
+        for (SerialLink* link : links) link->ResumeWaiting();
+    }
 }
 
 }  // namespace morven

@@ -2,18 +2,21 @@
 
 #include <QObject>
 #include <QTimer>
+#include <coroutine>
+#include <span>
+#include <utility>
 
 #include "SerialPort.h"
+#include "Task.h"
 
 namespace morven {
 
 enum class WaitResult { Ok = 0, Timeout = 1, Mismatch = 2, LinkLost = 3 };
 
-// Processes pending window, input and timer events once and returns.
-void PumpEvents();
-
 // Byte-level link to the target, with the response timer (Timer4) and the delay timer (Timer5).
-// Every wait runs on the caller's thread and keeps the windows live.
+// Every wait is a loop that looks at the port and the flags once per pass of the event loop:
+// it suspends after each look, and DriveLinks resumes it after the next pass. So one thread
+// serves several links at once, and the windows stay live.
 class SerialLink : public QObject {
     Q_OBJECT
 
@@ -33,10 +36,27 @@ public:
     void StartTimeoutTimer();
     // Clears TimeoutFlag and starts a fresh countdown of ms on Timer4.
     void ArmTimeout(int ms);
-    WaitResult WaitForByte(quint8 expected);
+    Task<WaitResult> WaitForByte(quint8 expected);
     // Waits until input is waiting (Ok), TimeoutFlag is set (Timeout) or the link is lost.
-    WaitResult AwaitInput();
-    void Delay(int ms);
+    Task<WaitResult> AwaitInput();
+    // False when the link was cancelled before the time was up.
+    Task<bool> Delay(int ms);
+
+    // Suspends the wait in progress until the event loop's next pass.
+    auto NextPass() {
+        struct Awaiter {
+            SerialLink& link;
+            bool await_ready() const noexcept { return false; }
+            void await_suspend(std::coroutine_handle<> wait) noexcept { link.waiting_ = wait; }
+            void await_resume() const noexcept {}
+        };
+        return Awaiter{*this};
+    }
+    bool Waiting() const { return static_cast<bool>(waiting_); }
+    // Lets the suspended wait take one more look.
+    void ResumeWaiting() {
+        if (const auto wait = std::exchange(waiting_, {})) wait.resume();
+    }
 
     // Ends the wait in progress and every later one with LinkLost (the window is closing).
     void Cancel() { cancelled_ = true; }
@@ -51,6 +71,20 @@ public:
 private:
     SerialPort& port_;
     bool cancelled_ = false;
+    std::coroutine_handle<> waiting_;
 };
+
+// Runs every link's started work to its end on this thread's event loop: one pass of the loop
+// (which sleeps until a byte, a timer or a window event arrives), then one look by every wait.
+void DriveLinks(std::span<SerialLink* const> links);
+
+// Starts task on link and drives it to its end.
+template <typename T>
+T RunToEnd(SerialLink& link, Task<T> task) {
+    task.Start();
+    SerialLink* const links[] = {&link};
+    DriveLinks(links);
+    return task.Result();
+}
 
 }  // namespace morven

@@ -31,7 +31,7 @@ FlashWriter::FlashWriter(SerialLink& link, ProgressDisplay& progress, MessageSin
                          WriteJob& job)
     : link_(link), progress_(progress), messages_(messages), job_(job) {}
 
-WriteOutcome FlashWriter::WriteSequence() { return Report(RunStages()); }
+Task<WriteOutcome> FlashWriter::WriteSequence() { co_return Report(co_await RunStages()); }
 
 WriteOutcome FlashWriter::Report(WriteOutcome outcome) {
     // A cancelled write has nobody left to tell: the window is closing or the user interrupted.
@@ -39,27 +39,32 @@ WriteOutcome FlashWriter::Report(WriteOutcome outcome) {
     return outcome;
 }
 
-WriteOutcome FlashWriter::RunStages() {
-    switch (WakeTarget()) {
-        case Wakeup::NoAnswer: return WriteOutcome::NoAnswer;
-        case Wakeup::LinkLost: return LinkLostOutcome();
+Task<WriteOutcome> FlashWriter::RunStages() {
+    // Each awaited result is held before it is switched on: g++ 12 miscompiles a switch on
+    // co_await.
+    const Wakeup wakeup = co_await WakeTarget();
+    switch (wakeup) {
+        case Wakeup::NoAnswer: co_return WriteOutcome::NoAnswer;
+        case Wakeup::LinkLost: co_return LinkLostOutcome();
         case Wakeup::Confirmed: break;
     }
-    switch (SendKernel()) {
-        case StageResult::KernelMissing: return WriteOutcome::KernelMissing;
-        case StageResult::TimedOut: return WriteOutcome::KernelTimedOut;
-        case StageResult::WrongAnswer: return WriteOutcome::KernelWrongAnswer;
-        case StageResult::LinkLost: return LinkLostOutcome();
+    const StageResult kernel = co_await SendKernel();
+    switch (kernel) {
+        case StageResult::KernelMissing: co_return WriteOutcome::KernelMissing;
+        case StageResult::TimedOut: co_return WriteOutcome::KernelTimedOut;
+        case StageResult::WrongAnswer: co_return WriteOutcome::KernelWrongAnswer;
+        case StageResult::LinkLost: co_return LinkLostOutcome();
         case StageResult::Success: break;
     }
-    switch (SendFlashData()) {
-        case StageResult::TimedOut: return WriteOutcome::FlashTimedOut;
-        case StageResult::WrongAnswer: return WriteOutcome::FlashWrongAnswer;
+    const StageResult flash = co_await SendFlashData();
+    switch (flash) {
+        case StageResult::TimedOut: co_return WriteOutcome::FlashTimedOut;
+        case StageResult::WrongAnswer: co_return WriteOutcome::FlashWrongAnswer;
         case StageResult::LinkLost:
-        case StageResult::KernelMissing: return LinkLostOutcome();
+        case StageResult::KernelMissing: co_return LinkLostOutcome();
         case StageResult::Success: break;
     }
-    return WriteOutcome::Ok;
+    co_return WriteOutcome::Ok;
 }
 
 WriteOutcome FlashWriter::LinkLostOutcome() const {
@@ -93,55 +98,57 @@ QString FlashWriter::OutcomeText(WriteOutcome outcome) const {
 
 // Four zero bytes once, then up to 51 intervals of 10 ms for any answer; then 0x55, which the
 // boot program confirms with 0xAA within 500 ms.
-FlashWriter::Wakeup FlashWriter::WakeTarget() {
+Task<FlashWriter::Wakeup> FlashWriter::WakeTarget() {
     link_.SendBytes(QByteArray(4, '\0'));
     for (int counter = 0;;) {
         link_.ArmTimeout(WakeupIntervalMs);
-        const WaitResult result = link_.AwaitInput();
-        if (result == WaitResult::LinkLost) return Wakeup::LinkLost;
+        const WaitResult result = co_await link_.AwaitInput();
+        if (result == WaitResult::LinkLost) co_return Wakeup::LinkLost;
         if (result == WaitResult::Ok) break;
-        if (++counter > WakeupIntervals) return Wakeup::NoAnswer;
+        if (++counter > WakeupIntervals) co_return Wakeup::NoAnswer;
     }
 
     link_.FlushInput();  // the answer's value does not matter
     link_.SendByte(Confirm);
     link_.ArmTimeout(ConfirmLimitMs);
-    switch (link_.AwaitInput()) {
-        case WaitResult::LinkLost: return Wakeup::LinkLost;
+    const WaitResult answer = co_await link_.AwaitInput();
+    switch (answer) {
+        case WaitResult::LinkLost: co_return Wakeup::LinkLost;
         case WaitResult::Ok:
-            return link_.ReadFirstByte() == Confirmed ? Wakeup::Confirmed : Wakeup::NoAnswer;
-        default: return Wakeup::NoAnswer;
+            co_return link_.ReadFirstByte() == Confirmed ? Wakeup::Confirmed : Wakeup::NoAnswer;
+        default: co_return Wakeup::NoAnswer;
     }
 }
 
-StageResult FlashWriter::ExpectByte(quint8 expected) {
-    switch (link_.WaitForByte(expected)) {
-        case WaitResult::Mismatch: return StageResult::WrongAnswer;
-        case WaitResult::Timeout: return StageResult::TimedOut;
-        case WaitResult::LinkLost: return StageResult::LinkLost;
+Task<StageResult> FlashWriter::ExpectByte(quint8 expected) {
+    const WaitResult result = co_await link_.WaitForByte(expected);
+    switch (result) {
+        case WaitResult::Mismatch: co_return StageResult::WrongAnswer;
+        case WaitResult::Timeout: co_return StageResult::TimedOut;
+        case WaitResult::LinkLost: co_return StageResult::LinkLost;
         case WaitResult::Ok: break;
     }
-    return StageResult::Success;
+    co_return StageResult::Success;
 }
 
-StageResult FlashWriter::SendKernel() {
+Task<StageResult> FlashWriter::SendKernel() {
     const QByteArray& kernel = job_.Kernel;
     const int length = static_cast<int>(kernel.size());
-    if (length == 0) return StageResult::KernelMissing;
+    if (length == 0) co_return StageResult::KernelMissing;
 
     link_.SendByte(static_cast<quint8>((length >> 8) & 0xFF));
-    link_.Delay(10);
+    if (!co_await link_.Delay(10)) co_return StageResult::LinkLost;
     link_.SendByte(static_cast<quint8>(length & 0xFF));
-    link_.Delay(10);
+    if (!co_await link_.Delay(10)) co_return StageResult::LinkLost;
     link_.FlushInput();  // the echo of the length bytes
 
-    progress_.SetProgressMaximum(length);
+    progress_.SetProgressMaximum(WriteStage::Kernel, length);
     int sinceUpdate = 0;
     for (int k = 1; k <= length; ++k) {
         const auto byte = static_cast<quint8>(kernel[k - 1]);
         link_.SendByte(byte);
-        const StageResult echo = ExpectByte(byte);
-        if (echo != StageResult::Success) return echo;
+        const StageResult echo = co_await ExpectByte(byte);
+        if (echo != StageResult::Success) co_return echo;
         if (++sinceUpdate > 10) {
             sinceUpdate = 0;
             progress_.SetProgressValue(k);
@@ -150,22 +157,23 @@ StageResult FlashWriter::SendKernel() {
     progress_.SetProgressValue(length);
 
     // A kernel that stays silent here is accepted.
-    const StageResult started = ExpectByte(Confirmed);
-    return started == StageResult::TimedOut ? StageResult::Success : started;
+    const StageResult started = co_await ExpectByte(Confirmed);
+    co_return started == StageResult::TimedOut ? StageResult::Success : started;
 }
 
-StageResult FlashWriter::SendFlashData() {
+Task<StageResult> FlashWriter::SendFlashData() {
     SerialPort& port = link_.Port();
     port.ClosePort();
     port.SetLineSettings(QString::fromLatin1(SerialPort::KernelLineSettings));
-    if (!port.OpenPort()) return StageResult::LinkLost;
+    if (!port.OpenPort()) co_return StageResult::LinkLost;
 
     link_.SendBytes(Bytes({0xCC, 0x33}));
-    link_.Delay(200);
+    if (!co_await link_.Delay(200)) co_return StageResult::LinkLost;
     link_.FlushInput();
 
     link_.SendBytes(Bytes({0x50, 0x00}));
-    if (const StageResult ack = ExpectByte(Ack); ack != StageResult::Success) return ack;
+    if (const StageResult ack = co_await ExpectByte(Ack); ack != StageResult::Success)
+        co_return ack;
 
     job_.MaxAddress += 1;
     const std::int32_t length = job_.MaxAddress;
@@ -176,12 +184,13 @@ StageResult FlashWriter::SendFlashData() {
 
     quint8 sum = 0;
     std::int32_t i = 0;
-    progress_.SetProgressMaximum(length);
+    progress_.SetProgressMaximum(WriteStage::Image, length);
     QByteArray block;
     block.reserve(1 + BlockSize);
     while (i < length) {
-        if (const StageResult request = ExpectByte(Request); request != StageResult::Success)
-            return request;
+        if (const StageResult request = co_await ExpectByte(Request);
+            request != StageResult::Success)
+            co_return request;
         // The echoed request and the block leave together: nothing is awaited between them.
         const std::int32_t count = std::min<std::int32_t>(BlockSize, length - i);
         block.resize(0);
@@ -194,12 +203,13 @@ StageResult FlashWriter::SendFlashData() {
         if (i < length) progress_.SetProgressValue(i);
     }
     progress_.SetProgressValue(length);
-    if (const StageResult request = ExpectByte(Request); request != StageResult::Success)
-        return request;
+    if (const StageResult request = co_await ExpectByte(Request); request != StageResult::Success)
+        co_return request;
     link_.SendBytes(Bytes({Request, static_cast<quint8>(~sum)}));
-    if (const StageResult ack = ExpectByte(Ack); ack != StageResult::Success) return ack;
+    if (const StageResult ack = co_await ExpectByte(Ack); ack != StageResult::Success)
+        co_return ack;
     progress_.SetProgressValue(0);
-    return StageResult::Success;
+    co_return StageResult::Success;
 }
 
 }  // namespace morven

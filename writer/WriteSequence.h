@@ -28,9 +28,9 @@ public:
 
     // Runs the whole write on a port the caller has opened at 19200 baud, and shows exactly one
     // message at its end (none when the write was cancelled).
-    WriteOutcome WriteSequence();
-    StageResult SendKernel();
-    StageResult SendFlashData();
+    Task<WriteOutcome> WriteSequence();
+    Task<StageResult> SendKernel();
+    Task<StageResult> SendFlashData();
 
     // Shows the outcome's text (unless cancelled) and returns the outcome.
     WriteOutcome Report(WriteOutcome outcome);
@@ -38,10 +38,10 @@ public:
 
 private:
     enum class Wakeup { Confirmed, NoAnswer, LinkLost };
-    WriteOutcome RunStages();
+    Task<WriteOutcome> RunStages();
     WriteOutcome LinkLostOutcome() const;
-    Wakeup WakeTarget();
-    StageResult ExpectByte(quint8 expected);
+    Task<Wakeup> WakeTarget();
+    Task<StageResult> ExpectByte(quint8 expected);
 
     SerialLink& link_;
     ProgressDisplay& progress_;

@@ -5,15 +5,15 @@ namespace morven {
 WriteSession::WriteSession(SerialLink& link, ProgressDisplay& progress, MessageSink& messages)
     : link_(link), progress_(progress), messages_(messages) {}
 
-WriteOutcome WriteSession::Run(WriteJob& job) {
+Task<WriteOutcome> WriteSession::Write(WriteJob& job) {
     SerialPort& port = link_.Port();
     FlashWriter writer(link_, progress_, messages_, job);
-    if (!port.OpenPort()) return writer.Report(WriteOutcome::PortOpenFailed);
+    if (!port.OpenPort()) co_return writer.Report(WriteOutcome::PortOpenFailed);
     port.DiscardInput();
-    const WriteOutcome outcome = writer.WriteSequence();
+    const WriteOutcome outcome = co_await writer.WriteSequence();
     port.ClosePort();
     port.SetLineSettings(QString::fromLatin1(SerialPort::BootLineSettings));
-    return outcome;
+    co_return outcome;
 }
 
 }  // namespace morven

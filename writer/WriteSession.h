@@ -15,8 +15,11 @@ class WriteSession {
 public:
     WriteSession(SerialLink& link, ProgressDisplay& progress, MessageSink& messages);
 
-    // Shows exactly one message (none when cancelled) and returns the outcome.
-    WriteOutcome Run(WriteJob& job);
+    // Shows exactly one message (none when cancelled) and returns the outcome. The session and
+    // the job must outlive the task; several sessions' tasks run together under DriveLinks.
+    Task<WriteOutcome> Write(WriteJob& job);
+    // Write driven to its end on this thread's event loop.
+    WriteOutcome Run(WriteJob& job) { return RunToEnd(link_, Write(job)); }
 
 private:
     SerialLink& link_;

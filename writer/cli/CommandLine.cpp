@@ -13,7 +13,14 @@ in the words the message box would show; progress and everything else go to
 standard error.
 
 PORT is COM1 to COM10 or 1 to 10 (port n opens MORVEN_COMn, else /dev/ttyS(n-1)),
-or a device path such as /dev/ttyUSB0 or /dev/serial/by-id/...; default COM1.
+a device path such as /dev/ttyUSB0 or /dev/serial/by-id/..., or serial:NUMBER (the
+adapter's serial number, as --list-ports shows it). Name several ports to write the
+same file to every board at once: a table on standard output then gives each port's
+outcome. Without --port, the one USB serial adapter present is used.
+
+Every write appends a JSON line to $XDG_STATE_HOME/morven/writes.jsonl (by default
+~/.local/state/morven/writes.jsonl): time, host, port, device, adapter, file, N,
+SHA-256, outcome, status and seconds.
 FILE may be - for standard input. The whole file is read and checked before the
 port is opened: a file that stores no data byte in the image is refused (status 11);
 bad checksums, malformed lines, bytes at 0x60000 and above and bytes written twice
@@ -27,7 +34,7 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
                                      QString::fromLatin1(ExitStatusHelp));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption port({"p", "port"}, "The serial port (default COM1).", "PORT");
+    const QCommandLineOption port({"p", "port"}, "A serial port to write; may be repeated.", "PORT");
     const QCommandLineOption kernel({"k", "kernel"}, "The kernel file to download.", "FILE");
     const QCommandLineOption quiet({"q", "quiet"}, "No progress on standard error.");
     const QCommandLineOption listPorts("list-ports",
@@ -35,7 +42,11 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     const QCommandLineOption check(
         "check", "Read FILE and print what it holds and what a write would send; no port.");
     const QCommandLineOption strict("strict", "Refuse a file that has warnings (status 11).");
-    parser.addOptions({port, kernel, quiet, check, strict, listPorts});
+    const QCommandLineOption json(
+        "json", "Print each port's outcome (or --list-ports) as JSON on standard output.");
+    const QCommandLineOption log("log", "Append the write records to FILE.", "FILE");
+    const QCommandLineOption noLog("no-log", "Record nothing.");
+    parser.addOptions({port, kernel, quiet, check, strict, json, log, noLog, listPorts});
     parser.addPositionalArgument("FILE", "The S-record file to write, or - for standard input.");
 
     if (!parser.parse(arguments)) return parser.errorText();
@@ -47,14 +58,16 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     options.quiet = parser.isSet(quiet);
     options.check = parser.isSet(check);
     options.strict = parser.isSet(strict);
+    options.json = parser.isSet(json);
+    options.noLog = parser.isSet(noLog);
+    options.logPath = parser.value(log);
+    options.ports = parser.values(port);
     options.kernelPath = parser.value(kernel);
-    if (parser.isSet(port)) {
-        const auto parsed = ParsePortArgument(parser.value(port));
-        if (!parsed)
-            return QStringLiteral("bad port '%1': use COM1 to COM10, 1 to 10, or a device path")
-                .arg(parser.value(port));
-        options.port = *parsed;
-    }
+    for (const QString& name : options.ports)
+        if (!ParsePortArgument(name))
+            return QStringLiteral("bad port '%1': use COM1 to COM10, 1 to 10, a device path or "
+                                  "serial:NUMBER")
+                .arg(name);
     const QStringList files = parser.positionalArguments();
     if (options.listPorts) return options;
     if (files.isEmpty()) return QStringLiteral("no S-record FILE given");

@@ -4,7 +4,7 @@
 #include <QString>
 #include <variant>
 
-#include "PortArgument.h"
+#include "PortChoice.h"
 
 namespace morven {
 
@@ -13,7 +13,10 @@ struct CliOptions {
     bool quiet = false;
     bool check = false;   // report on FILE only: no port, no kernel
     bool strict = false;  // a file with warnings is refused
-    PortArgument port{1, {}};
+    bool json = false;    // outcomes as JSON objects on standard output
+    bool noLog = false;
+    QString logPath;      // empty: the default write log
+    QStringList ports;    // as named; several for a gang write
     QString kernelPath;  // empty: looked up as the windows look it up
     QString file;        // "-" for standard input
 };

@@ -6,16 +6,40 @@ namespace {
 
 constexpr qint64 RedrawIntervalMs = 100;
 
-QString StageName(int stage) {
-    return stage == 1 ? QStringLiteral("kernel") : QStringLiteral("image");
+QString StageName(WriteStage stage) {
+    return stage == WriteStage::Kernel ? QStringLiteral("kernel") : QStringLiteral("image");
 }
 
 }  // namespace
 
-ConsoleProgress::ConsoleProgress(std::FILE* out, Style style) : out_(out), style_(style) {}
+ProgressBoard::ProgressBoard(std::FILE* out, Style style, int rows)
+    : out_(out), style_(style), rows_(rows) {}
 
-void ConsoleProgress::SetProgressMaximum(int maximum) {
-    ++stages_;
+void ProgressBoard::Show(int row, const QString& text, bool force) {
+    rows_[row] = text;
+    if (!force && drawn_ && redrawClock_.elapsed() < RedrawIntervalMs) return;
+    Redraw();
+}
+
+// Output that cannot be written (a closed pipe) is dropped: progress is never worth a write.
+void ProgressBoard::Redraw() {
+    if (drawn_) std::fprintf(out_, "\033[%dA", int(rows_.size()));
+    for (const QString& row : rows_) std::fprintf(out_, "\r%s\033[K\n", row.toUtf8().constData());
+    std::fflush(out_);
+    drawn_ = true;
+    redrawClock_.start();
+}
+
+void ProgressBoard::Print(const QString& text) {
+    std::fprintf(out_, "%s\n", text.toUtf8().constData());
+    std::fflush(out_);
+}
+
+ConsoleProgress::ConsoleProgress(ProgressBoard& board, int row, QString label)
+    : board_(board), row_(row), label_(std::move(label)) {}
+
+void ConsoleProgress::SetProgressMaximum(WriteStage stage, int maximum) {
+    stage_ = stage;
     maximum_ = maximum;
     shown_ = -1;
     shownTenths_ = -1;
@@ -29,32 +53,18 @@ void ConsoleProgress::SetProgressValue(int value) {
 }
 
 void ConsoleProgress::Show(int value) {
-    if (style_ == Style::Quiet || maximum_ <= 0) return;
-    const bool stageDone = value >= maximum_;
-    if (style_ == Style::Lines) {
-        const int tenths = static_cast<int>(static_cast<qint64>(value) * 10 / maximum_);
-        if (tenths == shownTenths_) return;
-        shownTenths_ = tenths;
-    } else if (!stageDone && shown_ >= 0 && redrawClock_.elapsed() < RedrawIntervalMs) {
+    if (board_.ShownAs() == ProgressBoard::Style::Quiet || maximum_ <= 0) return;
+    shown_ = value;
+    const QString line =
+        label_ + StatusLine(StageName(stage_), value, maximum_, stageClock_.elapsed());
+    if (board_.ShownAs() == ProgressBoard::Style::Terminal) {
+        board_.Show(row_, line, value == 0 || value >= maximum_);
         return;
     }
-    shown_ = value;
-    redrawClock_.start();
-    const QByteArray line =
-        StatusLine(StageName(stages_), value, maximum_, stageClock_.elapsed()).toUtf8();
-    if (style_ == Style::Lines) {
-        std::fprintf(out_, "%s\n", line.constData());
-    } else {
-        std::fprintf(out_, "\r%s\033[K", line.constData());
-        lineOpen_ = true;
-    }
-    std::fflush(out_);
-}
-
-void ConsoleProgress::Finish() {
-    if (!lineOpen_) return;
-    std::fputc('\n', out_);
-    lineOpen_ = false;
+    const int tenths = static_cast<int>(static_cast<qint64>(value) * 10 / maximum_);
+    if (tenths == shownTenths_) return;
+    shownTenths_ = tenths;
+    board_.Print(line);
 }
 
 QString ConsoleProgress::StatusLine(const QString& stage, int done, int total, qint64 elapsedMs) {

@@ -2,25 +2,45 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 #include <cstdio>
 
 #include "OperatorOutputs.h"
 
 namespace morven {
 
-// A write's progress on standard error. On a terminal: one line redrawn in place, at most ten
-// times a second. Elsewhere (a log, a pipe): a line when each stage starts and at every 10 %.
-// The write's first progress maximum starts the kernel stage, its second the image stage.
-class ConsoleProgress : public ProgressDisplay {
+// Standard error's progress area, shared by every write of one run. On a terminal: one row per
+// write, all redrawn in place at most ten times a second. Elsewhere (a log, a pipe): lines.
+class ProgressBoard {
 public:
     enum class Style { Terminal, Lines, Quiet };
 
-    ConsoleProgress(std::FILE* out, Style style);
+    ProgressBoard(std::FILE* out, Style style, int rows);
 
-    void SetProgressMaximum(int maximum) override;
+    Style ShownAs() const { return style_; }
+    // Terminal: replaces a row's text and redraws, unless the last redraw was too recent.
+    void Show(int row, const QString& text, bool force);
+    // Lines: one line of its own.
+    void Print(const QString& text);
+
+private:
+    void Redraw();
+
+    std::FILE* out_;
+    Style style_;
+    QStringList rows_;
+    bool drawn_ = false;
+    QElapsedTimer redrawClock_;
+};
+
+// One write's progress on the board: a row redrawn on a terminal; elsewhere a line when each
+// stage starts and at every 10 %, behind the write's label (its port, in a gang).
+class ConsoleProgress : public ProgressDisplay {
+public:
+    ConsoleProgress(ProgressBoard& board, int row, QString label);
+
+    void SetProgressMaximum(WriteStage stage, int maximum) override;
     void SetProgressValue(int value) override;
-    // Ends the line being redrawn, so that what follows starts on a line of its own.
-    void Finish();
 
     // "image   196608 / 393216 bytes   50 %   5.6 kB/s   0:35 left"
     static QString StatusLine(const QString& stage, int done, int total, qint64 elapsedMs);
@@ -28,15 +48,14 @@ public:
 private:
     void Show(int value);
 
-    std::FILE* out_;
-    Style style_;
-    int stages_ = 0;
+    ProgressBoard& board_;
+    int row_;
+    QString label_;
+    WriteStage stage_ = WriteStage::Kernel;
     int maximum_ = 0;
     int shown_ = -1;
     int shownTenths_ = -1;
     QElapsedTimer stageClock_;
-    QElapsedTimer redrawClock_;
-    bool lineOpen_ = false;
 };
 
 }  // namespace morven

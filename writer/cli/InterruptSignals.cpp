@@ -3,7 +3,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 
 namespace morven {
 
@@ -12,10 +14,14 @@ namespace {
 int wakeFds[2] = {-1, -1};
 volatile std::sig_atomic_t received = 0;
 
+constexpr int Interrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
 void OnSignal(int signal) {
+    const int savedErrno = errno;
     if (received == 0) received = signal;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = write(wakeFds[1], &byte, 1);
+    errno = savedErrno;
 }
 
 }  // namespace
@@ -30,19 +36,29 @@ InterruptSignals::InterruptSignals(std::function<void()> onInterrupt, QObject* p
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : Interrupts) sigaction(signal, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 InterruptSignals::~InterruptSignals() {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    for (const int signal : Interrupts) std::signal(signal, SIG_DFL);
     delete notifier_;
     close(wakeFds[0]);
     close(wakeFds[1]);
 }
 
 int InterruptSignals::Received() { return received; }
+
+void InterruptSignals::DieBySignal() {
+    const int signal = received;
+    std::signal(signal, SIG_DFL);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signal);
+    sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+    std::raise(signal);
+    std::_Exit(128 + signal);  // not reached
+}
 
 void InterruptSignals::Deliver() {
     char bytes[16];

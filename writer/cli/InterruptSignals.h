@@ -6,8 +6,9 @@
 
 namespace morven {
 
-// Turns SIGINT and SIGTERM into a call on the event loop's thread, so that a write can end at
-// its current wait and close its port instead of dying with the port open.
+// Turns SIGINT, SIGTERM and SIGHUP into a call on the event loop's thread, so that the writes
+// end at their current waits and close their ports instead of dying with them open. SIGPIPE is
+// ignored: output nobody reads is dropped, and the writes go on.
 class InterruptSignals : public QObject {
     Q_OBJECT
 
@@ -17,6 +18,8 @@ public:
 
     // The first signal received, or 0.
     static int Received();
+    // Ends the process by the signal received, as shells and xargs expect to see it.
+    [[noreturn]] static void DieBySignal();
 
 private:
     void Deliver();

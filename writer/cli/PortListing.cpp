@@ -1,5 +1,8 @@
 #include "PortListing.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 
 #include "SerialDevices.h"
@@ -7,8 +10,33 @@
 
 namespace morven {
 
-QString PortListing() {
+namespace {
+
+QJsonObject DeviceObject(const SerialDeviceInfo& info) {
+    return {{"device", info.device},           {"present", info.present},
+            {"by_id", info.byIdName},          {"description", info.description},
+            {"manufacturer", info.manufacturer}, {"serial", info.serialNumber},
+            {"usb_id", info.usbId}};
+}
+
+QString JsonListing(const QList<SerialDeviceInfo>& ports) {
+    QJsonArray byNumber;
+    for (int n = 1; n <= 10; ++n) {
+        QJsonObject port = DeviceObject(DescribeSerialDevice(SerialPort::DeviceForPort(n), ports));
+        port.insert("port", QStringLiteral("COM%1").arg(n));
+        byNumber << port;
+    }
+    QJsonArray system;
+    for (const SerialDeviceInfo& port : ports) system << DeviceObject(port);
+    return QString::fromUtf8(
+        QJsonDocument(QJsonObject{{"com", byNumber}, {"ports", system}}).toJson(QJsonDocument::Indented));
+}
+
+}  // namespace
+
+QString PortListing(bool json) {
     const QList<SerialDeviceInfo> ports = SystemSerialPorts();
+    if (json) return JsonListing(ports);
     QStringList lines{QStringLiteral("Ports by number (MORVEN_COMn, else /dev/ttyS(n-1)):")};
     for (int n = 1; n <= 10; ++n) {
         const QString device = SerialPort::DeviceForPort(n);

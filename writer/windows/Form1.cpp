@@ -4,11 +4,14 @@
 #include <QElapsedTimer>
 #include <QtMath>
 
+#include "ExitStatus.h"
 #include "KernelFile.h"
 #include "OperatorDialogs.h"
 #include "Twips.h"
 #include "WindowFont.h"
+#include "SerialDevices.h"
 #include "WriteJob.h"
+#include "WriteRecord.h"
 #include "WriteSequence.h"
 #include "WriteSession.h"
 
@@ -89,7 +92,7 @@ void Form1::ShowFileProblem(const QString& problem) {
     Label2->setToolTip(SRecordPath + QStringLiteral("\n\n") + problem);
 }
 
-void Form1::SetProgressMaximum(int maximum) {
+void Form1::SetProgressMaximum(WriteStage /*stage*/, int maximum) {
     ProgressBar1->setMaximum(maximum);
     const qreal width = ProgressBar1->contentsRect().width() * ProgressBar1->devicePixelRatioF();
     progressThrottle_.Reset(maximum, qCeil(width), ProgressBar1->value());
@@ -99,7 +102,22 @@ void Form1::SetProgressValue(int value) {
     if (progressThrottle_.Passes(value)) ProgressBar1->setValue(value);
 }
 
-void Form1::ShowMessage(const QString& text) { OperatorDialogs::ShowMessage(this, text); }
+void Form1::ShowMessage(const QString& text) {
+    lastMessage_ = text;
+    OperatorDialogs::ShowMessage(this, text);
+}
+
+// The write log is for later questions; one that cannot be written never stops a write, and is
+// said once on standard error rather than in another box to click away.
+void Form1::Record(const WriteRecord& record) {
+    static bool warned = false;
+    QString error;
+    if (!AppendToWriteLog(DefaultWriteLogPath(), JsonLine(record), &error) && !warned) {
+        qWarning("MORVEN: the write log %s cannot be written (%s)", qPrintable(DefaultWriteLogPath()),
+                 qPrintable(error));
+        warned = true;
+    }
+}
 
 void Form1::Write() {
     Command1->setEnabled(false);
@@ -113,8 +131,16 @@ void Form1::Write() {
         WriteJob& job = std::get<WriteJob>(prepared);
         ShowFileCheck(job.report);
         writing_ = true;
-        WriteSession(link_, *this, *this).Run(job);
+        const QDateTime started = QDateTime::currentDateTimeUtc();
+        QElapsedTimer clock;
+        clock.start();
+        const WriteOutcome outcome = WriteSession(link_, *this, *this).Run(job);
         writing_ = false;
+        if (outcome != WriteOutcome::Cancelled)
+            Record(RecordOfWrite(job, QStringLiteral("COM") + Label1->text(),
+                                 DescribeSerialDevice(PDQComm1.Device(), SystemSerialPorts()),
+                                 started, lastMessage_, ExitStatusFor(outcome),
+                                 static_cast<double>(clock.nsecsElapsed()) / 1e9));
     }
     Command1->setEnabled(true);
     Command2->setEnabled(true);

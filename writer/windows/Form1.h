@@ -26,7 +26,7 @@ public:
     // says what the file holds.
     void ShowSRecordPath(const QString& path);
 
-    void SetProgressMaximum(int maximum) override;
+    void SetProgressMaximum(WriteStage stage, int maximum) override;
     void SetProgressValue(int value) override;
     void ShowMessage(const QString& text) override;
 
@@ -47,9 +47,11 @@ private:
     void ChangeFile();
     void ShowFileCheck(const LoadReport& report);
     void ShowFileProblem(const QString& problem);
+    void Record(const struct WriteRecord& record);
 
     SerialLink link_;
     ProgressThrottle progressThrottle_;
+    QString lastMessage_;
     bool writing_ = false;
     bool closeRequested_ = false;
 };

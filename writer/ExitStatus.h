@@ -1,10 +1,11 @@
 #pragma once
 
-#include "WriteSequence.h"
+#include "WriteOutcome.h"
 
 namespace morven {
 
-// morven-cli's exit statuses, one per kind of outcome, for scripts to branch on.
+// morven-cli's exit statuses, one per kind of outcome, for scripts to branch on; the write
+// records carry them too.
 enum ExitStatus {
     ExitOk = 0,
     ExitUsage = 2,
@@ -17,6 +18,7 @@ enum ExitStatus {
     ExitPortProblem = 9,        // cannot be opened, busy, or failed during the write
     ExitSRecordUnreadable = 10,
     ExitSRecordRefused = 11,  // nothing to write, or warnings under --strict
+    ExitGangFailed = 12,      // several ports: not every one "O.K."
     ExitSignalBase = 128  // plus the signal's number: 130 for SIGINT, 143 for SIGTERM
 };
 

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Eight boards: written by one gang process (one event loop for all ports), by eight processes
+# started together, and one board alone, side by side in each run, same image and kernel.
+#
+#   bench/gang.sh [--pace] [--runs R] [--boards N] [--bytes B] BUILD_DIR
+#
+# Per run and way of writing: each board's wall time (the write's own "seconds", from opening
+# the port to the outcome), as a ratio to the single write's, and the CPU time (user + system)
+# of all the processes together. --bytes crops the image (default: the full 0x60000 bytes).
+set -euo pipefail
+
+pace="" runs=3 boards=8 bytes=""
+while [ $# -gt 1 ]; do
+    case "$1" in
+        --pace) pace="--pace" ;;
+        --runs) runs="$2"; shift ;;
+        --boards) boards="$2"; shift ;;
+        --bytes) bytes="$2"; shift ;;
+        *) echo "unknown option $1" >&2; exit 2 ;;
+    esac
+    shift
+done
+build="$(realpath "${1:?usage: gang.sh [--pace] [--runs R] [--boards N] [--bytes B] BUILD_DIR}")"
+cli="$build/writer/morven-cli"
+
+work=$(mktemp -d)
+cleanup() {
+    jobs -p | xargs -r kill 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+"$(dirname "$0")/make_inputs.sh" "$work"
+image="$work/image.mot"
+if [ -n "$bytes" ]; then
+    srec_cat "$work/image.bin" -binary -crop 0 "$bytes" -o "$work/small.mot" -motorola -address-length=3
+    image="$work/small.mot"
+fi
+
+start_boards() {
+    for k in $(seq "$1"); do
+        rm -f "$work/board$k"
+        "$build/tools/board-sim" $pace --once --link "$work/board$k" > /dev/null &
+    done
+    for k in $(seq "$1"); do
+        while [ ! -L "$work/board$k" ]; do sleep 0.05; done
+    done
+}
+
+# morven-cli with these ports; its JSON outcomes to $1.json, its CPU seconds to $1.cpu.
+write() {
+    local out="$1"; shift
+    local ports=()
+    for k in "$@"; do ports+=(--port "$work/board$k"); done
+    /usr/bin/time -f "%U %S" -o "$out.cpu" "$cli" --json --quiet --no-log "${ports[@]}" \
+        --kernel "$work/kernel.bin" "$image" > "$out.json" 2> "$out.err"
+}
+
+# "min–max ratio to $1, all O.K.?" over the seconds in the JSON files given.
+summary() {
+    local single="$1"; shift
+    python3 - "$single" "$@" <<'PY'
+import json, sys
+single = float(sys.argv[1])
+rows = [json.loads(line) for path in sys.argv[2:] for line in open(path) if line.strip()]
+ok = all(r["outcome"] == "O.K." for r in rows)
+seconds = [r["seconds"] for r in rows]
+print(f"{min(seconds):.3f}-{max(seconds):.3f} s, ratio {min(seconds)/single:.4f}-{max(seconds)/single:.4f}, {len(rows)} boards {'all O.K.' if ok else 'NOT ALL O.K.'}")
+PY
+}
+cpu() { awk '{ s += $1 + $2 } END { printf "%.3f s", s }' "$@"; }
+
+echo "image $(basename "$image"), ${bytes:-full}, $boards boards${pace:+, paced}"
+for run in $(seq "$runs"); do
+    start_boards 1
+    write "$work/single" 1
+    wait
+    single=$(python3 -c "import json; print(json.load(open('$work/single.json'))['seconds'])")
+
+    start_boards "$boards"
+    write "$work/gang" $(seq "$boards")
+    wait
+
+    start_boards "$boards"
+    for k in $(seq "$boards"); do write "$work/proc$k" "$k" & done
+    wait
+    echo "run $run: single $single s, CPU $(cpu "$work/single.cpu")"
+    echo "  gang:      $(summary "$single" "$work/gang.json"), CPU $(cpu "$work/gang.cpu")"
+    echo "  processes: $(summary "$single" "$work"/proc*.json), CPU $(cpu "$work"/proc*.cpu)"
+done

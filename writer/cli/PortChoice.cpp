@@ -1,0 +1,86 @@
+#include "PortChoice.h"
+
+#include <QFileInfo>
+
+#include "SerialPort.h"
+
+namespace morven {
+
+namespace {
+
+const QString SerialPrefix = QStringLiteral("serial:");
+
+QString Canonical(const QString& device) {
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    return canonical.isEmpty() ? device : canonical;
+}
+
+QString Candidates(const QList<SerialDeviceInfo>& adapters) {
+    QStringList lines;
+    for (const SerialDeviceInfo& adapter : adapters) lines << QStringLiteral("  ") + DeviceSummary(adapter);
+    return lines.isEmpty() ? QStringLiteral("  none") : lines.join(QLatin1Char('\n'));
+}
+
+std::variant<ChosenPort, QString> Resolve(const QString& name,
+                                          const QList<SerialDeviceInfo>& systemPorts) {
+    const auto argument = ParsePortArgument(name);
+    if (!argument)
+        return QStringLiteral("bad port '%1': use COM1 to COM10, 1 to 10, a device path or "
+                              "serial:NUMBER")
+            .arg(name);
+    if (argument->number > 0)
+        return ChosenPort{name, argument->number, SerialPort::DeviceForPort(argument->number)};
+    if (!argument->device.isEmpty()) return ChosenPort{name, 0, argument->device};
+    for (const SerialDeviceInfo& port : systemPorts)
+        if (port.serialNumber == argument->serial) return ChosenPort{name, 0, port.device};
+    return QStringLiteral("no serial adapter has the serial number %1 (see --list-ports)")
+        .arg(argument->serial);
+}
+
+}  // namespace
+
+std::optional<PortArgument> ParsePortArgument(const QString& text) {
+    if (text.startsWith(SerialPrefix) && text.size() > SerialPrefix.size())
+        return PortArgument{0, {}, text.mid(SerialPrefix.size())};
+    if (text.contains(QLatin1Char('/'))) return PortArgument{0, text, {}};
+    QString digits = text;
+    if (digits.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive)) digits = digits.mid(3);
+    bool isNumber = false;
+    const int number = digits.toInt(&isNumber);
+    // Only plain digits: toInt() would also take " 3" or "+3".
+    const bool plainDigits = !digits.isEmpty() && digits.front().isDigit() && digits.size() <= 2;
+    if (!isNumber || !plainDigits || number < 1 || number > 10) return std::nullopt;
+    return PortArgument{number, {}, {}};
+}
+
+std::variant<PortChoice, QString> ChoosePorts(const QStringList& arguments,
+                                              const QList<SerialDeviceInfo>& systemPorts) {
+    PortChoice choice;
+    if (arguments.isEmpty()) {
+        // Never a guess such as /dev/ttyS0, often a serial console: only an unambiguous adapter.
+        QList<SerialDeviceInfo> adapters;
+        for (const SerialDeviceInfo& port : systemPorts)
+            if (!port.usbId.isEmpty()) adapters << port;
+        if (adapters.size() != 1)
+            return QStringLiteral("no --port given, and there is not exactly one USB serial "
+                                  "adapter to use; the adapters present:\n%1")
+                .arg(Candidates(adapters));
+        choice.ports << ChosenPort{adapters[0].device, 0, adapters[0].device};
+        choice.note = QStringLiteral("no --port given: using the only USB serial adapter, %1")
+                          .arg(DeviceSummary(adapters[0]));
+        return choice;
+    }
+    for (const QString& name : arguments) {
+        auto resolved = Resolve(name, systemPorts);
+        if (const auto* error = std::get_if<QString>(&resolved)) return *error;
+        const ChosenPort& port = std::get<ChosenPort>(resolved);
+        for (const ChosenPort& earlier : choice.ports)
+            if (Canonical(earlier.device) == Canonical(port.device))
+                return QStringLiteral("--port %1 and --port %2 name the same device %3")
+                    .arg(earlier.name, port.name, Canonical(port.device));
+        choice.ports << port;
+    }
+    return choice;
+}
+
+}  // namespace morven

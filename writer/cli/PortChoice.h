@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <variant>
+
+#include "SerialDevices.h"
+
+namespace morven {
+
+// A port as the user names it: a number 1 to 10 (mapped as in the windows), a device path, or
+// an adapter's serial number.
+struct PortArgument {
+    int number = 0;  // 1..10, or 0 when device or serial is set
+    QString device;
+    QString serial;
+};
+
+// "COM1".."COM10" (any case), "1".."10", a path ("/dev/ttyUSB0") or "serial:A50285BI".
+std::optional<PortArgument> ParsePortArgument(const QString& text);
+
+// A port a write will open.
+struct ChosenPort {
+    QString name;    // as the user named it
+    int number = 0;  // 1..10 when named by number
+    QString device;  // the path opened
+};
+
+// What a run's --port options name, resolved against the serial ports the system reports.
+// Without any: the one USB serial adapter present. Errors are usage errors, in words.
+struct PortChoice {
+    QList<ChosenPort> ports;
+    QString note;  // said on standard error: which adapter was chosen for the user
+};
+std::variant<PortChoice, QString> ChoosePorts(const QStringList& arguments,
+                                              const QList<SerialDeviceInfo>& systemPorts);
+
+}  // namespace morven
