@@ -1,6 +1,8 @@
 // MORVEN's two windows, real widgets under the offscreen platform, dialogs answered by script.
 #include <QApplication>
 #include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 
 #include "Form2.h"
@@ -34,6 +36,7 @@ private slots:
         OperatorDialogs::UseScript(&script_);
         qputenv("XDG_DATA_HOME", dataHome_.path().toUtf8());
         qputenv("XDG_DATA_DIRS", dataHome_.filePath("none").toUtf8());
+        qputenv("XDG_STATE_HOME", dataHome_.filePath("state").toUtf8());
         SetKernel(QByteArray(16, '\x5A'));
     }
 
@@ -197,6 +200,15 @@ private slots:
         QVERIFY(main.Command1->isEnabled() && main.Command2->isEnabled());
         QVERIFY(!main.PDQComm1.IsOpen());
         QCOMPARE(main.PDQComm1.LineSettings(), QString("19200,N,8,1"));
+
+        // The write is on record, as morven-cli's are.
+        QFile log(dataHome_.filePath("state/morven/writes.jsonl"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QJsonObject record = QJsonDocument::fromJson(log.readAll().split('\n').at(0)).object();
+        QCOMPARE(record["outcome"].toString(), QString("O.K."));
+        QCOMPARE(record["port"].toString(), QString("COM1"));
+        QCOMPARE(record["program"].toString(), QCoreApplication::applicationName());
+        QCOMPARE(record["n"].toInt(), 2);
     }
 
     // The write's progress calls reach the bar only when its filled width changes; the

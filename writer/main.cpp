@@ -5,6 +5,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(MORVEN_VERSION));
     morven::Form2 startup;
     if (!startup.Load()) return 1;
     startup.show();
