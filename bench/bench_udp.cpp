@@ -1,9 +1,13 @@
-// 10,000 datagrams sent to the console from loopback at 5,000 a second: how many are shown and
-// the console's CPU time per datagram, with an empty box and with 100,000 lines already in it.
+// Datagrams sent to the console from loopback at 5,000 a second (1,000,000 unless a count is
+// given): how many are shown, the console thread's CPU time per datagram, and the resident
+// memory after the first 100,000 and at the end (the box keeps the newest lines only).
+//
+//   bench_udp [COUNT]
 #include <time.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
@@ -13,8 +17,8 @@
 
 namespace {
 
-constexpr int Datagrams = 10000;
 constexpr int PerSecond = 5000;
+constexpr int MemoryMark = 100000;
 
 double ThreadCpuSeconds() {
     timespec now{};
@@ -22,45 +26,12 @@ double ThreadCpuSeconds() {
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-void Run(int preloadLines) {
-    pellux::frmPeerA console;
-    if (!console.Load()) {
-        std::fprintf(stderr, "cannot bind: %s\n", qPrintable(console.BindError()));
-        std::exit(1);
-    }
-    console.show();
-    QString preload;
-    for (int i = 0; i < preloadLines; ++i) preload += QStringLiteral("earlier line %1\n").arg(i);
-    console.txtOutput->setPlainText(preload);
-    console.txtOutput->moveCursor(QTextCursor::End);
-    const int before = console.txtOutput->blockCount();
-
-    QThread* sender = QThread::create([] {
-        QUdpSocket socket;
-        QElapsedTimer clock;
-        clock.start();
-        for (int i = 0; i < Datagrams; ++i) {
-            while (clock.nsecsElapsed() < qint64(i) * 1000000000 / PerSecond) QThread::usleep(50);
-            socket.writeDatagram(QByteArray("datagram ") + QByteArray::number(i),
-                                 QHostAddress::LocalHost, pellux::ConsolePort);
-        }
-    });
-    const double cpuBefore = ThreadCpuSeconds();
-    sender->start();
-    QElapsedTimer wall;
-    wall.start();
-    QTimer tick;  // wakes the loop below to look at the clock when nothing arrives
-    tick.start(100);
-    while ((!sender->isFinished() || console.udpPeerA.hasPendingDatagrams() ||
-            console.txtOutput->blockCount() - before < Datagrams) &&
-           wall.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    const double cpu = ThreadCpuSeconds() - cpuBefore;
-    sender->wait();
-    delete sender;
-    const int shown = console.txtOutput->blockCount() - before;
-    std::printf("%6d lines before: %d of %d shown, console thread CPU %.1f us per datagram\n",
-                preloadLines, shown, Datagrams, 1e6 * cpu / Datagrams);
+double ResidentMiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').at(0).toDouble() / 1024;
+    return 0;
 }
 
 }  // namespace
@@ -69,7 +40,53 @@ int main(int argc, char** argv) {
     // Loopback only: the console's datagrams go to 127.0.0.1, never to a board.
     qputenv("PELLUX_BOARD_ADDRESS", "127.0.0.1");
     QApplication app(argc, argv);
-    Run(0);
-    Run(100000);
-    return 0;
+    const int datagrams = argc > 1 ? QByteArray(argv[1]).toInt() : 1000000;
+    pellux::frmPeerA console;
+    if (!console.Load()) {
+        std::fprintf(stderr, "%s\n", qPrintable(console.LoadError()));
+        return 1;
+    }
+    console.show();
+    // Every datagram is one insertion into the box.
+    int shown = 0;
+    double markMiB = 0;
+    QObject::connect(console.txtOutput->document(), &QTextDocument::contentsChange,
+                     [&](int, int, int added) {
+                         if (added > 0 && ++shown == MemoryMark) markMiB = ResidentMiB();
+                     });
+
+    QThread* sender = QThread::create([datagrams] {
+        QUdpSocket socket;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < datagrams; ++i) {
+            while (clock.nsecsElapsed() < qint64(i) * 1000000000 / PerSecond) QThread::usleep(50);
+            socket.writeDatagram(QByteArray("datagram ") + QByteArray::number(i),
+                                 QHostAddress::LocalHost, pellux::ConsolePort);
+        }
+    });
+    const double cpuBefore = ThreadCpuSeconds();
+    sender->start();
+    QElapsedTimer sinceLast;
+    sinceLast.start();
+    int lastShown = 0;
+    QTimer tick;  // wakes the loop below to look at the clock when nothing arrives
+    tick.start(100);
+    while (shown < datagrams && (!sender->isFinished() || sinceLast.elapsed() < 2000)) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (shown != lastShown) {
+            lastShown = shown;
+            sinceLast.restart();
+        }
+    }
+    const double cpu = ThreadCpuSeconds() - cpuBefore;
+    sender->wait();
+    delete sender;
+    const QString text = console.txtOutput->toPlainText();
+    std::printf("%d of %d shown (the box holds %d lines, the last \"%s\"); console thread CPU "
+                "%.1f us per datagram; resident %.1f MiB after %d, %.1f MiB at the end (+%.1f)\n",
+                shown, datagrams, console.txtOutput->blockCount(),
+                qPrintable(text.section('\n', -2, -2)), 1e6 * cpu / datagrams, markMiB,
+                MemoryMark, ResidentMiB(), ResidentMiB() - markMiB);
+    return shown == datagrams ? 0 : 1;
 }

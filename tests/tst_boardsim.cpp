@@ -209,6 +209,35 @@ private slots:
         QTRY_VERIFY(board.SlavePath() != first);
         QCOMPARE(QFileInfo(link).symLinkTarget(), QString::fromStdString(board.SlavePath()));
     }
+
+    // Only a symbolic link is replaced: a file or folder at the path is left as it was.
+    void linkNeverReplacesAFile_data() {
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("regular file") << false;
+        QTest::newRow("folder") << true;
+    }
+
+    void linkNeverReplacesAFile() {
+        QFETCH(bool, folder);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("board");
+        if (folder) {
+            QVERIFY(QDir().mkdir(path));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep me") == 7);
+        }
+        BoardSimulator board({.linkPath = path.toStdString()});
+        std::string error;
+        QVERIFY(!board.Open(&error));
+        QVERIFY2(error.find("not a symbolic link") != std::string::npos, error.c_str());
+        QCOMPARE(QFileInfo(path).isDir(), folder);
+        if (!folder) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), QByteArray("keep me"));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBoardSim)

@@ -492,7 +492,7 @@ private slots:
             ports << morven::SerialDeviceInfo{QString("/dev/ttyUSB%1").arg(i), true, {},
                                               "FT232R USB UART", "FTDI",
                                               QString("A50285B%1").arg(i), "0403:6001"};
-        const auto choice = morven::ChoosePorts(arguments, ports);
+        const auto choice = morven::ChoosePorts(arguments, [&ports] { return ports; });
         if (const auto* error = std::get_if<QString>(&choice)) {
             QVERIFY2(chosen.startsWith("error: ") && error->startsWith(chosen.mid(7)),
                      qPrintable(*error));

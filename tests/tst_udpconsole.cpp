@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include "BoardAddress.h"
 #include "ShiftJis.h"
 #include "frmPeerA.h"
 
@@ -36,14 +37,14 @@ private slots:
     void initTestCase() {
         // Never the board's own address: every datagram here stays on loopback.
         qputenv("PELLUX_BOARD_ADDRESS", "127.0.0.1");
-        QCOMPARE(pellux::BoardAddress(), QHostAddress(QHostAddress::LocalHost));
+        QCOMPARE(pellux::ConfiguredBoardAddress(), QString("127.0.0.1"));
         QVERIFY(board_.bind(QHostAddress::LocalHost, pellux::BoardPort));
     }
 
     void init() {
         console_ = std::make_unique<frmPeerA>();
         console_->SetErrorReporter([this](const QString& text) { errors_ << text; });
-        QVERIFY2(console_->Load(), qPrintable(console_->BindError()));
+        QVERIFY2(console_->Load(), qPrintable(console_->LoadError()));
         console_->show();
         errors_.clear();
     }
@@ -155,24 +156,78 @@ private slots:
         QTRY_COMPARE(console_->txtOutput->toPlainText(), QString("hello\n"));
     }
 
+    // The board's address may be a name or either kind of literal; one that cannot be used is
+    // refused at start, naming the value.
+    void boardAddress_data() {
+        QTest::addColumn<QString>("configured");
+        QTest::addColumn<QString>("peer");  // the loopback address the board listens on; "" refused
+        QTest::newRow("host name") << "localhost" << "127.0.0.1";
+        QTest::newRow("IPv6 literal") << "::1" << "::1";
+        QTest::newRow("unresolvable name") << "board.invalid" << "";
+        QTest::newRow("unspecified address") << "0.0.0.0" << "";
+    }
+
+    void boardAddress() {
+        QFETCH(QString, configured);
+        QFETCH(QString, peer);
+        console_.reset();
+        QUdpSocket ipv6Board;
+        if (peer == "::1" && !ipv6Board.bind(QHostAddress(peer), pellux::BoardPort))
+            QSKIP("this machine has no IPv6 loopback address");
+        QUdpSocket& board = peer == "::1" ? ipv6Board : board_;
+        qputenv("PELLUX_BOARD_ADDRESS", configured.toUtf8());
+        frmPeerA console;
+        const bool loaded = console.Load();
+        qputenv("PELLUX_BOARD_ADDRESS", "127.0.0.1");
+        QCOMPARE(loaded, !peer.isEmpty());
+        if (!loaded) {
+            QVERIFY2(console.LoadError().contains("\"" + configured + "\" cannot be used"),
+                     qPrintable(console.LoadError()));
+            return;
+        }
+        QTest::mouseClick(console.Command1, Qt::LeftButton);
+        QVERIFY(board.waitForReadyRead(2000));
+        QCOMPARE(board.receiveDatagram().data().size(), 513);
+    }
+
+    // The box keeps the newest lines only: memory stays flat however long the console runs.
+    void outputKeepsTheNewestLines() {
+        const int lines = pellux::OutputLineLimit + 50;
+        // In batches the console keeps up with: the socket's buffer must not overflow.
+        for (int i = 0; i < lines; ++i) {
+            SendToConsole(board_, QByteArray::number(i));
+            if (i % 100 == 99 || i == lines - 1)
+                QTRY_VERIFY(console_->txtOutput->toPlainText().endsWith(QString::number(i) + "\n"));
+        }
+        QVERIFY(console_->txtOutput->blockCount() <= pellux::OutputLineLimit);
+        QVERIFY(!console_->txtOutput->toPlainText().startsWith("0\n"));
+    }
+
     void secondConsoleCannotBind() {
         frmPeerA second;
         QVERIFY(!second.Load());
-        QVERIFY(!second.BindError().isEmpty());
+        QVERIFY2(second.LoadError().startsWith("Cannot bind UDP port 10002"),
+                 qPrintable(second.LoadError()));
     }
 
     void refusedSendIsReportedAndTheConsoleGoesOn() {
         SendToConsole(board_, "kept");
         QTRY_COMPARE(console_->txtOutput->toPlainText(), QString("kept\n"));
+        QUdpSocket ipv6Peer;
+        if (!ipv6Peer.bind(QHostAddress::LocalHostIPv6, 0))
+            QSKIP("this machine has no IPv6 loopback address");
         console_.reset();
-        // An IPv6 loopback board cannot be reached from the console's IPv4 socket.
-        qputenv("PELLUX_BOARD_ADDRESS", "::1");
+        // An IPv4 address in IPv6 form: the console's IPv6-only socket refuses to send to it
+        // before anything leaves the machine.
+        qputenv("PELLUX_BOARD_ADDRESS", "::ffff:127.0.0.1");
         init();
         qputenv("PELLUX_BOARD_ADDRESS", "127.0.0.1");
         QTest::mouseClick(console_->Command1, Qt::LeftButton);
         QCOMPARE(errors_.size(), 1);
         QVERIFY(!errors_.front().isEmpty());
-        SendToConsole(board_, "still here");
+        QCOMPARE(ipv6Peer.writeDatagram("still here", QHostAddress::LocalHostIPv6,
+                                        pellux::ConsolePort),
+                 10);
         QTRY_COMPARE(console_->txtOutput->toPlainText(), QString("still here\n"));
     }
 

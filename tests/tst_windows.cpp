@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
 #include <QSignalSpy>
 
 #include "Form2.h"
@@ -37,6 +38,7 @@ private slots:
         qputenv("XDG_DATA_HOME", dataHome_.path().toUtf8());
         qputenv("XDG_DATA_DIRS", dataHome_.filePath("none").toUtf8());
         qputenv("XDG_STATE_HOME", dataHome_.filePath("state").toUtf8());
+        qputenv("XDG_CONFIG_HOME", dataHome_.filePath("config").toUtf8());
         SetKernel(QByteArray(16, '\x5A'));
     }
 
@@ -56,13 +58,32 @@ private slots:
         Form2 form;
         QCOMPARE(form.Load(), loads);
         QCOMPARE(script_.messages, loads ? QStringList{} : QStringList{"Not found ZIDIDUV.BIN"});
+        // The details say where it was looked for, so the operator knows where to put it.
+        if (!loads)
+            QCOMPARE(script_.details.front(), "Looked for zididuv.bin in:\n  " +
+                                                  dataHome_.filePath("morven") + "\n  " +
+                                                  dataHome_.filePath("none/morven"));
+    }
+
+    // The file dialog opens in the folder of the last file chosen, in this run or an earlier one.
+    void fileDialogRemembersTheFolder() {
+        QTemporaryDir firmware;
+        script_.fileAnswers = {firmware.filePath("v2/program.mot")};
+        QDir().mkpath(firmware.filePath("v2"));
+        QVERIFY(OperatorDialogs::ChooseSRecordFile(nullptr));
+        const auto dialog = OperatorDialogs::MakeSRecordDialog(nullptr);
+        QCOMPARE(dialog->directory().absolutePath(), firmware.filePath("v2"));
+        // A cancel remembers nothing new.
+        QVERIFY(!OperatorDialogs::ChooseSRecordFile(nullptr));
+        QCOMPARE(OperatorDialogs::Settings()->value("files/lastFolder").toString(),
+                 firmware.filePath("v2"));
     }
 
     void layoutAsDrawn() {
         Form2 form;
         QCOMPARE(form.windowTitle(), QString("Com"));
         QCOMPARE(form.size(), QSize(122, 97));
-        QCOMPARE(form.Option1[9]->geometry(), morven::TwipsRect(960, 1140, 255, 255));
+        QCOMPARE(form.Option1[9]->geometry(), common::TwipsRect(960, 1140, 255, 255));
         QCOMPARE(form.Label1[9]->text(), QString("Com10"));
         // The layout's font where installed, else IPA Gothic at the size that fits the labels.
         const QString family = QFontInfo(form.Label1[9]->font()).family();
@@ -73,7 +94,7 @@ private slots:
         QCOMPARE(main.size(), QSize(356, 43));
         QCOMPARE(main.Command1->text(), QString("Write"));
         QCOMPARE(main.Command2->text(), QString("Change File"));
-        QCOMPARE(main.ProgressBar1->geometry(), morven::TwipsRect(900, 360, 3255, 255));
+        QCOMPARE(main.ProgressBar1->geometry(), common::TwipsRect(900, 360, 3255, 255));
         QWidget* next = main.Command1->nextInFocusChain();
         while (!(next->focusPolicy() & Qt::TabFocus)) next = next->nextInFocusChain();
         QCOMPARE(next, main.Command2);

@@ -1,6 +1,7 @@
 #include "BoardSimulator.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <termios.h>
@@ -93,6 +94,13 @@ bool BoardSimulator::Open(std::string* error) {
     const char* name = ptsname(master);
     std::string path = name ? name : "";
     if (!options_.linkPath.empty()) {
+        // Only a link is ever replaced: a file or folder at that path is someone's data.
+        struct stat existing {};
+        if (lstat(options_.linkPath.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
+            *error = options_.linkPath + " exists and is not a symbolic link; it is left alone";
+            close(master);
+            return false;
+        }
         unlink(options_.linkPath.c_str());
         if (symlink(path.c_str(), options_.linkPath.c_str()) != 0) {
             *error = "cannot link " + options_.linkPath + ": " + std::strerror(errno);

@@ -31,7 +31,8 @@ closes at any other point, or goes away mid-write, leaves the board ready for th
 
 Options:
   --link PATH        make PATH a symbolic link to the slave before printing anything
-                     (removed on exit)
+                     (removed on exit); only a symbolic link already at PATH is replaced,
+                     anything else there is refused and left untouched
   --pace             every byte, in either direction, takes ten bit times at the line
                      speed in force, so a write lasts as long as on a real wire
   --once             exit after one write: status 0 when its checksum matched, 1 otherwise;

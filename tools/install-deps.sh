@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libssl-dev zlib1g-dev srecord binutils
           fonts-ipafont-gothic fonts-dejavu-core xvfb xauth
-          dpkg-dev desktop-file-utils appstream)
+          dpkg-dev desktop-file-utils appstream lintian help2man scdoc groff-base)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")

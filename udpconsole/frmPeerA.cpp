@@ -4,38 +4,21 @@
 #include <QNetworkDatagram>
 #include <QScrollBar>
 
+#include "BoardAddress.h"
 #include "ShiftJis.h"
+#include "Twips.h"
+#include "WindowFont.h"
 #include "TestPattern.h"
 
 namespace pellux {
 
-namespace {
-
-// Layout in twips; 15 twips make one pixel at 96 dpi, and Qt scales on high-DPI screens.
-constexpr QRect TwipsRect(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-// The layout was drawn for Windows' 9-point dialog font; IPAPGothic has its widths at 8.25
-// points (11 pixels at 96 dpi) and fits the 15-pixel-high button, Japanese captions included.
-QFont WindowFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("DejaVu Sans")});
-    font.setPointSizeF(8.25);
-    return font;
-}
-
-}  // namespace
-
-QHostAddress BoardAddress() {
-    const QString configured =
-        qEnvironmentVariable("PELLUX_BOARD_ADDRESS", QStringLiteral(PELLUX_BOARD_ADDRESS));
-    return QHostAddress(configured);
-}
+using common::Twips;
+using common::TwipsRect;
+using common::WindowFont;
 
 frmPeerA::frmPeerA(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("UDP Test"));
-    setFixedSize(2805 / 15, 2535 / 15);
+    setFixedSize(Twips(2805), Twips(2535));
     setFont(WindowFont());
     // Created in tab order.
     txtSend = new QLineEdit(this);
@@ -43,6 +26,7 @@ frmPeerA::frmPeerA(QWidget* parent) : QWidget(parent) {
     txtOutput = new QPlainTextEdit(this);
     txtOutput->setGeometry(TwipsRect(0, 840, 2775, 975));
     txtOutput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtOutput->setMaximumBlockCount(OutputLineLimit);
     Command1 = new QPushButton(QStringLiteral("バイナリ送信"), this);
     Command1->setGeometry(TwipsRect(1200, 1920, 1575, 255));
     Command2 = new QPushButton(QStringLiteral("テキストクリア"), this);
@@ -59,9 +43,21 @@ frmPeerA::frmPeerA(QWidget* parent) : QWidget(parent) {
 }
 
 bool frmPeerA::Load() {
-    remoteAddress_ = BoardAddress();
-    // Exclusive: a second console must not share the port and steal half the datagrams.
-    return udpPeerA.bind(QHostAddress::AnyIPv4, ConsolePort, QAbstractSocket::DontShareAddress);
+    const QString configured = ConfiguredBoardAddress();
+    const auto resolved = ResolveBoardAddress(configured);
+    if (const auto* reason = std::get_if<QString>(&resolved)) {
+        loadError_ = QStringLiteral("The board address \"%1\" cannot be used: %2.").arg(configured, *reason);
+        return false;
+    }
+    remoteAddress_ = std::get<QHostAddress>(resolved);
+    // The socket speaks the board's protocol. Exclusive: a second console must not share the
+    // port and steal half the datagrams.
+    const bool ipv6 = remoteAddress_.protocol() == QAbstractSocket::IPv6Protocol;
+    if (udpPeerA.bind(ipv6 ? QHostAddress::AnyIPv6 : QHostAddress::AnyIPv4, ConsolePort,
+                      QAbstractSocket::DontShareAddress))
+        return true;
+    loadError_ = QStringLiteral("Cannot bind UDP port %1: %2").arg(ConsolePort).arg(udpPeerA.errorString());
+    return false;
 }
 
 void frmPeerA::SendText(const QString& text) {

@@ -14,9 +14,8 @@ inline constexpr quint16 BoardPort = 10001;
 inline constexpr quint16 ConsolePort = 10002;
 // The largest payload of one UDP datagram over IPv4.
 inline constexpr qsizetype LargestDatagram = 65507;
-
-// The board's address: PELLUX_BOARD_ADDRESS from the environment, else the one built in.
-QHostAddress BoardAddress();
+// txtOutput keeps the newest lines only, so that a console left running stays small and fast.
+inline constexpr int OutputLineLimit = 10000;
 
 // The console's one window: sends the text of txtSend on every change and the test pattern on
 // Command1, and shows every datagram that arrives on port 10002.
@@ -26,9 +25,10 @@ class frmPeerA : public QWidget {
 public:
     explicit frmPeerA(QWidget* parent = nullptr);
 
-    // Binds the console's port. False when it is taken; BindError() then says why.
+    // Resolves the board's address and binds the console's port. False when either fails;
+    // LoadError() then says why, naming the address or the port.
     bool Load();
-    QString BindError() const { return udpPeerA.errorString(); }
+    QString LoadError() const { return loadError_; }
 
     // Where refused sends are reported; a message box unless a test says otherwise.
     void SetErrorReporter(std::function<void(const QString&)> reporter) {
@@ -48,6 +48,7 @@ private:
     void ShowArrivals();
 
     QHostAddress remoteAddress_;
+    QString loadError_;
     std::function<void(const QString&)> reportError_;
 };
 

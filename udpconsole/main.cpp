@@ -8,10 +8,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     pellux::frmPeerA window;
     if (!window.Load()) {
-        QMessageBox::critical(nullptr, QStringLiteral("UDP Test"),
-                              QStringLiteral("Cannot bind UDP port %1: %2")
-                                  .arg(pellux::ConsolePort)
-                                  .arg(window.BindError()));
+        QMessageBox::critical(nullptr, QStringLiteral("UDP Test"), window.LoadError());
         return 1;
     }
     window.show();

@@ -36,7 +36,6 @@ const char* const ExitStatusHelp = R"(Exit status:
   10   the S-record file cannot be read (missing, a folder, a device, over 64 MiB)
   11   the S-record file has nothing to write, or warnings under --strict
   12   several ports, and not every write ended "O.K." (the table says which)
-  killed by SIGINT, SIGTERM or SIGHUP: every port is closed first, then the program
-       ends by that signal (a shell shows 130, 143 or 129))";
+  130  killed by SIGINT (143 SIGTERM, 129 SIGHUP), after every port was closed)";
 
 }  // namespace morven

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace morven {
 
@@ -10,6 +11,12 @@ inline constexpr const char* KernelFileName = "zididuv.bin";
 // XDG data directory whose morven/ folder holds it ($XDG_DATA_HOME, then $XDG_DATA_DIRS).
 // When none holds it, the path it would have in $XDG_DATA_HOME.
 QString KernelFilePath();
+
+// The folders KernelFilePath() looks in, in its order.
+QStringList KernelSearchFolders();
+
+// "Looked for zididuv.bin in:" and those folders, one a line, for the operator.
+QString KernelSearchText();
 
 // The check before anything is opened: the kernel file can be read and is not empty.
 bool KernelFilePresent(const QString& path);

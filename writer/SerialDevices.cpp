@@ -56,6 +56,36 @@ SerialDeviceInfo DescribeSerialDevice(const QString& path,
     return info;
 }
 
+SerialDeviceInfo DescribeSerialDevice(const QString& path) {
+#ifdef Q_OS_LINUX
+    SerialDeviceInfo info;
+    info.device = path;
+    info.present = QFileInfo::exists(path);
+    const QString canonical = CanonicalPath(path);
+    info.byIdName = ByIdNames().value(canonical);
+    // The USB device the tty belongs to: the first folder above it with a vendor id.
+    const QString tty = QFileInfo(canonical).fileName();
+    QDir dir(QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(tty)).canonicalFilePath());
+    const auto attribute = [&dir](const char* name) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+    };
+    for (int up = 0; up < 4 && !dir.path().isEmpty() && !dir.isRoot(); ++up) {
+        if (dir.exists(QStringLiteral("idVendor"))) {
+            info.description = attribute("product");
+            info.manufacturer = attribute("manufacturer");
+            info.serialNumber = attribute("serial");
+            info.usbId = attribute("idVendor") + QLatin1Char(':') + attribute("idProduct");
+            break;
+        }
+        if (!dir.cdUp()) break;
+    }
+    return info;
+#else
+    return DescribeSerialDevice(path, SystemSerialPorts());
+#endif
+}
+
 QString DeviceSummary(const SerialDeviceInfo& info) {
     QStringList parts{info.present ? QStringLiteral("present") : QStringLiteral("absent")};
     if (!info.description.isEmpty()) parts << info.description;

@@ -21,6 +21,9 @@ QList<SerialDeviceInfo> SystemSerialPorts();
 // The device at path (symbolic links followed), with what systemPorts say of it.
 SerialDeviceInfo DescribeSerialDevice(const QString& path,
                                       const QList<SerialDeviceInfo>& systemPorts);
+// The same for one device, without enumerating every port of the system (which reads thousands
+// of files on Linux): what a write records and a tooltip shows.
+SerialDeviceInfo DescribeSerialDevice(const QString& path);
 // "/dev/ttyUSB0 — present, FT232R USB UART, serial A50285BI"
 QString DeviceSummary(const SerialDeviceInfo& info);
 

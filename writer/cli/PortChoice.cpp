@@ -21,8 +21,8 @@ QString Candidates(const QList<SerialDeviceInfo>& adapters) {
     return lines.isEmpty() ? QStringLiteral("  none") : lines.join(QLatin1Char('\n'));
 }
 
-std::variant<ChosenPort, QString> Resolve(const QString& name,
-                                          const QList<SerialDeviceInfo>& systemPorts) {
+std::variant<ChosenPort, QString> Resolve(
+    const QString& name, const std::function<QList<SerialDeviceInfo>()>& systemPorts) {
     const auto argument = ParsePortArgument(name);
     if (!argument)
         return QStringLiteral("bad port '%1': use COM1 to COM10, 1 to 10, a device path or "
@@ -31,7 +31,7 @@ std::variant<ChosenPort, QString> Resolve(const QString& name,
     if (argument->number > 0)
         return ChosenPort{name, argument->number, SerialPort::DeviceForPort(argument->number)};
     if (!argument->device.isEmpty()) return ChosenPort{name, 0, argument->device};
-    for (const SerialDeviceInfo& port : systemPorts)
+    for (const SerialDeviceInfo& port : systemPorts())
         if (port.serialNumber == argument->serial) return ChosenPort{name, 0, port.device};
     return QStringLiteral("no serial adapter has the serial number %1 (see --list-ports)")
         .arg(argument->serial);
@@ -53,13 +53,13 @@ std::optional<PortArgument> ParsePortArgument(const QString& text) {
     return PortArgument{number, {}, {}};
 }
 
-std::variant<PortChoice, QString> ChoosePorts(const QStringList& arguments,
-                                              const QList<SerialDeviceInfo>& systemPorts) {
+std::variant<PortChoice, QString> ChoosePorts(
+    const QStringList& arguments, const std::function<QList<SerialDeviceInfo>()>& systemPorts) {
     PortChoice choice;
     if (arguments.isEmpty()) {
         // Never a guess such as /dev/ttyS0, often a serial console: only an unambiguous adapter.
         QList<SerialDeviceInfo> adapters;
-        for (const SerialDeviceInfo& port : systemPorts)
+        for (const SerialDeviceInfo& port : systemPorts())
             if (!port.usbId.isEmpty()) adapters << port;
         if (adapters.size() != 1)
             return QStringLiteral("no --port given, and there is not exactly one USB serial "

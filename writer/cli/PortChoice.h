@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -34,7 +35,8 @@ struct PortChoice {
     QList<ChosenPort> ports;
     QString note;  // said on standard error: which adapter was chosen for the user
 };
-std::variant<PortChoice, QString> ChoosePorts(const QStringList& arguments,
-                                              const QList<SerialDeviceInfo>& systemPorts);
+// The system's ports are asked for only when needed: enumerating them is slow.
+std::variant<PortChoice, QString> ChoosePorts(
+    const QStringList& arguments, const std::function<QList<SerialDeviceInfo>()>& systemPorts);
 
 }  // namespace morven

@@ -86,6 +86,7 @@ int Refuse(const WriteRefusal& refusal, const QString& kernelPath) {
         case WriteOutcome::KernelMissing:
             PrintError(QStringLiteral("the kernel file %1 is missing, unreadable or empty")
                            .arg(kernelPath));
+            if (kernelPath == KernelFilePath()) PrintError(KernelSearchText());
             PrintOutcome(QString::fromLatin1(KernelNotFoundText));
             break;
         case WriteOutcome::KernelTooLong:
@@ -182,8 +183,7 @@ void RecordWrites(const CliOptions& options, const std::vector<std::unique_ptr<B
 }
 
 int Write(const CliOptions& options) {
-    const QList<SerialDeviceInfo> systemPorts = SystemSerialPorts();
-    auto chosen = ChoosePorts(options.ports, systemPorts);
+    auto chosen = ChoosePorts(options.ports, SystemSerialPorts);
     if (const auto* error = std::get_if<QString>(&chosen)) {
         PrintError(*error + QStringLiteral(" (see morven-cli --help)"));
         return ExitUsage;
@@ -210,7 +210,7 @@ int Write(const CliOptions& options) {
     for (const ChosenPort& port : choice.ports) labelWidth = std::max(labelWidth, port.name.size());
     for (const ChosenPort& port : choice.ports) {
         const QString label = gang ? port.name.leftJustified(labelWidth + 2) : QString();
-        boards.push_back(std::make_unique<Board>(port, DescribeSerialDevice(port.device, systemPorts),
+        boards.push_back(std::make_unique<Board>(port, DescribeSerialDevice(port.device),
                                                  progress, int(boards.size()), label, job));
     }
     if (!options.quiet)

@@ -17,6 +17,10 @@
 
 namespace morven {
 
+using common::Twips;
+using common::TwipsRect;
+using common::WindowFont;
+
 namespace {
 
 template <typename Widget>
@@ -138,7 +142,7 @@ void Form1::Write() {
         writing_ = false;
         if (outcome != WriteOutcome::Cancelled)
             Record(RecordOfWrite(job, QStringLiteral("COM") + Label1->text(),
-                                 DescribeSerialDevice(PDQComm1.Device(), SystemSerialPorts()),
+                                 DescribeSerialDevice(PDQComm1.Device()),
                                  started, lastMessage_, ExitStatusFor(outcome),
                                  static_cast<double>(clock.nsecsElapsed()) / 1e9));
     }

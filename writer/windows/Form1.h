@@ -13,6 +13,8 @@
 
 namespace morven {
 
+struct WriteRecord;
+
 // The main window: the chosen file and port, "Write", "Change File" and the progress bar.
 // It owns the program's serial port and the link's two timers.
 class Form1 : public QWidget, public ProgressDisplay, public MessageSink {
@@ -47,7 +49,7 @@ private:
     void ChangeFile();
     void ShowFileCheck(const LoadReport& report);
     void ShowFileProblem(const QString& problem);
-    void Record(const struct WriteRecord& record);
+    void Record(const WriteRecord& record);
 
     SerialLink link_;
     ProgressThrottle progressThrottle_;

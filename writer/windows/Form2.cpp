@@ -10,6 +10,10 @@
 
 namespace morven {
 
+using common::Twips;
+using common::TwipsRect;
+using common::WindowFont;
+
 namespace {
 
 constexpr int RowTops[] = {180, 420, 660, 900, 1140};
@@ -64,7 +68,8 @@ Form2::~Form2() = default;
 
 bool Form2::Load() {
     if (KernelFilePresent(KernelFilePath())) return true;
-    OperatorDialogs::ShowMessage(nullptr, QString::fromLatin1(KernelNotFoundText));
+    OperatorDialogs::ShowMessage(nullptr, QString::fromLatin1(KernelNotFoundText),
+                                 KernelSearchText());
     return false;
 }
 
@@ -88,8 +93,7 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
 }
 
 QString Form2::PortToolTip(int portNumber) {
-    return DeviceSummary(
-        DescribeSerialDevice(SerialPort::DeviceForPort(portNumber), SystemSerialPorts()));
+    return DeviceSummary(DescribeSerialDevice(SerialPort::DeviceForPort(portNumber)));
 }
 
 void Form2::ChoosePort(int index) {

@@ -1,6 +1,8 @@
 #include "OperatorDialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QSettings>
 #include <QLabel>
 #include <QMessageBox>
 
@@ -8,18 +10,29 @@
 
 namespace morven {
 
-void OperatorDialogs::ShowMessage(QWidget* parent, const QString& text) {
+using common::WindowFont;
+
+namespace {
+
+const QString LastFolderKey = QStringLiteral("files/lastFolder");
+
+}  // namespace
+
+void OperatorDialogs::ShowMessage(QWidget* parent, const QString& text, const QString& details) {
     if (script_) {
         script_->messages << text;
+        script_->details << details;
         return;
     }
-    const auto box = MakeMessageBox(parent, text);
+    const auto box = MakeMessageBox(parent, text, details);
     box->exec();
 }
 
-std::unique_ptr<QMessageBox> OperatorDialogs::MakeMessageBox(QWidget* parent, const QString& text) {
+std::unique_ptr<QMessageBox> OperatorDialogs::MakeMessageBox(QWidget* parent, const QString& text,
+                                                             const QString& details) {
     auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, QStringLiteral("MORVEN"), text,
                                              QMessageBox::Ok, parent);
+    box->setDetailedText(details);
     box->setFont(WindowFont());
     // Letters such as "T" reach a pixel beyond their advance; the box sizes the label to the
     // advance alone.
@@ -38,18 +51,27 @@ std::unique_ptr<QFileDialog> OperatorDialogs::MakeSRecordDialog(QWidget* parent)
                               QStringLiteral("すべてのファイル (*.*)")};
     dialog->setNameFilters(filters);
     dialog->selectNameFilter(filters.at(1));
+    const QString folder = Settings()->value(LastFolderKey).toString();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) dialog->setDirectory(folder);
     return dialog;
 }
 
+std::unique_ptr<QSettings> OperatorDialogs::Settings() {
+    return std::make_unique<QSettings>(QStringLiteral("morven"), QStringLiteral("morven"));
+}
+
 std::optional<QString> OperatorDialogs::ChooseSRecordFile(QWidget* parent) {
+    std::optional<QString> chosen;
     if (script_) {
         ++script_->fileRequests;
-        return script_->fileAnswers.isEmpty() ? std::nullopt : script_->fileAnswers.takeFirst();
+        if (!script_->fileAnswers.isEmpty()) chosen = script_->fileAnswers.takeFirst();
+    } else {
+        const auto dialog = MakeSRecordDialog(parent);
+        if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+            chosen = dialog->selectedFiles().constFirst();
     }
-    const auto dialog = MakeSRecordDialog(parent);
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog->selectedFiles().constFirst();
+    if (chosen) Settings()->setValue(LastFolderKey, QFileInfo(*chosen).absolutePath());
+    return chosen;
 }
 
 }  // namespace morven

@@ -8,6 +8,7 @@
 
 class QFileDialog;
 class QMessageBox;
+class QSettings;
 class QWidget;
 
 namespace morven {
@@ -15,19 +16,25 @@ namespace morven {
 // Every modal window the operator sees goes through here, so that a test can answer instead.
 class OperatorDialogs {
 public:
-    // A modal message box captioned "MORVEN" with an OK button only.
-    static void ShowMessage(QWidget* parent, const QString& text);
+    // A modal message box captioned "MORVEN" with an OK button only; details, when given, behind
+    // its "Show Details..." button.
+    static void ShowMessage(QWidget* parent, const QString& text, const QString& details = {});
     // The message box ShowMessage shows, not yet shown.
-    static std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text);
-    // The S-record file dialog; no path when it was cancelled or failed.
+    static std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const QString& text,
+                                                       const QString& details = {});
+    // The S-record file dialog; no path when it was cancelled or failed. The folder of the file
+    // chosen is remembered across runs, and the next dialog opens there.
     static std::optional<QString> ChooseSRecordFile(QWidget* parent);
     // The dialog ChooseSRecordFile shows, configured but not yet shown.
     static std::unique_ptr<QFileDialog> MakeSRecordDialog(QWidget* parent);
+    // Where the user's choices are kept (~/.config/morven/morven.conf on Linux).
+    static std::unique_ptr<QSettings> Settings();
 
     // Test seam: while scripted, messages are recorded instead of shown, and file choices take
     // the next queued answer (a cancel when none is queued).
     struct Script {
         QStringList messages;
+        QStringList details;  // each message's, "" when it has none
         QList<std::optional<QString>> fileAnswers;
         int fileRequests = 0;
     };

@@ -2,7 +2,7 @@
 
 #include <QFont>
 
-namespace morven {
+namespace common {
 
 // The layouts were drawn for Windows' 9-point dialog font. IPAPGothic, a little wider in its
 // Latin letters, has those widths at 8.25 points (11 pixels at 96 dpi), and it carries the
@@ -14,4 +14,4 @@ inline QFont WindowFont() {
     return font;
 }
 
-}  // namespace morven
+}  // namespace common

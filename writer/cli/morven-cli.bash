@@ -1,0 +1,26 @@
+# bash completion for morven-cli
+_morven_cli() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    case $prev in
+        -p | --port)
+            local ports=(COM{1..10}) device
+            for device in /dev/ttyUSB* /dev/ttyACM* /dev/serial/by-id/*; do
+                [[ -e $device ]] && ports+=("$device")
+            done
+            mapfile -t COMPREPLY < <(compgen -W "${ports[*]}" -- "$cur")
+            return
+            ;;
+        -k | --kernel | --log)
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+            return
+            ;;
+    esac
+    if [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "--port --kernel --quiet --check --strict --json
+            --log --no-log --list-ports --help --help-all --version" -- "$cur")
+        return
+    fi
+    # The S-record file: folders to go on into, and .mot files.
+    mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.[mM][oO][tT]' -- "$cur")
+}
+complete -o filenames -F _morven_cli morven-cli
