@@ -30,7 +30,8 @@ double ResidentMiB() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly)) return 0;
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').at(0).toDouble() / 1024;
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').at(0).toDouble() / 1024;
     return 0;
 }
 
@@ -83,10 +84,10 @@ int main(int argc, char** argv) {
     sender->wait();
     delete sender;
     const QString text = console.txtOutput->toPlainText();
-    std::printf("%d of %d shown (the box holds %d lines, the last \"%s\"); console thread CPU "
-                "%.1f us per datagram; resident %.1f MiB after %d, %.1f MiB at the end (+%.1f)\n",
-                shown, datagrams, console.txtOutput->blockCount(),
-                qPrintable(text.section('\n', -2, -2)), 1e6 * cpu / datagrams, markMiB,
-                MemoryMark, ResidentMiB(), ResidentMiB() - markMiB);
+    std::printf(
+        "%d of %d shown (the box holds %d lines, the last \"%s\"); console thread CPU "
+        "%.1f us per datagram; resident %.1f MiB after %d, %.1f MiB at the end (+%.1f)\n",
+        shown, datagrams, console.txtOutput->blockCount(), qPrintable(text.section('\n', -2, -2)),
+        1e6 * cpu / datagrams, markMiB, MemoryMark, ResidentMiB(), ResidentMiB() - markMiB);
     return shown == datagrams ? 0 : 1;
 }

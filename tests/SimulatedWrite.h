@@ -74,7 +74,8 @@ public:
         morven::SerialPort port;
         morven::SerialLink link(port);
         port.SelectPort(1);
-        return morven::WriteSession(link, progress, messages).Run(std::get<morven::WriteJob>(prepared));
+        return morven::WriteSession(link, progress, messages)
+            .Run(std::get<morven::WriteJob>(prepared));
     }
 
     QByteArray HostBytes(int baud = 0) const {

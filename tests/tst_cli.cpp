@@ -5,14 +5,13 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <csignal>
 #include <cstdlib>
-
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include "PortChoice.h"
 #include "SimulatedWrite.h"
@@ -21,7 +20,7 @@
 namespace {
 
 struct CliRun {
-    int status = -1;  // -1 when it did not exit
+    int status = -1;   // -1 when it did not exit
     int killedBy = 0;  // the signal that ended it
     QByteArray out;
     QByteArray err;
@@ -83,7 +82,8 @@ QByteArray Received(SimulatedWrite& board) {
 // are the first board's.
 struct Gang {
     explicit Gang(const QStringList& faults) {
-        for (const QString& fault : faults) boards.push_back(std::make_unique<SimulatedWrite>(Faults(fault)));
+        for (const QString& fault : faults)
+            boards.push_back(std::make_unique<SimulatedWrite>(Faults(fault)));
     }
     QString Port(int i) const { return QString::fromStdString(boards[i]->Board().SlavePath()); }
     QStringList Arguments(const QStringList& extra = {}) const {
@@ -212,14 +212,16 @@ private slots:
         for (char& c : binary) c = char(random.bounded(256));
         QTest::newRow("random binary") << "random.bin" << binary << 11 << "has nothing to write";
         QTest::newRow("empty") << "empty.mot" << QByteArray() << 11 << "the file is empty";
-        QTest::newRow("S0 and S9 only") << "header.mot" << QByteArray("S00600004844521B\nS9030000FC\n")
-                                        << 11 << "no S1, S2 or S3 data record";
+        QTest::newRow("S0 and S9 only")
+            << "header.mot" << QByteArray("S00600004844521B\nS9030000FC\n") << 11
+            << "no S1, S2 or S3 data record";
         QTest::newRow("Intel HEX") << "program.hex"
-                                   << QByteArray(":10010000214601360121470136007EFE09D2190140\n"
-                                                 ":00000001FF\n")
+                                   << QByteArray(
+                                          ":10010000214601360121470136007EFE09D2190140\n"
+                                          ":00000001FF\n")
                                    << 11 << "2 lines not read as S-records";
-        QTest::newRow("beyond the flash only") << "high.mot" << QByteArray("S30900060000AABBCCDDE2\n")
-                                               << 11 << "beyond the flash";
+        QTest::newRow("beyond the flash only")
+            << "high.mot" << QByteArray("S30900060000AABBCCDDE2\n") << 11 << "beyond the flash";
         QTest::newRow("folder") << "folder" << QByteArray() << 10 << "it is a folder";
         QTest::newRow("device") << "/dev/zero" << QByteArray() << 10 << "it is a device";
         QTest::newRow("over 64 MiB") << "huge.mot" << QByteArray() << 10 << "larger than 64 MiB";
@@ -235,7 +237,8 @@ private slots:
         if (file == "folder")
             QDir().mkdir(path);
         else if (file == "huge.mot")
-            QVERIFY(::truncate((SimulatedWrite::WriteFile(path, {}), qPrintable(path)), 65 << 20) == 0);
+            QVERIFY(::truncate((SimulatedWrite::WriteFile(path, {}), qPrintable(path)), 65 << 20) ==
+                    0);
         else if (!file.startsWith('/'))
             SimulatedWrite::WriteFile(path, content);
         const CliRun run = Cli(WriteArguments(write, path));
@@ -377,8 +380,8 @@ private slots:
         QFETCH(bool, byNumber);
         SimulatedWrite write;
         const QString device = QString::fromStdString(write.Board().SlavePath());
-        const CliRun run = Cli({"--port", byNumber ? "COM1" : device, "--port", device,
-                                "--kernel", write.kernelPath, morven::SRecordPath});
+        const CliRun run = Cli({"--port", byNumber ? "COM1" : device, "--port", device, "--kernel",
+                                write.kernelPath, morven::SRecordPath});
         QCOMPARE(run.status, 2);
         QVERIFY2(run.err.contains("name the same device"), run.err);
         QVERIFY(write.HostBytes().isEmpty());
@@ -414,9 +417,9 @@ private slots:
         std::vector<std::unique_ptr<QProcess>> processes;
         for (int i = 0; i < 4; ++i) {
             processes.push_back(std::make_unique<QProcess>());
-            StartCli(*processes.back(), {"--json", "--quiet", "--log", log, "--port", boards.Port(i),
-                                         "--kernel", boards.boards[0]->kernelPath,
-                                         morven::SRecordPath});
+            StartCli(*processes.back(),
+                     {"--json", "--quiet", "--log", log, "--port", boards.Port(i), "--kernel",
+                      boards.boards[0]->kernelPath, morven::SRecordPath});
         }
         QSet<QString> devices;
         for (auto& process : processes) {
@@ -451,8 +454,8 @@ private slots:
         QProcess process;
         if (closedOutput) {
             // As `morven-cli ... 2>&1 | head -c 0`: the reader is gone before the first line.
-            process.start("sh", QStringList{"-c", "\"$0\" \"$@\" 2>&1 | head -c 0", MORVEN_CLI} +
-                                    arguments);
+            process.start(
+                "sh", QStringList{"-c", "\"$0\" \"$@\" 2>&1 | head -c 0", MORVEN_CLI} + arguments);
         } else {
             StartCli(process, arguments);
         }
@@ -471,16 +474,17 @@ private slots:
     // The choice of ports, on described ports (a USB adapter cannot be plugged in on CI).
     void portChoice_data() {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("adapters");       // USB adapters present, besides /dev/ttyS0
-        QTest::addColumn<QString>("chosen");     // the device, or the start of the error
+        QTest::addColumn<int>("adapters");    // USB adapters present, besides /dev/ttyS0
+        QTest::addColumn<QString>("chosen");  // the device, or the start of the error
         QTest::newRow("no --port, one adapter") << QStringList{} << 1 << "/dev/ttyUSB0";
         QTest::newRow("no --port, no adapter") << QStringList{} << 0 << "error: no --port given";
         QTest::newRow("no --port, two adapters") << QStringList{} << 2 << "error: no --port given";
         QTest::newRow("by serial number") << QStringList{"serial:A50285B1"} << 2 << "/dev/ttyUSB1";
-        QTest::newRow("unknown serial number") << QStringList{"serial:NOPE"} << 2
-                                               << "error: no serial adapter has";
+        QTest::newRow("unknown serial number")
+            << QStringList{"serial:NOPE"} << 2 << "error: no serial adapter has";
         QTest::newRow("serial number and its path")
-            << QStringList{"serial:A50285B0", "/dev/ttyUSB0"} << 1 << "error: --port serial:A50285B0";
+            << QStringList{"serial:A50285B0", "/dev/ttyUSB0"} << 1
+            << "error: --port serial:A50285B0";
     }
 
     void portChoice() {
@@ -489,14 +493,15 @@ private slots:
         QFETCH(QString, chosen);
         QList<morven::SerialDeviceInfo> ports{{"/dev/ttyS0", true, {}, {}, {}, {}, {}}};
         for (int i = 0; i < adapters; ++i)
-            ports << morven::SerialDeviceInfo{QString("/dev/ttyUSB%1").arg(i), true, {},
-                                              "FT232R USB UART", "FTDI",
-                                              QString("A50285B%1").arg(i), "0403:6001"};
+            ports << morven::SerialDeviceInfo{
+                QString("/dev/ttyUSB%1").arg(i), true,       {}, "FT232R USB UART", "FTDI",
+                QString("A50285B%1").arg(i),     "0403:6001"};
         const auto choice = morven::ChoosePorts(arguments, [&ports] { return ports; });
         if (const auto* error = std::get_if<QString>(&choice)) {
             QVERIFY2(chosen.startsWith("error: ") && error->startsWith(chosen.mid(7)),
                      qPrintable(*error));
-            if (arguments.isEmpty()) QVERIFY(error->contains(adapters == 0 ? "none" : "/dev/ttyUSB1"));
+            if (arguments.isEmpty())
+                QVERIFY(error->contains(adapters == 0 ? "none" : "/dev/ttyUSB1"));
             return;
         }
         const auto& ports_ = std::get<morven::PortChoice>(choice).ports;

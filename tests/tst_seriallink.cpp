@@ -23,7 +23,9 @@ class TestSerialLink : public QObject {
         });
     }
 
-    WaitResult Wait(quint8 expected) { return morven::RunToEnd(*link_, link_->WaitForByte(expected)); }
+    WaitResult Wait(quint8 expected) {
+        return morven::RunToEnd(*link_, link_->WaitForByte(expected));
+    }
 
 private slots:
     void init() {

@@ -16,7 +16,8 @@ using Ranges = QList<AddressRange>;
 namespace {
 
 LoadedImage Load(const QByteArray& text) {
-    return LoadSRecordText(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+    return LoadSRecordText(
+        std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
 }
 
 }  // namespace
@@ -105,23 +106,24 @@ private slots:
         QTest::addColumn<int>("length");
 
         const QByteArray clean = "S00600004844521B\nS104000011EA\nS10500012233A4\nS9030000FC\n";
-        QTest::newRow("clean, LF") << clean << QList<int>{} << QList<int>{} << 0 << 0
-                                   << Ranges{{0, 2}} << 3;
+        QTest::newRow("clean, LF")
+            << clean << QList<int>{} << QList<int>{} << 0 << 0 << Ranges{{0, 2}} << 3;
         QTest::newRow("clean, CRLF") << QByteArray(clean).replace("\n", "\r\n") << QList<int>{}
                                      << QList<int>{} << 0 << 0 << Ranges{{0, 2}} << 3;
-        QTest::newRow("clean, CR, blank lines") << QByteArray(clean).replace("\n", "\r\r")
-                                                << QList<int>{} << QList<int>{} << 0 << 0
-                                                << Ranges{{0, 2}} << 3;
+        QTest::newRow("clean, CR, blank lines")
+            << QByteArray(clean).replace("\n", "\r\r") << QList<int>{} << QList<int>{} << 0 << 0
+            << Ranges{{0, 2}} << 3;
         QTest::newRow("bad checksums on lines 2 and 4")
             << QByteArray("S104000011EA\nS104000122E9\nS104000233C6\r\nS104000344E0\n")
             << QList<int>{2, 4} << QList<int>{} << 0 << 0 << Ranges{{0, 3}} << 4;
         QTest::newRow("malformed lines, numbered across CRLF")
             << QByteArray("S104000011EA\r\nhello\r\nS1070020112233\r\n:100000000000\r\nS1\r\n")
             << QList<int>{} << QList<int>{2, 3, 4, 5} << 0 << 0 << Ranges{{0, 0}} << 1;
-        QTest::newRow("beyond the flash") << QByteArray("S21405FFF8101112131415161718191A1B1C1D1E1F77\n"
-                                                        "S30900060000AABBCCDDE2\n")
-                                          << QList<int>{} << QList<int>{} << 12 << 0
-                                          << Ranges{{0x5FFF8, 0x5FFFF}} << 0x60000;
+        QTest::newRow("beyond the flash")
+            << QByteArray(
+                   "S21405FFF8101112131415161718191A1B1C1D1E1F77\n"
+                   "S30900060000AABBCCDDE2\n")
+            << QList<int>{} << QList<int>{} << 12 << 0 << Ranges{{0x5FFF8, 0x5FFFF}} << 0x60000;
         QTest::newRow("overlapping, gaps merged apart")
             << QByteArray("S1050010ABCD72\nS10400117773\nS10400128861\nS10400209942\n")
             << QList<int>{} << QList<int>{} << 0 << 1 << Ranges{{0x10, 0x12}, {0x20, 0x20}} << 0x21;
@@ -160,7 +162,8 @@ private slots:
         QCOMPARE(report.length, 9);
         QCOMPARE(report.crc32, 0xCBF43926u);
         QCOMPARE(report.sha256, QCryptographicHash::hash(data, QCryptographicHash::Sha256));
-        QCOMPARE(int(report.checksum), int(quint8(~(0x31 + 0x32 + 0x33 + 0x34 + 0x35 + 0x36 + 0x37 + 0x38 + 0x39))));
+        QCOMPARE(int(report.checksum),
+                 int(quint8(~(0x31 + 0x32 + 0x33 + 0x34 + 0x35 + 0x36 + 0x37 + 0x38 + 0x39))));
     }
 
     // Files written by srec_cat from random data, with gaps, overlaps and data beyond the
@@ -225,7 +228,8 @@ private slots:
         const QByteArray actual(reinterpret_cast<const char*>(image.TargetImage.data()), ImageSize);
         QVERIFY(actual == expected);
         QCOMPARE(image.MaxAddress, 0x5FFFF);
-        QCOMPARE(image.report.sha256, QCryptographicHash::hash(expected, QCryptographicHash::Sha256));
+        QCOMPARE(image.report.sha256,
+                 QCryptographicHash::hash(expected, QCryptographicHash::Sha256));
         QCOMPARE(image.report.badChecksums, 0);
         QCOMPARE(image.report.malformedLines, 0);
     }

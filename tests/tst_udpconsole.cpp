@@ -161,10 +161,14 @@ private slots:
     void boardAddress_data() {
         QTest::addColumn<QString>("configured");
         QTest::addColumn<QString>("peer");  // the loopback address the board listens on; "" refused
-        QTest::newRow("host name") << "localhost" << "127.0.0.1";
-        QTest::newRow("IPv6 literal") << "::1" << "::1";
-        QTest::newRow("unresolvable name") << "board.invalid" << "";
-        QTest::newRow("unspecified address") << "0.0.0.0" << "";
+        QTest::newRow("host name") << "localhost"
+                                   << "127.0.0.1";
+        QTest::newRow("IPv6 literal") << "::1"
+                                      << "::1";
+        QTest::newRow("unresolvable name") << "board.invalid"
+                                           << "";
+        QTest::newRow("unspecified address") << "0.0.0.0"
+                                             << "";
     }
 
     void boardAddress() {
@@ -225,9 +229,9 @@ private slots:
         QTest::mouseClick(console_->Command1, Qt::LeftButton);
         QCOMPARE(errors_.size(), 1);
         QVERIFY(!errors_.front().isEmpty());
-        QCOMPARE(ipv6Peer.writeDatagram("still here", QHostAddress::LocalHostIPv6,
-                                        pellux::ConsolePort),
-                 10);
+        QCOMPARE(
+            ipv6Peer.writeDatagram("still here", QHostAddress::LocalHostIPv6, pellux::ConsolePort),
+            10);
         QTRY_COMPARE(console_->txtOutput->toPlainText(), QString("still here\n"));
     }
 

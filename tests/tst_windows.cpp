@@ -225,7 +225,8 @@ private slots:
         // The write is on record, as morven-cli's are.
         QFile log(dataHome_.filePath("state/morven/writes.jsonl"));
         QVERIFY(log.open(QIODevice::ReadOnly));
-        const QJsonObject record = QJsonDocument::fromJson(log.readAll().split('\n').at(0)).object();
+        const QJsonObject record =
+            QJsonDocument::fromJson(log.readAll().split('\n').at(0)).object();
         QCOMPARE(record["outcome"].toString(), QString("O.K."));
         QCOMPARE(record["port"].toString(), QString("COM1"));
         QCOMPARE(record["program"].toString(), QCoreApplication::applicationName());
@@ -282,13 +283,18 @@ private slots:
         QTest::addColumn<QString>("message");  // starts with
         QTest::newRow("clean") << QByteArray("S10500001234B4\n") << false << "SHA-256:   "
                                << "O.K.";
-        QTest::newRow("bad checksum") << QByteArray("S1050000123400\n") << true
-                                      << "1 record with a wrong checksum" << "O.K.";
-        QTest::newRow("nothing to write") << QByteArray("S00600004844521B\nS9030000FC\n") << true
-                                          << "no S1, S2 or S3 data record"
-                                          << "The S-record file ";
-        QTest::newRow("binary") << QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0", 10) << true
-                                << "has nothing to write" << "The S-record file ";
+        QTest::newRow("bad checksum")
+            << QByteArray("S1050000123400\n") << true << "1 record with a wrong checksum"
+            << "O.K.";
+        QTest::newRow("nothing to write")
+            << QByteArray("S00600004844521B\nS9030000FC\n") << true << "no S1, S2 or S3 data record"
+            << "The S-record file ";
+        QTest::newRow("binary") << QByteArray(
+                                       "\x7f"
+                                       "ELF\x02\x01\x01\0\0\0",
+                                       10)
+                                << true << "has nothing to write"
+                                << "The S-record file ";
     }
 
     void fileCheckShownBeforeWrite() {

@@ -95,9 +95,9 @@ private slots:
         SimulatedWrite write;
         morven::SRecordPath = write.FilePath("vanished.mot");
         write.Run();
-        QCOMPARE(write.messages.texts, QStringList{"Cannot read the S-record file " +
-                                                   morven::SRecordPath +
-                                                   ": No such file or directory. Nothing was sent."});
+        QCOMPARE(write.messages.texts,
+                 QStringList{"Cannot read the S-record file " + morven::SRecordPath +
+                             ": No such file or directory. Nothing was sent."});
         QVERIFY(write.HostBytes().isEmpty());
     }
 

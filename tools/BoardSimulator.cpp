@@ -1,9 +1,9 @@
 #include "BoardSimulator.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 

@@ -6,9 +6,9 @@
 
 #include "BoardAddress.h"
 #include "ShiftJis.h"
+#include "TestPattern.h"
 #include "Twips.h"
 #include "WindowFont.h"
-#include "TestPattern.h"
 
 namespace pellux {
 
@@ -46,7 +46,8 @@ bool frmPeerA::Load() {
     const QString configured = ConfiguredBoardAddress();
     const auto resolved = ResolveBoardAddress(configured);
     if (const auto* reason = std::get_if<QString>(&resolved)) {
-        loadError_ = QStringLiteral("The board address \"%1\" cannot be used: %2.").arg(configured, *reason);
+        loadError_ =
+            QStringLiteral("The board address \"%1\" cannot be used: %2.").arg(configured, *reason);
         return false;
     }
     remoteAddress_ = std::get<QHostAddress>(resolved);
@@ -56,7 +57,8 @@ bool frmPeerA::Load() {
     if (udpPeerA.bind(ipv6 ? QHostAddress::AnyIPv6 : QHostAddress::AnyIPv4, ConsolePort,
                       QAbstractSocket::DontShareAddress))
         return true;
-    loadError_ = QStringLiteral("Cannot bind UDP port %1: %2").arg(ConsolePort).arg(udpPeerA.errorString());
+    loadError_ =
+        QStringLiteral("Cannot bind UDP port %1: %2").arg(ConsolePort).arg(udpPeerA.errorString());
     return false;
 }
 

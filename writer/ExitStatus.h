@@ -19,7 +19,7 @@ enum ExitStatus {
     ExitSRecordUnreadable = 10,
     ExitSRecordRefused = 11,  // nothing to write, or warnings under --strict
     ExitGangFailed = 12,      // several ports: not every one "O.K."
-    ExitSignalBase = 128  // plus the signal's number: 130 for SIGINT, 143 for SIGTERM
+    ExitSignalBase = 128      // plus the signal's number: 130 for SIGINT, 143 for SIGTERM
 };
 
 ExitStatus ExitStatusFor(WriteOutcome outcome);

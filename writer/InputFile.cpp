@@ -19,20 +19,19 @@ namespace {
 
 constexpr int StopPollMs = 100;
 
-InputRead Refused(QString error) {
-    return {InputRead::Status::Unreadable, {}, std::move(error)};
-}
+InputRead Refused(QString error) { return {InputRead::Status::Unreadable, {}, std::move(error)}; }
 
 InputRead TooLarge(qint64 limit) {
-    return {InputRead::Status::TooLarge, {}, QStringLiteral("it is larger than %1 MiB").arg(limit >> 20)};
+    return {InputRead::Status::TooLarge,
+            {},
+            QStringLiteral("it is larger than %1 MiB").arg(limit >> 20)};
 }
 
 #ifdef Q_OS_UNIX
 QString SystemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
 // Waits in steps so that stop() is heard; no read blocks longer than one step.
-InputRead ReadDescriptor(int fd, qint64 limit, qint64 expected,
-                         const std::function<bool()>& stop) {
+InputRead ReadDescriptor(int fd, qint64 limit, qint64 expected, const std::function<bool()>& stop) {
     InputRead result;
     constexpr qsizetype Chunk = 65536;
     // A regular file is read into one buffer of its size: no copy as it grows.
@@ -86,8 +85,9 @@ InputRead ReadWholeInput(const QString& path, qint64 limit, const std::function<
 #else
     Q_UNUSED(stop);
     QFile file;
-    const bool opened = IsStandardInput(path) ? file.open(stdin, QIODevice::ReadOnly)
-                                              : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    const bool opened = IsStandardInput(path)
+                            ? file.open(stdin, QIODevice::ReadOnly)
+                            : (file.setFileName(path), file.open(QIODevice::ReadOnly));
     if (!opened) return Refused(file.errorString());
     if (file.size() > limit) return TooLarge(limit);
     InputRead result;

@@ -12,7 +12,8 @@ QStringList KernelSearchFolders() {
     return {QDir(qEnvironmentVariable("SystemRoot", "C:/Windows")).filePath("System32")};
 #else
     QStringList folders;
-    for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+    for (const QString& data :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
         folders << QDir(data).filePath(QStringLiteral("morven"));
     return folders;
 #endif
@@ -30,7 +31,8 @@ QString KernelFilePath() {
 
 QString KernelSearchText() {
     return QStringLiteral("Looked for %1 in:\n  %2")
-        .arg(QString::fromLatin1(KernelFileName), KernelSearchFolders().join(QStringLiteral("\n  ")));
+        .arg(QString::fromLatin1(KernelFileName),
+             KernelSearchFolders().join(QStringLiteral("\n  ")));
 }
 
 bool KernelFilePresent(const QString& path) {

@@ -70,8 +70,9 @@ QStringList LoadReport::Warnings() const {
         warnings << QStringLiteral("%1 at 0x60000 and above dropped (the first at %2)")
                         .arg(Plural(droppedBytes, "byte", "bytes"), Hex(firstDroppedAddress, 8));
     if (overwrittenBytes > 0)
-        warnings << QStringLiteral("%1 written more than once, the later record wins (the first "
-                                   "at %2)")
+        warnings << QStringLiteral(
+                        "%1 written more than once, the later record wins (the first "
+                        "at %2)")
                         .arg(Plural(overwrittenBytes, "byte", "bytes"),
                              Hex(firstOverwrittenAddress));
     return warnings;
@@ -89,14 +90,14 @@ QStringList LoadReport::Details() const {
     if (!HasData()) return out << QStringLiteral("data:      none: ") + NothingToWriteReason();
     for (qsizetype i = 0; i < ranges.size(); ++i)
         out << (i == 0 ? QStringLiteral("ranges:    ") : QStringLiteral("           ")) +
-                     RangeText(ranges[i]);
+                   RangeText(ranges[i]);
     out << QStringLiteral("N:         %1 bytes from 0x000000 (%2 of 64)")
-                 .arg(length)
-                 .arg(Plural((length + BlockSize - 1) / BlockSize, "block", "blocks"))
-          << QStringLiteral("checksum:  %1 (the byte sent after the last block)")
-                 .arg(Hex(checksum, 2))
-          << QStringLiteral("CRC-32:    %1").arg(Hex(crc32, 8))
-          << QStringLiteral("SHA-256:   %1").arg(QString::fromLatin1(sha256.toHex()));
+               .arg(length)
+               .arg(Plural((length + BlockSize - 1) / BlockSize, "block", "blocks"))
+        << QStringLiteral("checksum:  %1 (the byte sent after the last block)")
+               .arg(Hex(checksum, 2))
+        << QStringLiteral("CRC-32:    %1").arg(Hex(crc32, 8))
+        << QStringLiteral("SHA-256:   %1").arg(QString::fromLatin1(sha256.toHex()));
     const QStringList warnings = Warnings();
     if (warnings.isEmpty()) return out << QStringLiteral("warnings:  none");
     for (const QString& warning : warnings) out << QStringLiteral("warning:   ") + warning;

@@ -68,7 +68,8 @@ SerialDeviceInfo DescribeSerialDevice(const QString& path) {
     QDir dir(QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(tty)).canonicalFilePath());
     const auto attribute = [&dir](const char* name) {
         QFile file(dir.filePath(QString::fromLatin1(name)));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed()
+                                              : QString();
     };
     for (int up = 0; up < 4 && !dir.path().isEmpty() && !dir.isRoot(); ++up) {
         if (dir.exists(QStringLiteral("idVendor"))) {

@@ -101,7 +101,8 @@ void SRecordLoader::ParseSRecordLine(std::string_view line, int lineNumber) {
 void SRecordLoader::Store(std::uint32_t address, const std::uint8_t* data, int count) {
     LoadReport& report = image_.report;
     const auto end = static_cast<std::uint32_t>(ImageSize);
-    const int stored = address >= end ? 0 : static_cast<int>(std::min<std::uint32_t>(count, end - address));
+    const int stored =
+        address >= end ? 0 : static_cast<int>(std::min<std::uint32_t>(count, end - address));
     if (stored < count) {
         if (report.droppedBytes == 0) report.firstDroppedAddress = address + stored;
         report.droppedBytes += count - stored;

@@ -66,7 +66,9 @@ std::variant<WriteJob, WriteRefusal> PrepareWrite(const QString& sRecordPath,
                 return KernelTooLong(kernelPath, QString::number(kernel.bytes.size()));
             if (!kernel.bytes.isEmpty()) break;
             [[fallthrough]];
-        default: return WriteRefusal{WriteOutcome::KernelMissing, QStringLiteral("Not Found DOVIZOV.BIN")};
+        default:
+            return WriteRefusal{WriteOutcome::KernelMissing,
+                                QString::fromLatin1(KernelMissingText)};
     }
 
     auto loaded = LoadSRecordInput(sRecordPath, stop);
@@ -76,7 +78,6 @@ std::variant<WriteJob, WriteRefusal> PrepareWrite(const QString& sRecordPath,
     WriteJob job;
     static_cast<LoadedImage&>(job) = std::move(std::get<LoadedImage>(loaded));
     job.sRecordName = DisplayName(sRecordPath);
-    job.kernelPath = kernelPath;
     job.Kernel = kernel.bytes;
     return job;
 }

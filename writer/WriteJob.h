@@ -15,7 +15,6 @@ namespace morven {
 // load report (TargetImage, MaxAddress) and the kernel's bytes.
 struct WriteJob : LoadedImage {
     QString sRecordName;  // the file as the user named it; "standard input" for "-"
-    QString kernelPath;
     QByteArray Kernel;
 };
 

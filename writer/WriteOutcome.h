@@ -22,4 +22,7 @@ enum class WriteOutcome {
     Cancelled    // the window is closing, or the user interrupted; nothing is shown
 };
 
+// The text of KernelMissing, whether the write finds the kernel gone or its reading does.
+inline constexpr const char* KernelMissingText = "Not Found DOVIZOV.BIN";
+
 }  // namespace morven

@@ -78,7 +78,7 @@ QString FlashWriter::OutcomeText(WriteOutcome outcome) const {
         case WriteOutcome::NoAnswer: return QStringLiteral("Err 1");
         case WriteOutcome::KernelTimedOut: return QStringLiteral("Time Out Farm Err");
         case WriteOutcome::KernelWrongAnswer: return QStringLiteral("Farm Err");
-        case WriteOutcome::KernelMissing: return QStringLiteral("Not Found DOVIZOV.BIN");
+        case WriteOutcome::KernelMissing: return QString::fromLatin1(KernelMissingText);
         case WriteOutcome::FlashTimedOut: return QStringLiteral("Time Out S File Err");
         case WriteOutcome::FlashWrongAnswer: return QStringLiteral("S File Err ");
         case WriteOutcome::PortOpenFailed: return link_.Port().OpenFailureMessage();

@@ -34,7 +34,8 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
                                      QString::fromLatin1(ExitStatusHelp));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption port({"p", "port"}, "A serial port to write; may be repeated.", "PORT");
+    const QCommandLineOption port({"p", "port"}, "A serial port to write; may be repeated.",
+                                  "PORT");
     const QCommandLineOption kernel({"k", "kernel"}, "The kernel file to download.", "FILE");
     const QCommandLineOption quiet({"q", "quiet"}, "No progress on standard error.");
     const QCommandLineOption listPorts("list-ports",
@@ -65,8 +66,9 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     options.kernelPath = parser.value(kernel);
     for (const QString& name : options.ports)
         if (!ParsePortArgument(name))
-            return QStringLiteral("bad port '%1': use COM1 to COM10, 1 to 10, a device path or "
-                                  "serial:NUMBER")
+            return QStringLiteral(
+                       "bad port '%1': use COM1 to COM10, 1 to 10, a device path or "
+                       "serial:NUMBER")
                 .arg(name);
     const QStringList files = parser.positionalArguments();
     if (options.listPorts) return options;

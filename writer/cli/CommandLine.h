@@ -15,8 +15,8 @@ struct CliOptions {
     bool strict = false;  // a file with warnings is refused
     bool json = false;    // outcomes as JSON objects on standard output
     bool noLog = false;
-    QString logPath;      // empty: the default write log
-    QStringList ports;    // as named; several for a gang write
+    QString logPath;     // empty: the default write log
+    QStringList ports;   // as named; several for a gang write
     QString kernelPath;  // empty: looked up as the windows look it up
     QString file;        // "-" for standard input
 };

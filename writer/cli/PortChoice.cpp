@@ -17,7 +17,8 @@ QString Canonical(const QString& device) {
 
 QString Candidates(const QList<SerialDeviceInfo>& adapters) {
     QStringList lines;
-    for (const SerialDeviceInfo& adapter : adapters) lines << QStringLiteral("  ") + DeviceSummary(adapter);
+    for (const SerialDeviceInfo& adapter : adapters)
+        lines << QStringLiteral("  ") + DeviceSummary(adapter);
     return lines.isEmpty() ? QStringLiteral("  none") : lines.join(QLatin1Char('\n'));
 }
 
@@ -25,8 +26,9 @@ std::variant<ChosenPort, QString> Resolve(
     const QString& name, const std::function<QList<SerialDeviceInfo>()>& systemPorts) {
     const auto argument = ParsePortArgument(name);
     if (!argument)
-        return QStringLiteral("bad port '%1': use COM1 to COM10, 1 to 10, a device path or "
-                              "serial:NUMBER")
+        return QStringLiteral(
+                   "bad port '%1': use COM1 to COM10, 1 to 10, a device path or "
+                   "serial:NUMBER")
             .arg(name);
     if (argument->number > 0)
         return ChosenPort{name, argument->number, SerialPort::DeviceForPort(argument->number)};
@@ -62,8 +64,9 @@ std::variant<PortChoice, QString> ChoosePorts(
         for (const SerialDeviceInfo& port : systemPorts())
             if (!port.usbId.isEmpty()) adapters << port;
         if (adapters.size() != 1)
-            return QStringLiteral("no --port given, and there is not exactly one USB serial "
-                                  "adapter to use; the adapters present:\n%1")
+            return QStringLiteral(
+                       "no --port given, and there is not exactly one USB serial "
+                       "adapter to use; the adapters present:\n%1")
                 .arg(Candidates(adapters));
         choice.ports << ChosenPort{adapters[0].device, 0, adapters[0].device};
         choice.note = QStringLiteral("no --port given: using the only USB serial adapter, %1")

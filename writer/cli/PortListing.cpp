@@ -13,9 +13,12 @@ namespace morven {
 namespace {
 
 QJsonObject DeviceObject(const SerialDeviceInfo& info) {
-    return {{"device", info.device},           {"present", info.present},
-            {"by_id", info.byIdName},          {"description", info.description},
-            {"manufacturer", info.manufacturer}, {"serial", info.serialNumber},
+    return {{"device", info.device},
+            {"present", info.present},
+            {"by_id", info.byIdName},
+            {"description", info.description},
+            {"manufacturer", info.manufacturer},
+            {"serial", info.serialNumber},
             {"usb_id", info.usbId}};
 }
 
@@ -28,8 +31,8 @@ QString JsonListing(const QList<SerialDeviceInfo>& ports) {
     }
     QJsonArray system;
     for (const SerialDeviceInfo& port : ports) system << DeviceObject(port);
-    return QString::fromUtf8(
-        QJsonDocument(QJsonObject{{"com", byNumber}, {"ports", system}}).toJson(QJsonDocument::Indented));
+    return QString::fromUtf8(QJsonDocument(QJsonObject{{"com", byNumber}, {"ports", system}})
+                                 .toJson(QJsonDocument::Indented));
 }
 
 }  // namespace

@@ -33,7 +33,8 @@ bool StopRequested() { return InterruptSignals::Received() != 0; }
 
 // Every port is closed by now; the process ends by the signal, as a shell expects.
 [[noreturn]] void Interrupted() {
-    PrintError(QStringLiteral("interrupted by %1").arg(QString::fromLocal8Bit(strsignal(InterruptSignals::Received()))));
+    PrintError(QStringLiteral("interrupted by %1")
+                   .arg(QString::fromLocal8Bit(strsignal(InterruptSignals::Received()))));
     InterruptSignals::DieBySignal();
 }
 
@@ -112,10 +113,10 @@ int Check(const CliOptions& options) {
     const LoadReport& report = std::get<LoadedImage>(loaded).report;
     auto refusal = NothingToWrite(options.file, report);
     if (!refusal) refusal = StrictRefusal(options, report);
-    const QString verdict = !refusal          ? QStringLiteral("would be written")
-                            : report.HasData() ? QStringLiteral("refused: warnings under --strict")
-                                               : QStringLiteral("refused: ") +
-                                                     report.NothingToWriteReason();
+    const QString verdict = !refusal ? QStringLiteral("would be written")
+                            : report.HasData()
+                                ? QStringLiteral("refused: warnings under --strict")
+                                : QStringLiteral("refused: ") + report.NothingToWriteReason();
     QStringList lines{QStringLiteral("file:      ") + DisplayName(options.file)};
     lines << report.Details() << QStringLiteral("verdict:   ") + verdict;
     std::fputs((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit().constData(),
@@ -200,8 +201,10 @@ int Write(const CliOptions& options) {
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
         return Refuse(*refusal, kernelPath);
     const WriteJob& job = std::get<WriteJob>(prepared);
-    for (const QString& warning : job.report.Warnings()) PrintError(QStringLiteral("warning: ") + warning);
-    if (const auto refusal = StrictRefusal(options, job.report)) return Refuse(*refusal, kernelPath);
+    for (const QString& warning : job.report.Warnings())
+        PrintError(QStringLiteral("warning: ") + warning);
+    if (const auto refusal = StrictRefusal(options, job.report))
+        return Refuse(*refusal, kernelPath);
     PrintError(job.sRecordName + QStringLiteral(": ") + job.report.SummaryLine());
 
     const bool gang = choice.ports.size() > 1;
@@ -210,18 +213,19 @@ int Write(const CliOptions& options) {
     for (const ChosenPort& port : choice.ports) labelWidth = std::max(labelWidth, port.name.size());
     for (const ChosenPort& port : choice.ports) {
         const QString label = gang ? port.name.leftJustified(labelWidth + 2) : QString();
-        boards.push_back(std::make_unique<Board>(port, DescribeSerialDevice(port.device),
-                                                 progress, int(boards.size()), label, job));
+        boards.push_back(std::make_unique<Board>(port, DescribeSerialDevice(port.device), progress,
+                                                 int(boards.size()), label, job));
     }
     if (!options.quiet)
         PrintError(QStringLiteral("writing %1 through %2 with the kernel %3")
-                       .arg(job.sRecordName,
-                            [&] {
-                                QStringList devices;
-                                for (const auto& board : boards) devices << board->port.device;
-                                return devices.join(QStringLiteral(", "));
-                            }(),
-                            kernelPath));
+                       .arg(
+                           job.sRecordName,
+                           [&] {
+                               QStringList devices;
+                               for (const auto& board : boards) devices << board->port.device;
+                               return devices.join(QStringLiteral(", "));
+                           }(),
+                           kernelPath));
     if (StopRequested()) Interrupted();
     std::vector<SerialLink*> links;
     for (const auto& board : boards) {

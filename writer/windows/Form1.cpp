@@ -7,9 +7,9 @@
 #include "ExitStatus.h"
 #include "KernelFile.h"
 #include "OperatorDialogs.h"
+#include "SerialDevices.h"
 #include "Twips.h"
 #include "WindowFont.h"
-#include "SerialDevices.h"
 #include "WriteJob.h"
 #include "WriteRecord.h"
 #include "WriteSequence.h"
@@ -82,8 +82,9 @@ void Form1::ShowSRecordPath(const QString& path) {
 // The tooltip names the whole path, which the layout cuts off, and what the file holds.
 void Form1::ShowFileCheck(const LoadReport& report) {
     QPalette palette = Label2->palette();
-    palette.setColor(QPalette::WindowText,
-                     report.HasWarnings() ? WarningColour : this->palette().color(QPalette::WindowText));
+    palette.setColor(QPalette::WindowText, report.HasWarnings()
+                                               ? WarningColour
+                                               : this->palette().color(QPalette::WindowText));
     Label2->setPalette(palette);
     Label2->setToolTip(SRecordPath + QStringLiteral("\n\n") +
                        report.Details().join(QLatin1Char('\n')));
@@ -117,8 +118,8 @@ void Form1::Record(const WriteRecord& record) {
     static bool warned = false;
     QString error;
     if (!AppendToWriteLog(DefaultWriteLogPath(), JsonLine(record), &error) && !warned) {
-        qWarning("MORVEN: the write log %s cannot be written (%s)", qPrintable(DefaultWriteLogPath()),
-                 qPrintable(error));
+        qWarning("MORVEN: the write log %s cannot be written (%s)",
+                 qPrintable(DefaultWriteLogPath()), qPrintable(error));
         warned = true;
     }
 }
@@ -142,8 +143,8 @@ void Form1::Write() {
         writing_ = false;
         if (outcome != WriteOutcome::Cancelled)
             Record(RecordOfWrite(job, QStringLiteral("COM") + Label1->text(),
-                                 DescribeSerialDevice(PDQComm1.Device()),
-                                 started, lastMessage_, ExitStatusFor(outcome),
+                                 DescribeSerialDevice(PDQComm1.Device()), started, lastMessage_,
+                                 ExitStatusFor(outcome),
                                  static_cast<double>(clock.nsecsElapsed()) / 1e9));
     }
     Command1->setEnabled(true);

@@ -2,9 +2,9 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QSettings>
 #include <QLabel>
 #include <QMessageBox>
+#include <QSettings>
 
 #include "WindowFont.h"
 
