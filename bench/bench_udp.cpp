@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
@@ -48,13 +50,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     console.show();
-    // Every datagram is one insertion into the box.
+    // Every datagram shown ends a line of the box; an insertion may hold several.
     int shown = 0;
     double markMiB = 0;
-    QObject::connect(console.txtOutput->document(), &QTextDocument::contentsChange,
-                     [&](int, int, int added) {
-                         if (added > 0 && ++shown == MemoryMark) markMiB = ResidentMiB();
-                     });
+    QTextDocument* document = console.txtOutput->document();
+    QObject::connect(document, &QTextDocument::contentsChange, [&](int at, int, int added) {
+        if (added <= 0) return;
+        QTextCursor inserted(document);
+        inserted.setPosition(at);
+        inserted.setPosition(at + added, QTextCursor::KeepAnchor);
+        const int before = shown;
+        shown += int(inserted.selectedText().count(QChar::ParagraphSeparator));
+        if (before < MemoryMark && shown >= MemoryMark) markMiB = ResidentMiB();
+    });
 
     QThread* sender = QThread::create([datagrams] {
         QUdpSocket socket;
