@@ -169,16 +169,16 @@ void PrintTable(const std::vector<std::unique_ptr<Board>>& boards) {
 void RecordWrites(const CliOptions& options, const std::vector<std::unique_ptr<Board>>& boards,
                   QList<QByteArray>& lines) {
     const QString path = options.logPath.isEmpty() ? DefaultWriteLogPath() : options.logPath;
-    bool warned = options.noLog;
+    bool logging = !options.noLog;
     for (const auto& board : boards) {
         lines << JsonLine(RecordOfWrite(board->job, board->port.name, board->info, board->started,
                                         OutcomeOf(*board), StatusOf(*board), board->seconds));
         QString error;
-        if (!warned && !AppendToWriteLog(path, lines.last(), &error)) {
+        if (logging && !AppendToWriteLog(path, lines.last(), &error)) {
             PrintError(QStringLiteral("warning: the write log %1 cannot be written (%2); the "
                                       "writes go on unrecorded")
                            .arg(path, error));
-            warned = true;
+            logging = false;
         }
     }
 }
@@ -216,16 +216,12 @@ int Write(const CliOptions& options) {
         boards.push_back(std::make_unique<Board>(port, DescribeSerialDevice(port.device), progress,
                                                  int(boards.size()), label, job));
     }
-    if (!options.quiet)
+    if (!options.quiet) {
+        QStringList devices;
+        for (const ChosenPort& port : choice.ports) devices << port.device;
         PrintError(QStringLiteral("writing %1 through %2 with the kernel %3")
-                       .arg(
-                           job.sRecordName,
-                           [&] {
-                               QStringList devices;
-                               for (const auto& board : boards) devices << board->port.device;
-                               return devices.join(QStringLiteral(", "));
-                           }(),
-                           kernelPath));
+                       .arg(job.sRecordName, devices.join(QStringLiteral(", ")), kernelPath));
+    }
     if (StopRequested()) Interrupted();
     std::vector<SerialLink*> links;
     for (const auto& board : boards) {
