@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -508,6 +509,18 @@ private slots:
         QCOMPARE(ports_.size(), 1);
         QCOMPARE(ports_.front().device, chosen);
         QCOMPARE(std::get<morven::PortChoice>(choice).note.isEmpty(), !arguments.isEmpty());
+    }
+
+    // For scripts: COM1..COM10 with their devices, then the system's ports.
+    void listPortsAsJson() {
+        qputenv("MORVEN_COM3", "/dev/null");
+        const CliRun run = Cli({"--list-ports", "--json"});
+        qunsetenv("MORVEN_COM3");
+        QCOMPARE(run.status, 0);
+        const QJsonObject listing = QJsonDocument::fromJson(run.out).object();
+        QCOMPARE(listing["com"].toArray().size(), 10);
+        QCOMPARE(listing["com"].toArray()[2].toObject()["device"].toString(), QString("/dev/null"));
+        QVERIFY(listing["ports"].isArray());
     }
 
     void standardInputAsFile() {
