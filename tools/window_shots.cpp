@@ -2,7 +2,9 @@
 // (the suffix goes before ".png", e.g. "@2x" for a run with QT_SCALE_FACTOR=2).
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include "Form1.h"
@@ -17,7 +19,13 @@ int main(int argc, char** argv) {
     morven::Form2 startup;
     morven::Form1 main;
     main.ShowPortNumber(1);
-    main.ShowSRecordPath(QStringLiteral("/home/bench/firmware/sample.mot"));
+    // A clean file, as the operator usually has: the window checks it when it is shown. The
+    // picture names it as it would lie in a user's folder.
+    QTemporaryDir files;
+    const QString sample = files.filePath(QStringLiteral("sample.mot"));
+    QFile::copy(QStringLiteral(SAMPLE_MOT), sample);
+    main.ShowSRecordPath(sample);
+    main.Label2->setText(QStringLiteral("/home/bench/firmware/sample.mot"));
     main.SetProgressMaximum(morven::WriteStage::Image, 100);
     main.SetProgressValue(40);
     const auto message = morven::OperatorDialogs::MakeMessageBox(&main, QStringLiteral("O.K."));
