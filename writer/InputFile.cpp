@@ -84,10 +84,9 @@ InputRead ReadWholeInput(const QString& path, qint64 limit, const std::function<
     return result;
 #else
     Q_UNUSED(stop);
-    QFile file;
-    const bool opened = IsStandardInput(path)
-                            ? file.open(stdin, QIODevice::ReadOnly)
-                            : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    QFile file(path);
+    const bool opened = IsStandardInput(path) ? file.open(stdin, QIODevice::ReadOnly)
+                                              : file.open(QIODevice::ReadOnly);
     if (!opened) return Refused(file.errorString());
     if (file.size() > limit) return TooLarge(limit);
     InputRead result;

@@ -79,22 +79,19 @@ void Form1::ShowSRecordPath(const QString& path) {
         ShowFileCheck(std::get<LoadedImage>(loaded).report);
 }
 
-// The tooltip names the whole path, which the layout cuts off, and what the file holds.
 void Form1::ShowFileCheck(const LoadReport& report) {
-    QPalette palette = Label2->palette();
-    palette.setColor(QPalette::WindowText, report.HasWarnings()
-                                               ? WarningColour
-                                               : this->palette().color(QPalette::WindowText));
-    Label2->setPalette(palette);
-    Label2->setToolTip(SRecordPath + QStringLiteral("\n\n") +
-                       report.Details().join(QLatin1Char('\n')));
+    ShowFileState(report.HasWarnings(), report.Details().join(QLatin1Char('\n')));
 }
 
-void Form1::ShowFileProblem(const QString& problem) {
+void Form1::ShowFileProblem(const QString& problem) { ShowFileState(true, problem); }
+
+// The tooltip names the whole path, which the layout cuts off, and what was found in the file.
+void Form1::ShowFileState(bool warn, const QString& details) {
     QPalette palette = Label2->palette();
-    palette.setColor(QPalette::WindowText, WarningColour);
+    palette.setColor(QPalette::WindowText,
+                     warn ? WarningColour : this->palette().color(QPalette::WindowText));
     Label2->setPalette(palette);
-    Label2->setToolTip(SRecordPath + QStringLiteral("\n\n") + problem);
+    Label2->setToolTip(SRecordPath + QStringLiteral("\n\n") + details);
 }
 
 void Form1::SetProgressMaximum(WriteStage /*stage*/, int maximum) {
@@ -108,7 +105,9 @@ void Form1::SetProgressValue(int value) {
 }
 
 void Form1::ShowMessage(const QString& text) {
+    // The write is over when its message comes; the operator's click is not part of it.
     lastMessage_ = text;
+    writeSeconds_ = static_cast<double>(writeClock_.nsecsElapsed()) / 1e9;
     OperatorDialogs::ShowMessage(this, text);
 }
 
@@ -137,15 +136,13 @@ void Form1::Write() {
         ShowFileCheck(job.report);
         writing_ = true;
         const QDateTime started = QDateTime::currentDateTimeUtc();
-        QElapsedTimer clock;
-        clock.start();
+        writeClock_.start();
         const WriteOutcome outcome = WriteSession(link_, *this, *this).Run(job);
         writing_ = false;
         if (outcome != WriteOutcome::Cancelled)
             Record(RecordOfWrite(job, QStringLiteral("COM") + Label1->text(),
                                  DescribeSerialDevice(PDQComm1.Device()), started, lastMessage_,
-                                 ExitStatusFor(outcome),
-                                 static_cast<double>(clock.nsecsElapsed()) / 1e9));
+                                 ExitStatusFor(outcome), writeSeconds_));
     }
     Command1->setEnabled(true);
     Command2->setEnabled(true);

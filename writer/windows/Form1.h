@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -49,11 +50,14 @@ private:
     void ChangeFile();
     void ShowFileCheck(const LoadReport& report);
     void ShowFileProblem(const QString& problem);
+    void ShowFileState(bool warn, const QString& details);
     void Record(const WriteRecord& record);
 
     SerialLink link_;
     ProgressThrottle progressThrottle_;
     QString lastMessage_;
+    QElapsedTimer writeClock_;
+    double writeSeconds_ = 0;
     bool writing_ = false;
     bool closeRequested_ = false;
 };
