@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "WriteJob.h"
+#include "write/WriteJob.h"
 
 namespace {
 

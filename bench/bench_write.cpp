@@ -9,16 +9,14 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
-#include "SerialPort.h"
-#include "WriteSequence.h"
+#include "port/SerialPort.h"
+#include "write/WriteFlow.h"
 
 namespace {
 
-struct Quiet : morven::ProgressDisplay, morven::MessageSink {
-    QString outcome;
+struct Quiet : morven::ProgressDisplay {
     void SetProgressMaximum(morven::WriteStage, int) override {}
     void SetProgressValue(int) override {}
-    void ShowMessage(const QString& text) override { outcome = text; }
 };
 
 double CpuSeconds() {
@@ -54,8 +52,8 @@ int main(int argc, char** argv) {
         text += "S3" + QByteArray::number(chunk.size() + 5, 16).rightJustified(2, '0') +
                 QByteArray::number(at, 16).rightJustified(8, '0') + chunk.toHex() + "00\n";
     }
-    morven::SRecordPath = dir.filePath("image.mot");
-    QFile srec(morven::SRecordPath);
+    const QString sRecordPath = dir.filePath("image.mot");
+    QFile srec(sRecordPath);
     srec.open(QIODevice::WriteOnly);
     srec.write(text);
     srec.close();
@@ -65,22 +63,20 @@ int main(int argc, char** argv) {
     kernel.write(QByteArray(1024, '\x5A'));
     kernel.close();
 
-    auto prepared = morven::PrepareWrite(morven::SRecordPath, kernelPath, [] { return false; });
+    auto prepared = morven::PrepareWrite(sRecordPath, kernelPath, [] { return false; });
     auto* job = std::get_if<morven::WriteJob>(&prepared);
     if (!job) return 1;
     morven::SerialPort port;
     morven::SerialLink link(port);
     Quiet quiet;
-    morven::FlashWriter writer(link, quiet, quiet, *job);
+    morven::WriteFlow flow(link, {QStringLiteral("COM1"), {}}, quiet, nullptr);
     port.SelectPort(1);
-    if (!port.OpenPort()) return 1;
     QElapsedTimer wall;
     wall.start();
     const double cpuBefore = CpuSeconds();
-    morven::RunToEnd(link, writer.WriteSequence());
+    const morven::WriteResult result = flow.Run(*job);
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
     const double cpu = CpuSeconds() - cpuBefore;
-    port.ClosePort();
     board.waitForFinished(5000);
 
     // Wire time at 8N1: wake-up, confirmation and the echoed kernel at 19200, the image plus two
@@ -91,11 +87,11 @@ int main(int argc, char** argv) {
     const double flashWire =
         (2 + 2 + 1 + 8 + imageBytes + 2 * (blocks + 1) + 1 + 1) * 10.0 / 57600 + 0.200;
     std::printf("%s write of %d bytes (1024-byte kernel): %s\n", pace ? "paced" : "unpaced",
-                imageBytes, qPrintable(quiet.outcome));
+                imageBytes, qPrintable(result.text));
     std::printf("wall %.3f s, writer CPU %.3f s (%.2f%% of wall)\n", seconds, cpu,
                 100 * cpu / seconds);
     if (pace)
         std::printf("wire time %.3f s, total / wire %.4f\n", kernelWire + flashWire,
                     seconds / (kernelWire + flashWire));
-    return quiet.outcome == "O.K." ? 0 : 1;
+    return result.outcome == morven::WriteOutcome::Ok ? 0 : 1;
 }

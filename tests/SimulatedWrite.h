@@ -6,8 +6,9 @@
 #include <memory>
 
 #include "BoardSimulator.h"
-#include "SerialPort.h"
-#include "WriteSession.h"
+#include "port/SerialPort.h"
+#include "write/WriteFlow.h"
+#include "write/WriteRecord.h"
 
 // The simulated board's fault written as on board-sim's command line; none for "".
 inline std::vector<BoardFault> Faults(const QString& text) {
@@ -37,9 +38,9 @@ struct RecordingProgress : morven::ProgressDisplay {
     void SetProgressValue(int value) override { values << value; }
 };
 
-struct RecordingMessages : morven::MessageSink {
+// What the operator was told: a refusal's words or the write's outcome text.
+struct RecordingMessages {
     QStringList texts;
-    void ShowMessage(const QString& text) override { texts << text; }
 };
 
 // A simulated board on COM1, a kernel file and an S-record file in a temporary folder.
@@ -54,7 +55,7 @@ public:
         qputenv("MORVEN_COM1", QByteArray::fromStdString(board_->SlavePath()));
         kernelPath = dir_.filePath("zididuv.bin");
         SetKernel(QByteArray(16, '\x5A'));
-        morven::SRecordPath = dir_.filePath("program.mot");
+        sRecordPath = dir_.filePath("program.mot");
         SetSRecords("S1050000123400\n");
     }
 
@@ -62,20 +63,27 @@ public:
     QString FilePath(const QString& name) const { return dir_.filePath(name); }
 
     void SetKernel(const QByteArray& bytes) const { WriteFile(kernelPath, bytes); }
-    void SetSRecords(const QByteArray& text) const { WriteFile(morven::SRecordPath, text); }
+    void SetSRecords(const QByteArray& text) const { WriteFile(sRecordPath, text); }
 
-    // What the Write button does: the file and kernel read, then the whole session on COM1.
+    // What the Write button does: the file and kernel read, then the one write flow on COM1,
+    // recorded in the write log.
     morven::WriteOutcome Run() {
-        auto prepared = morven::PrepareWrite(morven::SRecordPath, kernelPath, [] { return false; });
+        auto prepared = morven::PrepareWrite(sRecordPath, kernelPath, [] { return false; });
         if (const auto* refusal = std::get_if<morven::WriteRefusal>(&prepared)) {
-            messages.ShowMessage(refusal->text);
+            messages.texts << refusal->text;
             return refusal->outcome;
         }
         morven::SerialPort port;
         morven::SerialLink link(port);
         port.SelectPort(1);
-        return morven::WriteSession(link, progress, messages)
-            .Run(std::get<morven::WriteJob>(prepared));
+        morven::WriteLog log(FilePath("writes.jsonl"), [](const QString& warning) {
+            QFAIL(qPrintable(warning));
+        });
+        const morven::WriteResult result =
+            morven::WriteFlow(link, {QStringLiteral("COM1"), {}}, progress, &log)
+                .Run(std::get<morven::WriteJob>(prepared));
+        if (!result.Cancelled()) messages.texts << result.text;
+        return result.outcome;
     }
 
     QByteArray HostBytes(int baud = 0) const {
@@ -93,6 +101,7 @@ public:
     }
 
     QString kernelPath;
+    QString sRecordPath;
     RecordingProgress progress;
     RecordingMessages messages;
 

@@ -1,6 +1,7 @@
 // morven-cli as a process, against the simulated board on a pty.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
@@ -16,7 +17,7 @@
 
 #include "PortChoice.h"
 #include "SimulatedWrite.h"
-#include "TargetImage.h"
+#include "image/TargetImage.h"
 
 namespace {
 
@@ -63,8 +64,8 @@ CliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
 }
 
 // A write of the simulated board's S-record file through COM1 (the board) with its kernel.
-QStringList WriteArguments(const SimulatedWrite& write, const QString& file = morven::SRecordPath) {
-    return {"--port", "COM1", "--kernel", write.kernelPath, file};
+QStringList WriteArguments(const SimulatedWrite& write, const QString& file = {}) {
+    return {"--port", "COM1", "--kernel", write.kernelPath, file.isEmpty() ? write.sRecordPath : file};
 }
 
 QByteArray RandomImage(int size, quint32 seed) {
@@ -72,6 +73,25 @@ QByteArray RandomImage(int size, quint32 seed) {
     QRandomGenerator random(seed);
     for (char& c : image) c = char(random.bounded(256));
     return image;
+}
+
+QByteArray Contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Intel HEX text holding data from base, in 16-byte records with their checksums.
+QByteArray IntelHexFor(const QByteArray& data, int base) {
+    QByteArray text;
+    for (qsizetype at = 0; at < data.size(); at += 16) {
+        const QByteArray record = QByteArray(1, char(qMin<qsizetype>(16, data.size() - at))) +
+                                  char((base + at) >> 8) + char(base + at) + '\0' +
+                                  data.mid(at, 16);
+        quint8 sum = 0;
+        for (const char byte : record) sum = quint8(sum + quint8(byte));
+        text += ':' + (record + char(-sum)).toHex().toUpper() + '\n';
+    }
+    return text + ":00000001FF\n";
 }
 
 QByteArray Received(SimulatedWrite& board) {
@@ -90,7 +110,7 @@ struct Gang {
     QStringList Arguments(const QStringList& extra = {}) const {
         QStringList arguments = extra;
         for (int i = 0; i < int(boards.size()); ++i) arguments << "--port" << Port(i);
-        return arguments << "--kernel" << boards[0]->kernelPath << morven::SRecordPath;
+        return arguments << "--kernel" << boards[0]->kernelPath << boards[0]->sRecordPath;
     }
     std::vector<std::unique_ptr<SimulatedWrite>> boards;
 };
@@ -221,6 +241,9 @@ private slots:
                                           ":10010000214601360121470136007EFE09D2190140\n"
                                           ":00000001FF\n")
                                    << 11 << "2 lines not read as S-records";
+        QTest::newRow("Intel HEX from 0x3000, as a linker writes it")
+            << "linked.hex" << IntelHexFor(RandomImage(0x1100, 6), 0x3000) << 11
+            << "lines not read as S-records";
         QTest::newRow("beyond the flash only")
             << "high.mot" << QByteArray("S30900060000AABBCCDDE2\n") << 11 << "beyond the flash";
         QTest::newRow("folder") << "folder" << QByteArray() << 10 << "it is a folder";
@@ -321,8 +344,8 @@ private slots:
         for (char& c : image) c = char(random.bounded(256));
         const QString binary = write.FilePath("image.bin");
         SimulatedWrite::WriteFile(binary, image);
-        QCOMPARE(QProcess::execute(srecCat, {binary, "-binary", "-o", morven::SRecordPath}), 0);
-        const CliRun run = Cli({"--check", morven::SRecordPath});
+        QCOMPARE(QProcess::execute(srecCat, {binary, "-binary", "-o", write.sRecordPath}), 0);
+        const CliRun run = Cli({"--check", write.sRecordPath});
         QCOMPARE(run.status, 0);
         const QByteArray sha = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
         QVERIFY2(run.out.contains("SHA-256:   " + sha + "\n"), run.out);
@@ -351,22 +374,27 @@ private slots:
         const QByteArray image = RandomImage(0x4000, 21);
         gang.boards[0]->SetSRecords(SRecordsFor(image));
         const QString log = gang.boards[0]->FilePath("writes.jsonl");
+        QStringList ports;  // a board that drops its line comes back on a new pty
+        for (int i = 0; i < int(faults.size()); ++i) ports << gang.Port(i);
         const CliRun run = Cli(gang.Arguments({"--log", log}));
         QCOMPARE(run.status, status);
         const QStringList rows = QString::fromUtf8(run.out).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 1 + int(faults.size()));
-        const QList<QJsonObject> records = LogLines(log);
+        // Each write is recorded as it ends, so the log's order is the order the writes ended.
+        QMap<QString, QJsonObject> records;
+        for (const QJsonObject& record : LogLines(log)) records[record["port"].toString()] = record;
         QCOMPARE(records.size(), faults.size());
         const QString sha = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
         for (int i = 0; i < int(faults.size()); ++i) {
+            const QJsonObject record = records[ports[i]];
             const bool fails = !faults[i].isEmpty();
-            QVERIFY2(rows[1 + i].startsWith(gang.Port(i)) || fails, qPrintable(rows[1 + i]));
+            QVERIFY2(rows[1 + i].startsWith(ports[i]), qPrintable(rows[1 + i]));
             QVERIFY2(rows[1 + i].contains(fails ? "The serial port failed" : "  O.K.  "),
                      qPrintable(rows[1 + i]));
-            QCOMPARE(records[i]["outcome"].toString().startsWith("O.K."), !fails);
-            QCOMPARE(records[i]["sha256"].toString(), sha);
-            QCOMPARE(records[i]["n"].toInt(), image.size());
-            QCOMPARE(records[i]["status"].toInt(), fails ? 9 : 0);
+            QCOMPARE(record["outcome"].toString().startsWith("O.K."), !fails);
+            QCOMPARE(record["sha256"].toString(), sha);
+            QCOMPARE(record["n"].toInt(), image.size());
+            QCOMPARE(record["status"].toInt(), fails ? 9 : 0);
             if (!fails) QVERIFY(Received(*gang.boards[i]) == image);
         }
     }
@@ -382,7 +410,7 @@ private slots:
         SimulatedWrite write;
         const QString device = QString::fromStdString(write.Board().SlavePath());
         const CliRun run = Cli({"--port", byNumber ? "COM1" : device, "--port", device, "--kernel",
-                                write.kernelPath, morven::SRecordPath});
+                                write.kernelPath, write.sRecordPath});
         QCOMPARE(run.status, 2);
         QVERIFY2(run.err.contains("name the same device"), run.err);
         QVERIFY(write.HostBytes().isEmpty());
@@ -409,6 +437,64 @@ private slots:
         for (const auto& board : gang.boards) QCOMPARE(board->Board().CompletedWrites(), 1);
     }
 
+    // Each write is on record the moment it ends: a kill loses only the write still running.
+    void recordsSurviveAKill() {
+        Gang gang({"", "", "kernel-byte:2=silent"});
+        const QString log = gang.boards[0]->FilePath("writes.jsonl");
+        QProcess process;
+        StartCli(process, gang.Arguments({"--log", log}));
+        QTRY_COMPARE(LogLines(log).size(), 2);
+        ::kill(pid_t(process.processId()), SIGKILL);
+        QCOMPARE(Finish(process).killedBy, SIGKILL);
+        const QList<QJsonObject> records = LogLines(log);
+        QCOMPARE(records.size(), 2);
+        for (const QJsonObject& record : records)
+            QCOMPARE(record["outcome"].toString(), QString("O.K."));
+    }
+
+    // A signal that comes after the last write ended changes neither the status nor the
+    // record. The log is a FIFO nobody reads yet, so morven-cli waits to record, the write over.
+    void signalAfterTheWriteEnded() {
+        SimulatedWrite write;
+        const QString log = write.FilePath("writes.fifo");
+        QCOMPARE(::mkfifo(qPrintable(log), 0600), 0);
+        QProcess process;
+        StartCli(process, QStringList{"--log", log} + WriteArguments(write));
+        const QString syscall = QString("/proc/%1/syscall").arg(process.processId());
+        QTRY_VERIFY(Contents(syscall).startsWith(QByteArray::number(SYS_openat) + ' '));
+        QCOMPARE(write.Board().CompletedWrites(), 1);
+        ::kill(pid_t(process.processId()), SIGINT);
+        QFile fifo(log);
+        QVERIFY(fifo.open(QIODevice::ReadOnly));
+        const QJsonObject record = QJsonDocument::fromJson(fifo.readAll()).object();
+        const CliRun run = Finish(process);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.LastLine(), QString("O.K."));
+        QCOMPARE(record["status"].toInt(), 0);
+    }
+
+    // User text is never formatted again: a port path and a file name holding %1 come out whole.
+    void percentSignsComeOutWhole() {
+        Gang gang({"", ""});
+        const QString link = gang.boards[0]->FilePath("board %1%3");
+        QVERIFY(QFile::link(gang.Port(0), link));
+        const QString file = gang.boards[0]->FilePath("program %2.mot");
+        QVERIFY(QFile::copy(gang.boards[0]->sRecordPath, file));
+        const QString log = gang.boards[0]->FilePath("writes.jsonl");
+        const CliRun run = Cli({"--log", log, "--port", link, "--port", gang.Port(1), "--kernel",
+                                gang.boards[0]->kernelPath, file});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains("\n" + link.toUtf8() + "  "), run.out);
+        QVERIFY2(run.err.contains("writing " + file.toUtf8() + " through " + link.toUtf8()),
+                 run.err);
+        QSet<QString> ports;
+        for (const QJsonObject& record : LogLines(log)) {
+            QCOMPARE(record["file"].toString(), file);
+            ports << record["port"].toString();
+        }
+        QCOMPARE(ports, (QSet<QString>{link, gang.Port(1)}));
+    }
+
     // Processes appending at once lose or interleave no line; --json prints the same objects.
     void parallelProcessesShareTheLog() {
         Gang boards({"", "", "", ""});
@@ -420,7 +506,7 @@ private slots:
             processes.push_back(std::make_unique<QProcess>());
             StartCli(*processes.back(),
                      {"--json", "--quiet", "--log", log, "--port", boards.Port(i), "--kernel",
-                      boards.boards[0]->kernelPath, morven::SRecordPath});
+                      boards.boards[0]->kernelPath, boards.boards[0]->sRecordPath});
         }
         QSet<QString> devices;
         for (auto& process : processes) {
@@ -483,6 +569,9 @@ private slots:
         QTest::newRow("by serial number") << QStringList{"serial:A50285B1"} << 2 << "/dev/ttyUSB1";
         QTest::newRow("unknown serial number")
             << QStringList{"serial:NOPE"} << 2 << "error: no serial adapter has";
+        QTest::newRow("serial number two adapters share")
+            << QStringList{"serial:SHARED"} << 2
+            << "error: serial:SHARED names 2 adapters: /dev/ttyUSB0, /dev/ttyUSB1";
         QTest::newRow("serial number and its path")
             << QStringList{"serial:A50285B0", "/dev/ttyUSB0"} << 1
             << "error: --port serial:A50285B0";
@@ -495,8 +584,9 @@ private slots:
         QList<morven::SerialDeviceInfo> ports{{"/dev/ttyS0", true, {}, {}, {}, {}, {}}};
         for (int i = 0; i < adapters; ++i)
             ports << morven::SerialDeviceInfo{
-                QString("/dev/ttyUSB%1").arg(i), true,       {}, "FT232R USB UART", "FTDI",
-                QString("A50285B%1").arg(i),     "0403:6001"};
+                QString("/dev/ttyUSB%1").arg(i), true, {}, "FT232R USB UART", "FTDI",
+                arguments.contains("serial:SHARED") ? "SHARED" : QString("A50285B%1").arg(i),
+                "0403:6001"};
         const auto choice = morven::ChoosePorts(arguments, [&ports] { return ports; });
         if (const auto* error = std::get_if<QString>(&choice)) {
             QVERIFY2(chosen.startsWith("error: ") && error->startsWith(chosen.mid(7)),

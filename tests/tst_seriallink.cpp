@@ -6,7 +6,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "SerialLink.h"
+#include "port/SerialLink.h"
+#include "port/SerialPort.h"
 
 using morven::WaitResult;
 

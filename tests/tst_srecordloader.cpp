@@ -6,7 +6,7 @@
 #include <QTest>
 #include <algorithm>
 
-#include "TargetImage.h"
+#include "image/TargetImage.h"
 
 using namespace morven;
 

@@ -1,4 +1,6 @@
 // MORVEN's two windows, real widgets under the offscreen platform, dialogs answered by script.
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QJsonDocument>
@@ -9,7 +11,7 @@
 #include "Form2.h"
 #include "OperatorDialogs.h"
 #include "SimulatedWrite.h"
-#include "TargetImage.h"
+#include "image/TargetImage.h"
 #include "Twips.h"
 
 using morven::Form1;
@@ -25,6 +27,12 @@ class TestWindows : public QObject {
     void SetKernel(const QByteArray& bytes) {
         QDir(dataHome_.path()).mkpath("morven");
         SimulatedWrite::WriteFile(dataHome_.filePath("morven/zididuv.bin"), bytes);
+    }
+
+    QJsonObject LastRecord() const {
+        QFile log(dataHome_.filePath("state/morven/writes.jsonl"));
+        if (!log.open(QIODevice::ReadOnly)) return {};
+        return QJsonDocument::fromJson(log.readAll().trimmed().split('\n').last()).object();
     }
 
     static void ReleaseOver(QWidget* widget, Qt::MouseButton button) {
@@ -196,8 +204,8 @@ private slots:
 
     void fullWriteThroughTheWindows() {
         SimulatedWrite board;
-        script_.fileAnswers = {morven::SRecordPath};
-        const QString chosen = morven::SRecordPath;
+        script_.fileAnswers = {board.sRecordPath};
+        const QString chosen = board.sRecordPath;
         Form2 form;
         form.show();
         ReleaseOver(form.Option1[0], Qt::LeftButton);
@@ -210,7 +218,7 @@ private slots:
         // A cancelled change keeps the file.
         QTest::mouseClick(main.Command2, Qt::LeftButton);
         QCOMPARE(main.Label2->text(), chosen);
-        QCOMPARE(morven::SRecordPath, chosen);
+        QCOMPARE(main.SRecordPath, chosen);
 
         SetKernel(QByteArray(200, '\x33'));
         QSignalSpy progress(main.ProgressBar1, &QProgressBar::valueChanged);
@@ -223,10 +231,7 @@ private slots:
         QCOMPARE(main.PDQComm1.LineSettings(), QString("19200,N,8,1"));
 
         // The write is on record, as morven-cli's are.
-        QFile log(dataHome_.filePath("state/morven/writes.jsonl"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QJsonObject record =
-            QJsonDocument::fromJson(log.readAll().split('\n').at(0)).object();
+        const QJsonObject record = LastRecord();
         QCOMPARE(record["outcome"].toString(), QString("O.K."));
         QCOMPARE(record["port"].toString(), QString("COM1"));
         QCOMPARE(record["program"].toString(), QCoreApplication::applicationName());
@@ -265,7 +270,7 @@ private slots:
     void writeOnAPortThatCannotBeOpened() {
         SimulatedWrite files;
         Form1 main;
-        main.ShowSRecordPath(morven::SRecordPath);
+        main.ShowSRecordPath(files.sRecordPath);
         qputenv("MORVEN_COM5", "/nonexistent/ttyUSB5");
         main.PDQComm1.SelectPort(5);
         QTest::mouseClick(main.Command1, Qt::LeftButton);
@@ -306,7 +311,7 @@ private slots:
         board.SetSRecords(records);
         Form1 main;
         main.PDQComm1.SelectPort(1);
-        main.ShowSRecordPath(morven::SRecordPath);
+        main.ShowSRecordPath(board.sRecordPath);
         QVERIFY2(main.Label2->toolTip().contains(toolTipHas), qPrintable(main.Label2->toolTip()));
         QCOMPARE(main.Label2->palette().color(QPalette::WindowText) !=
                      main.palette().color(QPalette::WindowText),
@@ -315,10 +320,29 @@ private slots:
         QCOMPARE(script_.messages.size(), 1);
         QVERIFY2(script_.messages[0].startsWith(message), qPrintable(script_.messages[0]));
         if (message == "O.K.") return;
-        QVERIFY(script_.messages[0].contains(morven::SRecordPath));
+        QVERIFY(script_.messages[0].contains(board.sRecordPath));
         QVERIFY(script_.messages[0].endsWith("Nothing was sent."));
         QVERIFY(board.HostBytes().isEmpty());
         QCOMPARE(board.Board().CompletedWrites(), 0);
+    }
+
+    // A FIFO nobody writes: the window gives up after its limit and says so.
+    void stoppedReadSaysWhy() {
+        SimulatedWrite board;
+        const QString fifo = board.FilePath("pipe.mot");
+        QVERIFY(::mkfifo(qPrintable(fifo), 0600) == 0);
+        Form1::FileWaitLimitMs = 300;
+        Form1 main;
+        main.ShowSRecordPath(fifo);
+        QVERIFY2(main.Label2->toolTip().contains("reading it was stopped"),
+                 qPrintable(main.Label2->toolTip()));
+        QTest::mouseClick(main.Command1, Qt::LeftButton);
+        Form1::FileWaitLimitMs = 10000;
+        QCOMPARE(script_.messages.size(), 1);
+        QCOMPARE(script_.messages[0], "Nothing arrived from " + fifo +
+                                          " for 0.3 seconds, so reading it was stopped. "
+                                          "Nothing was sent.");
+        QVERIFY(board.HostBytes().isEmpty());
     }
 
     void closingDuringAWriteStopsIt() {
@@ -326,7 +350,7 @@ private slots:
         SimulatedWrite board({*ParseBoardFault("command=delay:2900", &error)});
         Form1 main;
         main.PDQComm1.SelectPort(1);
-        main.ShowSRecordPath(morven::SRecordPath);
+        main.ShowSRecordPath(board.sRecordPath);
         main.show();
         QTimer::singleShot(300, &main, [&main] { main.close(); });
         QElapsedTimer elapsed;
@@ -336,6 +360,10 @@ private slots:
         QCOMPARE(script_.messages, QStringList{});
         QVERIFY(!main.PDQComm1.IsOpen());
         QVERIFY(!main.isVisible());
+        // On record all the same, with a status of its own.
+        const QJsonObject record = LastRecord();
+        QCOMPARE(record["outcome"].toString(), QString("the window was closed during the write"));
+        QCOMPARE(record["status"].toInt(), 13);
     }
 };
 

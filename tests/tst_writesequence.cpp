@@ -2,7 +2,7 @@
 #include <QRandomGenerator>
 
 #include "SimulatedWrite.h"
-#include "TargetImage.h"
+#include "image/TargetImage.h"
 
 namespace {
 
@@ -93,10 +93,10 @@ private slots:
 
     void unreadableSRecordFileSendsNothing() {
         SimulatedWrite write;
-        morven::SRecordPath = write.FilePath("vanished.mot");
+        write.sRecordPath = write.FilePath("vanished.mot");
         write.Run();
         QCOMPARE(write.messages.texts,
-                 QStringList{"Cannot read the S-record file " + morven::SRecordPath +
+                 QStringList{"Cannot read the S-record file " + write.sRecordPath +
                              ": No such file or directory. Nothing was sent."});
         QVERIFY(write.HostBytes().isEmpty());
     }

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <cstdio>
 
-#include "OperatorOutputs.h"
+#include "write/ProgressDisplay.h"
 
 namespace morven {
 

@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 
-#include "SerialPort.h"
+#include "port/SerialPort.h"
 
 namespace morven {
 
@@ -33,8 +33,15 @@ std::variant<ChosenPort, QString> Resolve(
     if (argument->number > 0)
         return ChosenPort{name, argument->number, SerialPort::DeviceForPort(argument->number)};
     if (!argument->device.isEmpty()) return ChosenPort{name, 0, argument->device};
+    QStringList matches;
     for (const SerialDeviceInfo& port : systemPorts())
-        if (port.serialNumber == argument->serial) return ChosenPort{name, 0, port.device};
+        if (port.serialNumber == argument->serial) matches << port.device;
+    if (matches.size() == 1) return ChosenPort{name, 0, matches.front()};
+    // Cloned adapters often share one number: never guess which board is meant.
+    if (matches.size() > 1)
+        return name + QStringLiteral(" names %1 adapters: ").arg(matches.size()) +
+               matches.join(QStringLiteral(", ")) +
+               QStringLiteral("; name the device path instead");
     return QStringLiteral("no serial adapter has the serial number %1 (see --list-ports)")
         .arg(argument->serial);
 }

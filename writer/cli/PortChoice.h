@@ -7,7 +7,7 @@
 #include <optional>
 #include <variant>
 
-#include "SerialDevices.h"
+#include "port/SerialDevices.h"
 
 namespace morven {
 

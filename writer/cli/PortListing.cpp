@@ -5,8 +5,8 @@
 #include <QJsonObject>
 #include <QStringList>
 
-#include "SerialDevices.h"
-#include "SerialPort.h"
+#include "port/SerialDevices.h"
+#include "port/SerialPort.h"
 
 namespace morven {
 
@@ -45,10 +45,9 @@ QString PortListing(bool json) {
         const QString device = SerialPort::DeviceForPort(n);
         const bool mapped =
             qEnvironmentVariableIsSet(qPrintable(QStringLiteral("MORVEN_COM%1").arg(n)));
-        lines << QStringLiteral("  COM%1  %2%3")
-                     .arg(n, -2)
-                     .arg(DeviceSummary(DescribeSerialDevice(device, ports)))
-                     .arg(mapped ? QStringLiteral("  (MORVEN_COM%1)").arg(n) : QString());
+        lines << QStringLiteral("  COM%1  ").arg(n, -2) +
+                     DeviceSummary(DescribeSerialDevice(device, ports)) +
+                     (mapped ? QStringLiteral("  (MORVEN_COM%1)").arg(n) : QString());
     }
     lines << QString() << QStringLiteral("Serial ports the system reports:");
     if (ports.isEmpty()) lines << QStringLiteral("  none");

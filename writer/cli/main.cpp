@@ -2,19 +2,20 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "CommandLine.h"
 #include "ConsoleProgress.h"
 #include "ExitStatus.h"
 #include "InterruptSignals.h"
-#include "KernelFile.h"
 #include "PortListing.h"
-#include "WriteRecord.h"
-#include "WriteSession.h"
+#include "port/SerialPort.h"
+#include "write/KernelFile.h"
+#include "write/WriteFlow.h"
+#include "write/WriteRecord.h"
 
 using namespace morven;
 
@@ -38,45 +39,25 @@ bool StopRequested() { return InterruptSignals::Received() != 0; }
     InterruptSignals::DieBySignal();
 }
 
-// One board of a run: the port it is on, and its write's own link, timers, progress and outcome.
-struct Board : MessageSink {
-    Board(ChosenPort chosen, SerialDeviceInfo device, ProgressBoard& progressBoard, int row,
-          const QString& label, const WriteJob& prepared)
+// One board of a run: the port it is on, and its write's own link, timers, progress and flow.
+struct Board {
+    Board(ChosenPort chosen, ProgressBoard& progressBoard, int row, const QString& label,
+          WriteLog* log)
         : port(std::move(chosen)),
-          info(std::move(device)),
           progress(progressBoard, row, label),
-          job(prepared),
-          session(link, progress, *this) {
+          flow(link, {port.name, DescribeSerialDevice(port.device)}, progress, log) {
         if (port.number > 0)
             serial.SelectPort(port.number);
         else
             serial.SelectDevice(port.device);
     }
 
-    void ShowMessage(const QString& message) override {
-        text = message;
-        seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    }
-
-    void Start() {
-        started = QDateTime::currentDateTimeUtc();
-        clock.start();
-        task = std::make_unique<Task<WriteOutcome>>(session.Write(job));
-        task->Start();
-    }
-
     ChosenPort port;
-    SerialDeviceInfo info;
     SerialPort serial;
     SerialLink link{serial};
     ConsoleProgress progress;
-    WriteJob job;  // its own copy: the write counts MaxAddress up
-    WriteSession session;
-    std::unique_ptr<Task<WriteOutcome>> task;
-    QDateTime started;
-    QElapsedTimer clock;
-    QString text;
-    double seconds = 0;
+    WriteFlow flow;
+    std::optional<Task<WriteResult>> task;
 };
 
 // A refusal before anything was sent: its words on standard error, except for the outcomes
@@ -94,7 +75,7 @@ int Refuse(const WriteRefusal& refusal, const QString& kernelPath) {
         case WriteOutcome::SRecordUnreadable: PrintOutcome(refusal.text); break;
         default: PrintError(refusal.text); break;
     }
-    return ExitStatusFor(refusal.outcome);
+    return OutcomeStatus(refusal.outcome);
 }
 
 std::optional<WriteRefusal> StrictRefusal(const CliOptions& options, const LoadReport& report) {
@@ -121,7 +102,7 @@ int Check(const CliOptions& options) {
     lines << report.Details() << QStringLiteral("verdict:   ") + verdict;
     std::fputs((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit().constData(),
                stdout);
-    return refusal ? ExitStatusFor(refusal->outcome) : ExitOk;
+    return refusal ? OutcomeStatus(refusal->outcome) : ExitOk;
 }
 
 ProgressBoard::Style ProgressStyle(bool quiet) {
@@ -129,58 +110,30 @@ ProgressBoard::Style ProgressStyle(bool quiet) {
     return isatty(fileno(stderr)) ? ProgressBoard::Style::Terminal : ProgressBoard::Style::Lines;
 }
 
-QString OutcomeOf(const Board& board) {
-    return board.text.isEmpty() ? QStringLiteral("interrupted") : board.text;
-}
-
-int StatusOf(const Board& board) {
-    return board.text.isEmpty() ? ExitSignalBase + InterruptSignals::Received()
-                                : ExitStatusFor(board.task->Result());
-}
-
-// One row per port, in the order given.
-void PrintTable(const std::vector<std::unique_ptr<Board>>& boards) {
-    const QString row = QStringLiteral("%1  %2  %3  %4  %5\n");
-    int portWidth = 4, deviceWidth = 6, serialWidth = 7, outcomeWidth = 7;
-    for (const auto& board : boards) {
-        portWidth = std::max(portWidth, int(board->port.name.size()));
-        deviceWidth = std::max(deviceWidth, int(board->port.device.size()));
-        serialWidth = std::max(serialWidth, int(board->info.serialNumber.size()));
-        outcomeWidth = std::max(outcomeWidth, int(OutcomeOf(*board).size()));
+// One row per port, in the order given; names are padded, never formatted into the row.
+void PrintTable(const QList<WriteResult>& results) {
+    const QStringList heading{QStringLiteral("port"), QStringLiteral("device"),
+                              QStringLiteral("adapter"), QStringLiteral("outcome")};
+    QList<QStringList> rows{heading};
+    for (const WriteResult& result : results) {
+        const QString serial = result.board.device.serialNumber;
+        rows << QStringList{result.board.name, result.board.device.device,
+                            serial.isEmpty() ? QStringLiteral("-") : serial, result.text};
     }
-    QString table = row.arg(QStringLiteral("port"), -portWidth)
-                        .arg(QStringLiteral("device"), -deviceWidth)
-                        .arg(QStringLiteral("adapter"), -serialWidth)
-                        .arg(QStringLiteral("outcome"), -outcomeWidth)
-                        .arg(QStringLiteral("seconds"));
-    for (const auto& board : boards)
-        table += row.arg(board->port.name, -portWidth)
-                     .arg(board->port.device, -deviceWidth)
-                     .arg(board->info.serialNumber.isEmpty() ? QStringLiteral("-")
-                                                             : board->info.serialNumber,
-                          -serialWidth)
-                     .arg(OutcomeOf(*board), -outcomeWidth)
-                     .arg(board->seconds, 7, 'f', 2);
+    QList<qsizetype> widths(heading.size(), 0);
+    for (const QStringList& row : rows)
+        for (qsizetype column = 0; column < row.size(); ++column)
+            widths[column] = std::max(widths[column], row[column].size());
+    QString table;
+    for (qsizetype line = 0; line < rows.size(); ++line) {
+        for (qsizetype column = 0; column < heading.size(); ++column)
+            table += rows[line][column].leftJustified(widths[column]) + QStringLiteral("  ");
+        table += line == 0 ? QStringLiteral("seconds")
+                           : QString::number(results[line - 1].seconds, 'f', 2).rightJustified(7);
+        table += QLatin1Char('\n');
+    }
     std::fputs(table.toLocal8Bit().constData(), stdout);
     std::fflush(stdout);
-}
-
-// Each write's record, one line each; a log that cannot be written is said once.
-void RecordWrites(const CliOptions& options, const std::vector<std::unique_ptr<Board>>& boards,
-                  QList<QByteArray>& lines) {
-    const QString path = options.logPath.isEmpty() ? DefaultWriteLogPath() : options.logPath;
-    bool logging = !options.noLog;
-    for (const auto& board : boards) {
-        lines << JsonLine(RecordOfWrite(board->job, board->port.name, board->info, board->started,
-                                        OutcomeOf(*board), StatusOf(*board), board->seconds));
-        QString error;
-        if (logging && !AppendToWriteLog(path, lines.last(), &error)) {
-            PrintError(QStringLiteral("warning: the write log %1 cannot be written (%2); the "
-                                      "writes go on unrecorded")
-                           .arg(path, error));
-            logging = false;
-        }
-    }
 }
 
 int Write(const CliOptions& options) {
@@ -194,7 +147,9 @@ int Write(const CliOptions& options) {
 
     std::vector<std::unique_ptr<Board>> boards;
     const InterruptSignals interrupts([&boards] {
-        for (const auto& board : boards) board->link.Cancel();
+        for (const auto& board : boards)
+            board->flow.Cancel(StatusSignalBase + InterruptSignals::Received(),
+                               QStringLiteral("interrupted"));
     });
     const QString kernelPath = options.kernelPath.isEmpty() ? KernelFilePath() : options.kernelPath;
     auto prepared = PrepareWrite(options.file, kernelPath, StopRequested);
@@ -207,14 +162,18 @@ int Write(const CliOptions& options) {
         return Refuse(*refusal, kernelPath);
     PrintError(job.sRecordName + QStringLiteral(": ") + job.report.SummaryLine());
 
+    std::optional<WriteLog> log;
+    if (!options.noLog)
+        log.emplace(options.logPath,
+                    [](const QString& warning) { PrintError(QStringLiteral("warning: ") + warning); });
     const bool gang = choice.ports.size() > 1;
     ProgressBoard progress(stderr, ProgressStyle(options.quiet), int(choice.ports.size()));
     qsizetype labelWidth = 0;
     for (const ChosenPort& port : choice.ports) labelWidth = std::max(labelWidth, port.name.size());
     for (const ChosenPort& port : choice.ports) {
         const QString label = gang ? port.name.leftJustified(labelWidth + 2) : QString();
-        boards.push_back(std::make_unique<Board>(port, DescribeSerialDevice(port.device), progress,
-                                                 int(boards.size()), label, job));
+        boards.push_back(std::make_unique<Board>(port, progress, int(boards.size()), label,
+                                                 log ? &*log : nullptr));
     }
     if (!options.quiet) {
         QStringList devices;
@@ -223,26 +182,35 @@ int Write(const CliOptions& options) {
                        .arg(job.sRecordName, devices.join(QStringLiteral(", ")), kernelPath));
     }
     if (StopRequested()) Interrupted();
+    // Every board shares the one job: the image is not copied per board.
     std::vector<SerialLink*> links;
     for (const auto& board : boards) {
-        board->Start();
+        board->task.emplace(board->flow.Write(job));
+        board->task->Start();
         links.push_back(&board->link);
     }
     DriveLinks(links);
 
-    QList<QByteArray> records;
-    RecordWrites(options, boards, records);
-    if (StopRequested()) Interrupted();
+    // Each write is on record already, the moment it ended. A signal that came after the last
+    // one ended changes nothing.
+    QList<WriteResult> results;
+    bool cancelled = false;
+    for (const auto& board : boards) {
+        results << board->task->Result();
+        cancelled = cancelled || results.last().Cancelled();
+    }
+    if (cancelled) Interrupted();
     if (options.json)
-        for (const QByteArray& record : records) std::fputs(record.constData(), stdout);
+        for (const WriteResult& result : results)
+            std::fputs(JsonLine(RecordOfWrite(job, result)).constData(), stdout);
     else if (gang)
-        PrintTable(boards);
+        PrintTable(results);
     else
-        PrintOutcome(boards.front()->text);
+        PrintOutcome(results.front().text);
     std::fflush(stdout);
-    if (!gang) return StatusOf(*boards.front());
-    for (const auto& board : boards)
-        if (board->task->Result() != WriteOutcome::Ok) return ExitGangFailed;
+    if (!gang) return results.front().status;
+    for (const WriteResult& result : results)
+        if (result.outcome != WriteOutcome::Ok) return ExitGangFailed;
     return ExitOk;
 }
 

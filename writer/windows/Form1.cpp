@@ -4,16 +4,12 @@
 #include <QElapsedTimer>
 #include <QtMath>
 
-#include "ExitStatus.h"
-#include "KernelFile.h"
 #include "OperatorDialogs.h"
-#include "SerialDevices.h"
 #include "Twips.h"
 #include "WindowFont.h"
-#include "WriteJob.h"
-#include "WriteRecord.h"
-#include "WriteSequence.h"
-#include "WriteSession.h"
+#include "port/SerialDevices.h"
+#include "write/KernelFile.h"
+#include "write/WriteFlow.h"
 
 namespace morven {
 
@@ -30,13 +26,11 @@ Widget* Place(QWidget* parent, Widget* widget, const QRect& geometry) {
     return widget;
 }
 
-// The window cannot wait for ever on a pipe nobody writes: reading gives up after this long.
-constexpr qint64 FileWaitLimitMs = 10000;
-
+// The window cannot wait for ever on a pipe nobody writes.
 std::function<bool()> GiveUpAfterWaitLimit() {
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    return [clock] { return clock->elapsed() > FileWaitLimitMs; };
+    return [clock] { return clock->elapsed() > Form1::FileWaitLimitMs; };
 }
 
 // A file with warnings is still written; its name shows in this colour until it is clean.
@@ -44,7 +38,12 @@ const QColor WarningColour(0xB0, 0x40, 0x00);
 
 }  // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent), link_(PDQComm1) {
+// The write log is for later questions; one that cannot be written never stops a write, and is
+// said once on standard error rather than in another box to click away.
+Form1::Form1(QWidget* parent)
+    : QWidget(parent), link_(PDQComm1), writeLog_({}, [](const QString& warning) {
+          qWarning("MORVEN: %s", qPrintable(warning));
+      }) {
     setWindowTitle(QStringLiteral("SALTOR 24.576Mhz"));
     setFixedSize(Twips(5340), Twips(645));
     setFont(WindowFont());
@@ -72,7 +71,7 @@ void Form1::ShowSRecordPath(const QString& path) {
     SRecordPath = path;
     const auto loaded = LoadSRecordInput(path, GiveUpAfterWaitLimit());
     if (const auto* unreadable = std::get_if<WriteRefusal>(&loaded))
-        ShowFileProblem(unreadable->text);
+        ShowFileProblem(RefusalText(*unreadable));
     else if (const auto empty = NothingToWrite(path, std::get<LoadedImage>(loaded).report))
         ShowFileProblem(empty->text);
     else
@@ -104,23 +103,11 @@ void Form1::SetProgressValue(int value) {
     if (progressThrottle_.Passes(value)) ProgressBar1->setValue(value);
 }
 
-void Form1::ShowMessage(const QString& text) {
-    // The write is over when its message comes; the operator's click is not part of it.
-    lastMessage_ = text;
-    writeSeconds_ = static_cast<double>(writeClock_.nsecsElapsed()) / 1e9;
-    OperatorDialogs::ShowMessage(this, text);
-}
-
-// The write log is for later questions; one that cannot be written never stops a write, and is
-// said once on standard error rather than in another box to click away.
-void Form1::Record(const WriteRecord& record) {
-    static bool warned = false;
-    QString error;
-    if (!AppendToWriteLog(DefaultWriteLogPath(), JsonLine(record), &error) && !warned) {
-        qWarning("MORVEN: the write log %s cannot be written (%s)",
-                 qPrintable(DefaultWriteLogPath()), qPrintable(error));
-        warned = true;
-    }
+QString Form1::RefusalText(const WriteRefusal& refusal) const {
+    if (refusal.outcome != WriteOutcome::Cancelled) return refusal.text;
+    return QStringLiteral("Nothing arrived from ") + SRecordPath +
+           QStringLiteral(" for %1 seconds, so reading it was stopped. Nothing was sent.")
+               .arg(double(FileWaitLimitMs) / 1000);
 }
 
 void Form1::Write() {
@@ -129,20 +116,20 @@ void Form1::Write() {
     // The file is read again: it may have been rebuilt since it was chosen.
     auto prepared = PrepareWrite(SRecordPath, KernelFilePath(), GiveUpAfterWaitLimit());
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
-        ShowFileProblem(refusal->text);
-        ShowMessage(refusal->text);
+        ShowFileProblem(RefusalText(*refusal));
+        OperatorDialogs::ShowMessage(this, RefusalText(*refusal));
     } else {
-        WriteJob& job = std::get<WriteJob>(prepared);
+        const WriteJob& job = std::get<WriteJob>(prepared);
         ShowFileCheck(job.report);
-        writing_ = true;
-        const QDateTime started = QDateTime::currentDateTimeUtc();
-        writeClock_.start();
-        const WriteOutcome outcome = WriteSession(link_, *this, *this).Run(job);
-        writing_ = false;
-        if (outcome != WriteOutcome::Cancelled)
-            Record(RecordOfWrite(job, QStringLiteral("COM") + Label1->text(),
-                                 DescribeSerialDevice(PDQComm1.Device()), started, lastMessage_,
-                                 ExitStatusFor(outcome), writeSeconds_));
+        WriteFlow flow(link_,
+                       {QStringLiteral("COM") + Label1->text(),
+                        DescribeSerialDevice(PDQComm1.Device())},
+                       *this, &writeLog_);
+        writing_ = &flow;
+        const WriteResult result = flow.Run(job);
+        writing_ = nullptr;
+        // On record already: the operator's click on OK is not part of the write.
+        if (!result.Cancelled()) OperatorDialogs::ShowMessage(this, result.text);
     }
     Command1->setEnabled(true);
     Command2->setEnabled(true);
@@ -162,7 +149,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         return;
     }
     closeRequested_ = true;
-    link_.Cancel();
+    writing_->Cancel(StatusWindowClosed, QStringLiteral("the window was closed during the write"));
     event->ignore();
 }
 

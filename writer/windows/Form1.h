@@ -1,24 +1,25 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QWidget>
 
-#include "LoadReport.h"
-#include "OperatorOutputs.h"
 #include "ProgressThrottle.h"
-#include "SerialLink.h"
-#include "SerialPort.h"
+#include "image/LoadReport.h"
+#include "port/SerialLink.h"
+#include "port/SerialPort.h"
+#include "write/ProgressDisplay.h"
+#include "write/WriteJob.h"
+#include "write/WriteRecord.h"
 
 namespace morven {
 
-struct WriteRecord;
+class WriteFlow;
 
 // The main window: the chosen file and port, "Write", "Change File" and the progress bar.
 // It owns the program's serial port and the link's two timers.
-class Form1 : public QWidget, public ProgressDisplay, public MessageSink {
+class Form1 : public QWidget, public ProgressDisplay {
     Q_OBJECT
 
 public:
@@ -31,8 +32,12 @@ public:
 
     void SetProgressMaximum(WriteStage stage, int maximum) override;
     void SetProgressValue(int value) override;
-    void ShowMessage(const QString& text) override;
 
+    // How long a read waits for data (a FIFO nobody writes) before it gives up.
+    static inline qint64 FileWaitLimitMs = 10000;
+
+    // Full path of the chosen S-record file; read again at every write.
+    QString SRecordPath;
     SerialPort PDQComm1;
     QLabel* Label1;
     QLabel* Label2;
@@ -51,14 +56,13 @@ private:
     void ShowFileCheck(const LoadReport& report);
     void ShowFileProblem(const QString& problem);
     void ShowFileState(bool warn, const QString& details);
-    void Record(const WriteRecord& record);
+    // The refusal's words; a read stopped by its time limit says so.
+    QString RefusalText(const WriteRefusal& refusal) const;
 
     SerialLink link_;
     ProgressThrottle progressThrottle_;
-    QString lastMessage_;
-    QElapsedTimer writeClock_;
-    double writeSeconds_ = 0;
-    bool writing_ = false;
+    WriteLog writeLog_;
+    WriteFlow* writing_ = nullptr;  // the write in progress
     bool closeRequested_ = false;
 };
 

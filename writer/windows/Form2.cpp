@@ -2,9 +2,9 @@
 
 #include <QMouseEvent>
 
-#include "KernelFile.h"
+#include "write/KernelFile.h"
 #include "OperatorDialogs.h"
-#include "SerialDevices.h"
+#include "port/SerialDevices.h"
 #include "Twips.h"
 #include "WindowFont.h"
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <variant>
 
-#include "TargetImage.h"
+#include "image/TargetImage.h"
 #include "WriteOutcome.h"
 
 namespace morven {

@@ -16,11 +16,4 @@ public:
     virtual void SetProgressValue(int value) = 0;
 };
 
-// Shows the operator one modal message with an OK button only, and returns once it is dismissed.
-class MessageSink {
-public:
-    virtual ~MessageSink() = default;
-    virtual void ShowMessage(const QString& text) = 0;
-};
-
 }  // namespace morven

@@ -4,18 +4,17 @@
 #include <QSerialPort>
 #include <QString>
 
+#include "Port.h"
+
 namespace morven {
 
-// The writer's one serial port, binary-transparent, used only through these operations.
+// A serial device on this machine, binary-transparent.
 // Port n (1 to 10) is COMn on Windows; elsewhere the device named by the environment variable
 // MORVEN_COMn, or /dev/ttyS(n-1).
-class SerialPort : public QObject {
+class SerialPort : public QObject, public Port {
     Q_OBJECT
 
 public:
-    static constexpr const char* BootLineSettings = "19200,N,8,1";
-    static constexpr const char* KernelLineSettings = "57600,N,8,1";
-
     explicit SerialPort(QObject* parent = nullptr);
 
     static QString DeviceForPort(int portNumber);
@@ -25,25 +24,20 @@ public:
     void SelectDevice(const QString& device);
     // The device the next OpenPort() opens.
     QString Device() const;
-    // False when the port cannot be opened; FailureText() then says why.
-    bool OpenPort();
-    void ClosePort();
-    void SetLineSettings(const QString& settings);
-    int InputCount() const;
-    QByteArray ReadInput();
-    void DiscardInput();
-    void WriteByte(quint8 byte);
-    // Bytes that go out back to back: one system call, on the wire when it returns.
-    void WriteBytes(const QByteArray& bytes);
+    bool OpenPort() override;
+    void ClosePort() override;
+    void SetLineSettings(const QString& settings) override;
+    // Closes and reopens the device at the new settings, as boards in the field are used to.
+    bool ChangeLineSettings(const QString& settings) override;
+    int InputCount() const override;
+    QByteArray ReadInput() override;
+    void DiscardInput() override;
+    void WriteBytes(const QByteArray& bytes) override;
+    bool Failed() const override { return !failure_.isEmpty(); }
+    QString FailureText() const override;
 
     bool IsOpen() const { return port_.isOpen(); }
     QString LineSettings() const { return lineSettings_; }
-    // The port has failed since it was last opened (adapter unplugged, I/O error).
-    bool Failed() const { return !failure_.isEmpty(); }
-    // "COM3 (/dev/ttyUSB0): <the system's reason>", or "/dev/ttyUSB0: <reason>"
-    QString FailureText() const;
-    // What the operator is told when OpenPort() failed.
-    QString OpenFailureMessage() const;
 
 private:
     void OnError(QSerialPort::SerialPortError error);

@@ -19,10 +19,19 @@ enum class WriteOutcome {
     TerminalInput,      // standard input is a terminal, not a file
     PortOpenFailed,
     PortFailed,  // during the write
-    Cancelled    // the window is closing, or the user interrupted; nothing is shown
+    Cancelled    // the window is closing, or the user interrupted
 };
 
 // The text of KernelMissing, whether the write finds the kernel gone or its reading does.
 inline constexpr const char* KernelMissingText = "Not Found DOVIZOV.BIN";
+
+// The number a write record gives an outcome, for scripts to branch on; morven-cli exits with it
+// after a single write. A cancelled write's number is its canceller's (below).
+int OutcomeStatus(WriteOutcome outcome);
+
+// A write cancelled by a signal is recorded with this plus the signal's number (130 SIGINT).
+inline constexpr int StatusSignalBase = 128;
+// A write ended by closing the main window.
+inline constexpr int StatusWindowClosed = 13;
 
 }  // namespace morven

@@ -1,6 +1,6 @@
 #include "WriteJob.h"
 
-#include "InputFile.h"
+#include "image/InputFile.h"
 
 namespace morven {
 
@@ -26,8 +26,7 @@ WriteRefusal KernelTooLong(const QString& path, const QString& size) {
     return {WriteOutcome::KernelTooLong,
             QStringLiteral("The kernel file %1 is %2 bytes long; at most %3 bytes can be "
                            "announced to the target. Nothing was sent.")
-                .arg(path, size)
-                .arg(KernelSizeLimit - 1)};
+                .arg(path, size, QString::number(KernelSizeLimit - 1))};
 }
 
 }  // namespace

@@ -67,6 +67,12 @@ void SerialPort::SetLineSettings(const QString& settings) {
     if (port_.isOpen()) ApplyLineSettings();
 }
 
+bool SerialPort::ChangeLineSettings(const QString& settings) {
+    ClosePort();
+    SetLineSettings(settings);
+    return OpenPort();
+}
+
 int SerialPort::InputCount() const { return static_cast<int>(port_.bytesAvailable()); }
 
 QByteArray SerialPort::ReadInput() { return port_.readAll(); }
@@ -74,8 +80,6 @@ QByteArray SerialPort::ReadInput() { return port_.readAll(); }
 void SerialPort::DiscardInput() {
     if (port_.isOpen()) port_.clear(QSerialPort::Input);
 }
-
-void SerialPort::WriteByte(quint8 byte) { WriteBytes(QByteArray(1, static_cast<char>(byte))); }
 
 void SerialPort::WriteBytes(const QByteArray& bytes) {
     if (!port_.isOpen()) return;
@@ -116,12 +120,9 @@ qsizetype SerialPort::WriteDirect(const QByteArray& bytes) {
 }
 
 QString SerialPort::FailureText() const {
-    if (!device_.isEmpty()) return QStringLiteral("%1: %2").arg(device_, failure_);
-    return QStringLiteral("COM%1 (%2): %3").arg(portNumber_).arg(Device(), failure_);
-}
-
-QString SerialPort::OpenFailureMessage() const {
-    return QStringLiteral("Cannot open the serial port %1").arg(FailureText());
+    const QString reason = QStringLiteral(": ") + failure_;
+    if (!device_.isEmpty()) return device_ + reason;
+    return QStringLiteral("COM%1 (").arg(portNumber_) + Device() + QLatin1Char(')') + reason;
 }
 
 void SerialPort::OnError(QSerialPort::SerialPortError error) {

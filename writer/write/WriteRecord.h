@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <functional>
 
-#include "SerialDevices.h"
 #include "WriteJob.h"
 
 namespace morven {
@@ -24,16 +24,14 @@ struct WriteRecord {
     qint32 length = 0;   // N, the image bytes sent
     QByteArray sha256;   // of those N bytes
     QString outcome;     // the message's text
-    int status = 0;      // morven-cli's exit status for that outcome
+    int status = 0;      // OutcomeStatus, or the canceller's
     double seconds = 0;  // from opening the port to the outcome
 };
 
-// The record of a write of job through a port (named as the user named it, opening device),
-// started at started, with its outcome's text and status; program and version are the
-// application's.
-WriteRecord RecordOfWrite(const WriteJob& job, const QString& port, const SerialDeviceInfo& device,
-                          const QDateTime& started, const QString& outcome, int status,
-                          double seconds);
+struct WriteResult;
+
+// The record of a write of job; program and version are the application's.
+WriteRecord RecordOfWrite(const WriteJob& job, const WriteResult& result);
 
 // One JSON object on one line, ending in a line feed.
 QByteArray JsonLine(const WriteRecord& record);
@@ -41,9 +39,24 @@ QByteArray JsonLine(const WriteRecord& record);
 // $XDG_STATE_HOME/morven/writes.jsonl, by default ~/.local/state/morven/writes.jsonl.
 QString DefaultWriteLogPath();
 
-// Appends line in one write on a descriptor opened for appending, so that several writers at
-// once neither lose nor interleave lines. Makes the folder when missing. On failure, false and
-// the reason.
+// Appends line on a descriptor opened for appending, in one write(2) where the system takes it
+// whole, so that several writers at once neither lose nor interleave lines; then to the disk,
+// so that a power cut keeps it. Makes the folder when missing. On failure, false and the reason.
 bool AppendToWriteLog(const QString& path, const QByteArray& line, QString* error);
+
+// The write log of a run: every write appended the moment it ends. A log that cannot be written
+// never stops a write: warn is told once, and the writes go on unrecorded.
+class WriteLog {
+public:
+    WriteLog(QString path, std::function<void(const QString&)> warn);
+
+    void Append(const WriteRecord& record);
+    const QString& Path() const { return path_; }
+
+private:
+    QString path_;
+    std::function<void(const QString&)> warn_;
+    bool working_ = true;
+};
 
 }  // namespace morven

@@ -6,7 +6,7 @@
 #include <span>
 #include <utility>
 
-#include "SerialPort.h"
+#include "Port.h"
 #include "Task.h"
 
 namespace morven {
@@ -23,14 +23,18 @@ class SerialLink : public QObject {
 public:
     static constexpr int ResponseLimitMs = 3000;
 
-    explicit SerialLink(SerialPort& port, QObject* parent = nullptr);
+    explicit SerialLink(Port& port, QObject* parent = nullptr);
 
-    SerialPort& Port() { return port_; }
+    // The port this link talks over.
+    Port& Line() { return port_; }
+    const Port& Line() const { return port_; }
 
     void SendByte(quint8 byte);
     // Bytes the protocol sends back to back, with no wait between them, in one write.
     void SendBytes(const QByteArray& bytes);
     void FlushInput();
+    // The speed change of the protocol: the port goes on at settings.
+    bool ChangeLineSettings(const QString& settings) { return port_.ChangeLineSettings(settings); }
     // Precondition: InputCount() is non-zero. Keeps the first byte and drops the rest.
     quint8 ReadFirstByte();
     void StartTimeoutTimer();
@@ -47,7 +51,10 @@ public:
         struct Awaiter {
             SerialLink& link;
             bool await_ready() const noexcept { return false; }
-            void await_suspend(std::coroutine_handle<> wait) noexcept { link.waiting_ = wait; }
+            void await_suspend(std::coroutine_handle<> wait) noexcept {
+                if (link.waiting_) qFatal("two waits at once on one link");
+                link.waiting_ = wait;
+            }
             void await_resume() const noexcept {}
         };
         return Awaiter{*this};
@@ -69,7 +76,7 @@ public:
     QTimer Timer5;  // delay timer
 
 private:
-    SerialPort& port_;
+    Port& port_;
     bool cancelled_ = false;
     std::coroutine_handle<> waiting_;
 };

@@ -18,12 +18,12 @@ void MakeOneShot(QTimer& timer, QObject* context, auto onExpiry) {
 
 }  // namespace
 
-SerialLink::SerialLink(SerialPort& port, QObject* parent) : QObject(parent), port_(port) {
+SerialLink::SerialLink(Port& port, QObject* parent) : QObject(parent), port_(port) {
     MakeOneShot(Timer4, this, [this] { TimeoutFlag = 1; });
     MakeOneShot(Timer5, this, [this] { DelayDoneFlag = 1; });
 }
 
-void SerialLink::SendByte(quint8 byte) { port_.WriteByte(byte); }
+void SerialLink::SendByte(quint8 byte) { port_.WriteBytes(QByteArray(1, static_cast<char>(byte))); }
 
 void SerialLink::SendBytes(const QByteArray& bytes) { port_.WriteBytes(bytes); }
 

@@ -5,8 +5,6 @@
 
 namespace morven {
 
-QString SRecordPath;
-
 namespace {
 
 constexpr int WakeupIntervalMs = 10;
@@ -27,19 +25,10 @@ QByteArray Bytes(std::initializer_list<quint8> values) {
 
 }  // namespace
 
-FlashWriter::FlashWriter(SerialLink& link, ProgressDisplay& progress, MessageSink& messages,
-                         WriteJob& job)
-    : link_(link), progress_(progress), messages_(messages), job_(job) {}
+FlashWriter::FlashWriter(SerialLink& link, ProgressDisplay& progress, const WriteJob& job)
+    : link_(link), progress_(progress), job_(job) {}
 
-Task<WriteOutcome> FlashWriter::WriteSequence() { co_return Report(co_await RunStages()); }
-
-WriteOutcome FlashWriter::Report(WriteOutcome outcome) {
-    // A cancelled write has nobody left to tell: the window is closing or the user interrupted.
-    if (outcome != WriteOutcome::Cancelled) messages_.ShowMessage(OutcomeText(outcome));
-    return outcome;
-}
-
-Task<WriteOutcome> FlashWriter::RunStages() {
+Task<WriteOutcome> FlashWriter::WriteSequence() {
     // Each awaited result is held before it is switched on: g++ 12 miscompiles a switch on
     // co_await.
     const Wakeup wakeup = co_await WakeTarget();
@@ -71,7 +60,6 @@ WriteOutcome FlashWriter::LinkLostOutcome() const {
     return link_.Cancelled() ? WriteOutcome::Cancelled : WriteOutcome::PortFailed;
 }
 
-// The one place where outcomes become the operator's texts.
 QString FlashWriter::OutcomeText(WriteOutcome outcome) const {
     switch (outcome) {
         case WriteOutcome::Ok: return QStringLiteral("O.K.");
@@ -81,17 +69,17 @@ QString FlashWriter::OutcomeText(WriteOutcome outcome) const {
         case WriteOutcome::KernelMissing: return QString::fromLatin1(KernelMissingText);
         case WriteOutcome::FlashTimedOut: return QStringLiteral("Time Out S File Err");
         case WriteOutcome::FlashWrongAnswer: return QStringLiteral("S File Err ");
-        case WriteOutcome::PortOpenFailed: return link_.Port().OpenFailureMessage();
+        case WriteOutcome::PortOpenFailed: return link_.Line().OpenFailureMessage();
         case WriteOutcome::PortFailed:
-            return QStringLiteral("The serial port failed during the write: %1")
-                .arg(link_.Port().FailureText());
+            return QStringLiteral("The serial port failed during the write: ") +
+                   link_.Line().FailureText();
         // Refused before the write: PrepareWrite words them with what it found.
         case WriteOutcome::KernelTooLong:
         case WriteOutcome::SRecordUnreadable:
         case WriteOutcome::NothingToWrite:
         case WriteOutcome::WarningsRefused:
         case WriteOutcome::TerminalInput:
-        case WriteOutcome::Cancelled: break;
+        case WriteOutcome::Cancelled: break;  // the canceller says why
     }
     return {};
 }
@@ -162,10 +150,8 @@ Task<StageResult> FlashWriter::SendKernel() {
 }
 
 Task<StageResult> FlashWriter::SendFlashData() {
-    SerialPort& port = link_.Port();
-    port.ClosePort();
-    port.SetLineSettings(QString::fromLatin1(SerialPort::KernelLineSettings));
-    if (!port.OpenPort()) co_return StageResult::LinkLost;
+    if (!link_.ChangeLineSettings(QString::fromLatin1(Port::KernelLineSettings)))
+        co_return StageResult::LinkLost;
 
     link_.SendBytes(Bytes({0xCC, 0x33}));
     if (!co_await link_.Delay(200)) co_return StageResult::LinkLost;
@@ -175,8 +161,7 @@ Task<StageResult> FlashWriter::SendFlashData() {
     if (const StageResult ack = co_await ExpectByte(Ack); ack != StageResult::Success)
         co_return ack;
 
-    job_.MaxAddress += 1;
-    const std::int32_t length = job_.MaxAddress;
+    const std::int32_t length = job_.report.length;  // MaxAddress + 1
     QByteArray header(4, '\0');  // four zero bytes, then N, most significant byte first
     for (int shift = 24; shift >= 0; shift -= 8)
         header.append(static_cast<char>((length >> shift) & 0xFF));

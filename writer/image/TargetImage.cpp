@@ -51,6 +51,9 @@ void SRecordLoader::Malformed(int lineNumber) {
 
 void SRecordLoader::ParseSRecordLine(std::string_view line, int lineNumber) {
     if (Blank(line)) return;
+    // Only a line that begins with S is an S-record: an Intel HEX line (":10400000…") has a
+    // digit where the type stands and would otherwise store bytes at a wrong address.
+    if (line[0] != 'S' && line[0] != 's') return Malformed(lineNumber);
     const int type = HexNibble(line, 1);
     std::size_t addressDigits = 0;
     switch (type) {
@@ -59,7 +62,7 @@ void SRecordLoader::ParseSRecordLine(std::string_view line, int lineNumber) {
         case 3: addressDigits = 8; break;
         default:
             // Other records are ignored; a line that is no record at all is worth a warning.
-            if ((line[0] == 'S' || line[0] == 's') && type >= 0 && type <= 9 && line.size() >= 4)
+            if (type >= 0 && type <= 9 && line.size() >= 4)
                 ++image_.report.records[type];
             else
                 Malformed(lineNumber);

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "WriteFlow.h"
+
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,13 +19,12 @@
 
 namespace morven {
 
-WriteRecord RecordOfWrite(const WriteJob& job, const QString& port, const SerialDeviceInfo& device,
-                          const QDateTime& started, const QString& outcome, int status,
-                          double seconds) {
-    return {started,
+WriteRecord RecordOfWrite(const WriteJob& job, const WriteResult& result) {
+    const SerialDeviceInfo& device = result.board.device;
+    return {result.started,
             QCoreApplication::applicationName(),
             QCoreApplication::applicationVersion(),
-            port,
+            result.board.name,
             device.device,
             device.serialNumber,
             device.usbId,
@@ -31,9 +32,9 @@ WriteRecord RecordOfWrite(const WriteJob& job, const QString& port, const Serial
             job.report.fileBytes,
             job.report.length,
             job.report.sha256,
-            outcome,
-            status,
-            seconds};
+            result.text,
+            result.status,
+            result.seconds};
 }
 
 QByteArray JsonLine(const WriteRecord& record) {
@@ -73,15 +74,29 @@ bool AppendToWriteLog(const QString& path, const QByteArray& line, QString* erro
 #ifdef Q_OS_UNIX
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    bool written = fd >= 0;
-    if (written) {
-        ssize_t count = -1;
-        do count = ::write(fd, line.constData(), static_cast<size_t>(line.size()));
-        while (count < 0 && errno == EINTR);
-        written = count == line.size();
+    qsizetype done = 0;
+    // A short write (a full disk, a signal) is finished, or its error reported: never a torn
+    // line left without a word.
+    while (fd >= 0 && done < line.size()) {
+        const ssize_t count =
+            ::write(fd, line.constData() + done, static_cast<size_t>(line.size() - done));
+        if (count > 0)
+            done += count;
+        else if (count == 0 || errno != EINTR)
+            break;
     }
-    if (!written) *error = QString::fromLocal8Bit(std::strerror(errno));
-    if (fd >= 0) ::close(fd);
+    // A pipe or FIFO cannot be synced (EINVAL), and needs no syncing.
+    bool written = fd >= 0 && done == line.size() && (::fdatasync(fd) == 0 || errno == EINVAL);
+    if (!written)
+        *error = fd >= 0 && done > 0 && done < line.size()
+                     ? QStringLiteral("only %1 of %2 bytes written: %3")
+                           .arg(QString::number(done), QString::number(line.size()),
+                                QString::fromLocal8Bit(std::strerror(errno)))
+                     : QString::fromLocal8Bit(std::strerror(errno));
+    if (fd >= 0 && ::close(fd) != 0 && written) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        written = false;
+    }
     return written;
 #else
     QFile file(path);
@@ -90,6 +105,18 @@ bool AppendToWriteLog(const QString& path, const QByteArray& line, QString* erro
     if (!written) *error = file.errorString();
     return written;
 #endif
+}
+
+WriteLog::WriteLog(QString path, std::function<void(const QString&)> warn)
+    : path_(path.isEmpty() ? DefaultWriteLogPath() : std::move(path)), warn_(std::move(warn)) {}
+
+void WriteLog::Append(const WriteRecord& record) {
+    if (!working_) return;
+    QString error;
+    if (AppendToWriteLog(path_, JsonLine(record), &error)) return;
+    working_ = false;
+    warn_(QStringLiteral("the write log ") + path_ + QStringLiteral(" cannot be written (") +
+          error + QStringLiteral("); the writes go on unrecorded"));
 }
 
 }  // namespace morven

@@ -1,0 +1,20 @@
+#include "ExitStatus.h"
+
+namespace morven {
+
+const char* const ExitStatusHelp = R"(Exit status:
+  0    O.K.
+  2    usage error (unknown option, no FILE, bad PORT, standard input a terminal)
+  3    Err 1 (no answer to the wake-up bytes, or no or a wrong answer to 0x55)
+  4    Time Out Farm Err
+  5    Farm Err
+  6    kernel file missing, empty or too long
+  7    Time Out S File Err
+  8    S File Err
+  9    the port cannot be opened, is busy, or failed during the write
+  10   the S-record file cannot be read (missing, a folder, a device, over 64 MiB)
+  11   the S-record file has nothing to write, or warnings under --strict
+  12   several ports, and not every write ended "O.K." (the table says which)
+  130  killed by SIGINT (143 SIGTERM, 129 SIGHUP), after every port was closed)";
+
+}  // namespace morven

@@ -1,0 +1,41 @@
+#include "WriteFlow.h"
+
+#include <QElapsedTimer>
+
+#include "WriteRecord.h"
+#include "WriteSequence.h"
+
+namespace morven {
+
+WriteFlow::WriteFlow(SerialLink& link, BoardPort board, ProgressDisplay& progress, WriteLog* log)
+    : link_(link), board_(std::move(board)), progress_(progress), log_(log) {}
+
+void WriteFlow::Cancel(int status, const QString& text) {
+    if (link_.Cancelled()) return;  // the first reason stands
+    cancelStatus_ = status;
+    cancelText_ = text;
+    link_.Cancel();
+}
+
+Task<WriteResult> WriteFlow::Write(const WriteJob& job) {
+    WriteResult result{.started = QDateTime::currentDateTimeUtc(), .board = board_};
+    QElapsedTimer clock;
+    clock.start();
+    Port& port = link_.Line();
+    FlashWriter writer(link_, progress_, job);
+    if (port.OpenPort()) {
+        port.DiscardInput();
+        result.outcome = co_await writer.WriteSequence();
+        port.ClosePort();
+        port.SetLineSettings(QString::fromLatin1(Port::BootLineSettings));
+    } else {
+        result.outcome = WriteOutcome::PortOpenFailed;
+    }
+    result.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    result.text = result.Cancelled() ? cancelText_ : writer.OutcomeText(result.outcome);
+    result.status = result.Cancelled() ? cancelStatus_ : OutcomeStatus(result.outcome);
+    if (log_) log_->Append(RecordOfWrite(job, result));
+    co_return result;
+}
+
+}  // namespace morven

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include "ProgressDisplay.h"
+#include "WriteJob.h"
+#include "WriteOutcome.h"
+#include "port/SerialDevices.h"
+#include "port/SerialLink.h"
+
+namespace morven {
+
+class WriteLog;
+
+// A board as a write names it: its port as the user named it (COM1, /dev/ttyUSB0,
+// serial:A50285BI), and what the system says of the device opened.
+struct BoardPort {
+    QString name;
+    SerialDeviceInfo device;
+};
+
+// How one write ended: what every front end shows and the record keeps.
+struct WriteResult {
+    WriteOutcome outcome = WriteOutcome::Ok;
+    QString text;  // the operator's words: "O.K.", "Err 1", ... or why it was cancelled
+    int status = 0;
+    QDateTime started;   // UTC, before the port was opened
+    double seconds = 0;  // from then to the outcome
+    BoardPort board;
+
+    bool Cancelled() const { return outcome == WriteOutcome::Cancelled; }
+};
+
+// The one write of a prepared job to one board, for every front end: open the port at 19200
+// baud, discard waiting input, the boot-mode sequence, close the port and restore "19200,N,8,1",
+// whatever the outcome; then the record, before anyone is told. Nothing is shown here.
+class WriteFlow {
+public:
+    // log may be null: nothing is recorded.
+    WriteFlow(SerialLink& link, BoardPort board, ProgressDisplay& progress, WriteLog* log);
+
+    // The job is only read, and must outlive the task; several flows' tasks run together under
+    // DriveLinks.
+    Task<WriteResult> Write(const WriteJob& job);
+    // Write driven to its end on this thread's event loop.
+    WriteResult Run(const WriteJob& job) { return RunToEnd(link_, Write(job)); }
+
+    // Ends the write at its current wait; it is recorded with this status and text.
+    void Cancel(int status, const QString& text);
+
+private:
+    SerialLink& link_;
+    BoardPort board_;
+    ProgressDisplay& progress_;
+    WriteLog* log_;
+    int cancelStatus_ = 0;
+    QString cancelText_;
+};
+
+}  // namespace morven
