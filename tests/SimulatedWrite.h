@@ -76,9 +76,8 @@ public:
         morven::SerialPort port;
         morven::SerialLink link(port);
         port.SelectPort(1);
-        morven::WriteLog log(FilePath("writes.jsonl"), [](const QString& warning) {
-            QFAIL(qPrintable(warning));
-        });
+        morven::WriteLog log(FilePath("writes.jsonl"),
+                             [](const QString& warning) { QFAIL(qPrintable(warning)); });
         const morven::WriteResult result =
             morven::WriteFlow(link, {QStringLiteral("COM1"), {}}, progress, &log)
                 .Run(std::get<morven::WriteJob>(prepared));

@@ -65,7 +65,8 @@ CliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
 
 // A write of the simulated board's S-record file through COM1 (the board) with its kernel.
 QStringList WriteArguments(const SimulatedWrite& write, const QString& file = {}) {
-    return {"--port", "COM1", "--kernel", write.kernelPath, file.isEmpty() ? write.sRecordPath : file};
+    return {"--port", "COM1", "--kernel", write.kernelPath,
+            file.isEmpty() ? write.sRecordPath : file};
 }
 
 QByteArray RandomImage(int size, quint32 seed) {
@@ -584,7 +585,11 @@ private slots:
         QList<morven::SerialDeviceInfo> ports{{"/dev/ttyS0", true, {}, {}, {}, {}, {}}};
         for (int i = 0; i < adapters; ++i)
             ports << morven::SerialDeviceInfo{
-                QString("/dev/ttyUSB%1").arg(i), true, {}, "FT232R USB UART", "FTDI",
+                QString("/dev/ttyUSB%1").arg(i),
+                true,
+                {},
+                "FT232R USB UART",
+                "FTDI",
                 arguments.contains("serial:SHARED") ? "SHARED" : QString("A50285B%1").arg(i),
                 "0403:6001"};
         const auto choice = morven::ChoosePorts(arguments, [&ports] { return ports; });

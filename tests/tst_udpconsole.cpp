@@ -1,10 +1,14 @@
 // The console with real widgets and a real peer socket standing in for the board, on loopback only.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QInputMethodEvent>
 #include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
+#include <atomic>
+#include <thread>
 
 #include "BoardAddress.h"
 #include "ShiftJis.h"
@@ -205,6 +209,40 @@ private slots:
         }
         QVERIFY(console_->txtOutput->blockCount() <= pellux::OutputLineLimit);
         QVERIFY(!console_->txtOutput->toPlainText().startsWith("0\n"));
+    }
+
+    // A board that floods the console for two seconds leaves the window answering: Clear works
+    // while the datagrams still pour in, and what arrives after it is shown, in order.
+    void clearWorksDuringAFlood() {
+        std::atomic<bool> stop = false;
+        std::atomic<bool> floodOver = false;
+        std::thread flood([&] {
+            QUdpSocket chatty;
+            QElapsedTimer clock;
+            clock.start();
+            // Long lines: the console takes longer over each than the sender does.
+            const QByteArray padding(1000, 'x');
+            for (qint64 i = 0; !stop && clock.elapsed() < 2000; ++i)
+                chatty.writeDatagram(QByteArray::number(i) + ' ' + padding, QHostAddress::LocalHost,
+                                     pellux::ConsolePort);
+            floodOver = true;
+        });
+        QTRY_VERIFY(console_->txtOutput->blockCount() > 1000);
+        bool clearedDuringFlood = false;
+        QTimer::singleShot(0, console_->Command2, [&] {
+            QTest::mouseClick(console_->Command2, Qt::LeftButton);
+            clearedDuringFlood = !floodOver;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(clearedDuringFlood || floodOver, 15000);
+        stop = true;
+        flood.join();
+        QVERIFY(clearedDuringFlood);
+        // Numbers arrive in order: a batch boundary neither repeats nor reorders them.
+        QTRY_COMPARE(console_->txtOutput->toPlainText().isEmpty(), false);
+        const QStringList lines =
+            console_->txtOutput->toPlainText().split('\n', Qt::SkipEmptyParts);
+        for (qsizetype i = 2; i < lines.size(); ++i)
+            QVERIFY(lines[i].split(' ')[0].toLongLong() > lines[i - 1].split(' ')[0].toLongLong());
     }
 
     void secondConsoleCannotBind() {

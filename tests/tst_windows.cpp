@@ -11,8 +11,8 @@
 #include "Form2.h"
 #include "OperatorDialogs.h"
 #include "SimulatedWrite.h"
-#include "image/TargetImage.h"
 #include "Twips.h"
+#include "image/TargetImage.h"
 
 using morven::Form1;
 using morven::Form2;

@@ -7,11 +7,17 @@ set -euo pipefail
 build="$(realpath "${1:?usage: check-package.sh BUILD_DIR}")"
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
+cache_before=$(md5sum < "$build/CMakeCache.txt")
+caller_cache="$build/CMakeCache.txt"
 
-# The package needs a maintainer; a build without one gets the check's, and only then.
+# The package needs a maintainer. A build without one is left as it is: the check packages a
+# build of its own beside it, with a placeholder that no real package can inherit.
 if ! grep -q '^BENCHTOOLS_MAINTAINER:STRING=.' "$build/CMakeCache.txt"; then
-    cmake -DBENCHTOOLS_MAINTAINER="Bench Tools Package Check <package-check@example.com>" \
-        "$build" > /dev/null
+    source_dir=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")
+    own="$build-package-check"
+    cmake -S "$source_dir" -B "$own" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+        -DBENCHTOOLS_MAINTAINER="Bench Tools Package Check <package-check@example.com>" > /dev/null
+    build="$own"
 fi
 cmake --build "$build" > /dev/null
 (cd "$build" && cpack -G DEB -B "$root/out" >/dev/null)
@@ -66,4 +72,5 @@ for program in morven pellux; do
         timeout 2 "$root/fs/usr/bin/$program" || status=$?
     [ "$status" -eq 124 ] || { echo "$program ended with status $status"; exit 1; }
 done
+[ "$(md5sum < "$caller_cache")" = "$cache_before" ] || { echo "the build's cache was changed"; exit 1; }
 echo "package $(basename "$deb") checked"

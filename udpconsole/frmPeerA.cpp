@@ -78,15 +78,18 @@ void frmPeerA::Send(const QByteArray& payload) {
         reportError_(udpPeerA.errorString());
 }
 
-// Every datagram waiting goes into the box in one insertion, in order of arrival: the same text
-// at the same place as one insertion each, but one repaint and one accessibility event, so a
-// console that falls behind catches up instead of losing datagrams.
+// The datagrams waiting, up to a batch, go into the box in one insertion, in order of arrival:
+// the same text at the same place as one insertion each, but one repaint and one accessibility
+// event, so a console that falls behind catches up instead of losing datagrams. What is left
+// is taken on the next pass, after the window's own events.
 void frmPeerA::ShowArrivals() {
     QString text;
-    while (udpPeerA.hasPendingDatagrams()) {
+    for (int taken = 0; taken < ArrivalBatch && udpPeerA.hasPendingDatagrams(); ++taken) {
         const QNetworkDatagram datagram = udpPeerA.receiveDatagram();
         text += DecodeShiftJis(datagram.data()) + QStringLiteral("\r\n");
     }
+    if (udpPeerA.hasPendingDatagrams())
+        QMetaObject::invokeMethod(this, &frmPeerA::ShowArrivals, Qt::QueuedConnection);
     if (text.isEmpty()) return;
     // The box keeps lines, not line-end bytes: CR LF, or a lone CR, is one line break.
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar(u'\r'), QChar(u'\n'));

@@ -16,6 +16,9 @@ inline constexpr quint16 ConsolePort = 10002;
 inline constexpr qsizetype LargestDatagram = 65507;
 // txtOutput keeps the newest lines only, so that a console left running stays small and fast.
 inline constexpr int OutputLineLimit = 10000;
+// Datagrams taken per pass of the event loop: a board that floods the console leaves the window
+// answering between batches, and the rest wait in the socket for the next pass.
+inline constexpr int ArrivalBatch = 256;
 
 // The console's one window: sends the text of txtSend on every change and the test pattern on
 // Command1, and shows every datagram that arrives on port 10002.

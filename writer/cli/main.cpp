@@ -164,8 +164,9 @@ int Write(const CliOptions& options) {
 
     std::optional<WriteLog> log;
     if (!options.noLog)
-        log.emplace(options.logPath,
-                    [](const QString& warning) { PrintError(QStringLiteral("warning: ") + warning); });
+        log.emplace(options.logPath, [](const QString& warning) {
+            PrintError(QStringLiteral("warning: ") + warning);
+        });
     const bool gang = choice.ports.size() > 1;
     ProgressBoard progress(stderr, ProgressStyle(options.quiet), int(choice.ports.size()));
     qsizetype labelWidth = 0;

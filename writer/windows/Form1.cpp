@@ -41,9 +41,9 @@ const QColor WarningColour(0xB0, 0x40, 0x00);
 // The write log is for later questions; one that cannot be written never stops a write, and is
 // said once on standard error rather than in another box to click away.
 Form1::Form1(QWidget* parent)
-    : QWidget(parent), link_(PDQComm1), writeLog_({}, [](const QString& warning) {
-          qWarning("MORVEN: %s", qPrintable(warning));
-      }) {
+    : QWidget(parent),
+      link_(PDQComm1),
+      writeLog_({}, [](const QString& warning) { qWarning("MORVEN: %s", qPrintable(warning)); }) {
     setWindowTitle(QStringLiteral("SALTOR 24.576Mhz"));
     setFixedSize(Twips(5340), Twips(645));
     setFont(WindowFont());
@@ -121,10 +121,10 @@ void Form1::Write() {
     } else {
         const WriteJob& job = std::get<WriteJob>(prepared);
         ShowFileCheck(job.report);
-        WriteFlow flow(link_,
-                       {QStringLiteral("COM") + Label1->text(),
-                        DescribeSerialDevice(PDQComm1.Device())},
-                       *this, &writeLog_);
+        WriteFlow flow(
+            link_,
+            {QStringLiteral("COM") + Label1->text(), DescribeSerialDevice(PDQComm1.Device())},
+            *this, &writeLog_);
         writing_ = &flow;
         const WriteResult result = flow.Run(job);
         writing_ = nullptr;

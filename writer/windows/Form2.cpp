@@ -2,11 +2,11 @@
 
 #include <QMouseEvent>
 
-#include "write/KernelFile.h"
 #include "OperatorDialogs.h"
-#include "port/SerialDevices.h"
 #include "Twips.h"
 #include "WindowFont.h"
+#include "port/SerialDevices.h"
+#include "write/KernelFile.h"
 
 namespace morven {
 

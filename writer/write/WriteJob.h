@@ -6,8 +6,8 @@
 #include <optional>
 #include <variant>
 
-#include "image/TargetImage.h"
 #include "WriteOutcome.h"
+#include "image/TargetImage.h"
 
 namespace morven {
 
