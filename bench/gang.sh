@@ -2,20 +2,23 @@
 # Eight boards: written by one gang process (one event loop for all ports), by eight processes
 # started together, and one board alone, side by side in each run, same image and kernel.
 #
-#   bench/gang.sh [--pace] [--runs R] [--boards N] [--bytes B] BUILD_DIR
+#   bench/gang.sh [--pace] [--runs R] [--boards N] [--bytes B] [--no-processes] BUILD_DIR
 #
 # Per run and way of writing: each board's wall time (the write's own "seconds", from opening
-# the port to the outcome), as a ratio to the single write's, and the CPU time (user + system)
-# of all the processes together. --bytes crops the image (default: the full 0x60000 bytes).
+# the port to the outcome), as a ratio to the single write's, the CPU time (user + system) of
+# all the processes together, and the peak resident memory of the single and the gang process.
+# --bytes crops the image (default: the full 0x60000 bytes); --no-processes leaves out the
+# eight processes.
 set -euo pipefail
 
-pace="" runs=3 boards=8 bytes=""
+pace="" runs=3 boards=8 bytes="" processes=1
 while [ $# -gt 1 ]; do
     case "$1" in
         --pace) pace="--pace" ;;
         --runs) runs="$2"; shift ;;
         --boards) boards="$2"; shift ;;
         --bytes) bytes="$2"; shift ;;
+        --no-processes) processes="" ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -51,7 +54,7 @@ write() {
     local out="$1"; shift
     local ports=()
     for k in "$@"; do ports+=(--port "$work/board$k"); done
-    /usr/bin/time -f "%U %S" -o "$out.cpu" "$cli" --json --quiet --no-log "${ports[@]}" \
+    /usr/bin/time -f "%U %S %M" -o "$out.cpu" "$cli" --json --quiet --no-log "${ports[@]}" \
         --kernel "$work/kernel.bin" "$image" > "$out.json" 2> "$out.err"
 }
 
@@ -68,6 +71,7 @@ print(f"{min(seconds):.3f}-{max(seconds):.3f} s, ratio {min(seconds)/single:.4f}
 PY
 }
 cpu() { awk '{ s += $1 + $2 } END { printf "%.3f s", s }' "$@"; }
+peak() { awk '{ printf "%.1f MiB peak", $3 / 1024 }' "$1"; }
 
 echo "image $(basename "$image"), ${bytes:-full}, $boards boards${pace:+, paced}"
 for run in $(seq "$runs"); do
@@ -80,10 +84,11 @@ for run in $(seq "$runs"); do
     write "$work/gang" $(seq "$boards")
     wait
 
+    echo "run $run: single $single s, CPU $(cpu "$work/single.cpu"), $(peak "$work/single.cpu")"
+    echo "  gang:      $(summary "$single" "$work/gang.json"), CPU $(cpu "$work/gang.cpu"), $(peak "$work/gang.cpu")"
+    [ -n "$processes" ] || continue
     start_boards "$boards"
     for k in $(seq "$boards"); do write "$work/proc$k" "$k" & done
     wait
-    echo "run $run: single $single s, CPU $(cpu "$work/single.cpu")"
-    echo "  gang:      $(summary "$single" "$work/gang.json"), CPU $(cpu "$work/gang.cpu")"
     echo "  processes: $(summary "$single" "$work"/proc*.json), CPU $(cpu "$work"/proc*.cpu)"
 done
