@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
 
     morven::LoadedImage loaded;
     const double ours = MedianMs([&] {
-        loaded =
-            std::get<morven::LoadedImage>(morven::LoadSRecordInput(srec, [] { return false; }));
+        loaded = std::get<morven::LoadedImage>(
+            morven::LoadFirmwareInput({srec, std::nullopt}, [] { return false; }));
     });
     if (loaded.MaxAddress != morven::ImageSize - 1 ||
         std::memcmp(image.constData(), loaded.TargetImage.data(), image.size()) != 0) {

@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
     kernel.write(QByteArray(1024, '\x5A'));
     kernel.close();
 
-    auto prepared = morven::PrepareWrite(sRecordPath, kernelPath, [] { return false; });
+    auto prepared =
+        morven::PrepareWrite({sRecordPath, std::nullopt}, kernelPath, [] { return false; });
     auto* job = std::get_if<morven::WriteJob>(&prepared);
     if (!job) return 1;
     morven::SerialPort port;

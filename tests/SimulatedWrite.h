@@ -31,6 +31,15 @@ inline QByteArray SRecordsFor(const QByteArray& data) {
     return text;
 }
 
+// One Intel HEX record: count, address, type, data and the checksum that makes them sum to 0.
+inline QByteArray IntelHexRecord(int type, int address, const QByteArray& data) {
+    const QByteArray record =
+        QByteArray(1, char(data.size())) + char(address >> 8) + char(address) + char(type) + data;
+    quint8 sum = 0;
+    for (const char byte : record) sum = quint8(sum + quint8(byte));
+    return ':' + (record + char(-sum)).toHex().toUpper() + '\n';
+}
+
 struct RecordingProgress : morven::ProgressDisplay {
     QList<int> values;
     QList<int> maximums;
@@ -68,7 +77,8 @@ public:
     // What the Write button does: the file and kernel read, then the one write flow on COM1,
     // recorded in the write log.
     morven::WriteOutcome Run() {
-        auto prepared = morven::PrepareWrite(sRecordPath, kernelPath, [] { return false; });
+        auto prepared =
+            morven::PrepareWrite({sRecordPath, std::nullopt}, kernelPath, [] { return false; });
         if (const auto* refusal = std::get_if<morven::WriteRefusal>(&prepared)) {
             messages.texts << refusal->text;
             return refusal->outcome;

@@ -81,18 +81,12 @@ QByteArray Contents(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Intel HEX text holding data from base, in 16-byte records with their checksums.
+// Intel HEX text holding data from base (below 64 KiB), in 16-byte records.
 QByteArray IntelHexFor(const QByteArray& data, int base) {
     QByteArray text;
-    for (qsizetype at = 0; at < data.size(); at += 16) {
-        const QByteArray record = QByteArray(1, char(qMin<qsizetype>(16, data.size() - at))) +
-                                  char((base + at) >> 8) + char(base + at) + '\0' +
-                                  data.mid(at, 16);
-        quint8 sum = 0;
-        for (const char byte : record) sum = quint8(sum + quint8(byte));
-        text += ':' + (record + char(-sum)).toHex().toUpper() + '\n';
-    }
-    return text + ":00000001FF\n";
+    for (qsizetype at = 0; at < data.size(); at += 16)
+        text += IntelHexRecord(0, int(base + at), data.mid(at, 16));
+    return text + IntelHexRecord(1, 0, {});
 }
 
 QByteArray Received(SimulatedWrite& board) {
@@ -237,14 +231,18 @@ private slots:
         QTest::newRow("S0 and S9 only")
             << "header.mot" << QByteArray("S00600004844521B\nS9030000FC\n") << 11
             << "no S1, S2 or S3 data record";
-        QTest::newRow("Intel HEX") << "program.hex"
-                                   << QByteArray(
-                                          ":10010000214601360121470136007EFE09D2190140\n"
-                                          ":00000001FF\n")
-                                   << 11 << "2 lines not read as S-records";
-        QTest::newRow("Intel HEX from 0x3000, as a linker writes it")
-            << "linked.hex" << IntelHexFor(RandomImage(0x1100, 6), 0x3000) << 11
-            << "lines not read as S-records";
+        QTest::newRow("Intel HEX with a wrong checksum")
+            << "bad.hex" << QByteArray(":0100000000FE\n:00000001FF\n") << 11
+            << "line 1 is not an Intel HEX record: its checksum is wrong";
+        QTest::newRow("Intel HEX with data after its end")
+            << "after.hex" << IntelHexFor(RandomImage(0x20, 6), 0x3000) + ":0100000000FF\n"
+            << 11 << "line 4 follows the end-of-file record";
+        QTest::newRow("ELF cut short in its header") << "object.o"
+                                                     << QByteArray(
+                                                            "\x7f"
+                                                            "ELF\x02\x01\x01",
+                                                            7)
+                                                     << 11 << "The ELF file ";
         QTest::newRow("beyond the flash only")
             << "high.mot" << QByteArray("S30900060000AABBCCDDE2\n") << 11 << "beyond the flash";
         QTest::newRow("folder") << "folder" << QByteArray() << 10 << "it is a folder";
@@ -271,6 +269,55 @@ private slots:
         QVERIFY2((status == 11 ? run.err : run.out).contains(says.toUtf8()), run.out + run.err);
         QVERIFY2((status == 11 ? run.err : run.out).contains("Nothing was sent."), run.err);
         QVERIFY(write.HostBytes().isEmpty());
+    }
+
+    // Every format reaches the board bit-exact, with the same N and SHA-256; --check, the
+    // summary and the record name the format.
+    void eachFormatWritten_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("program");  // what makes the file from the binary image
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("S-record") << "S-record"
+                                  << "srec_cat"
+                                  << QStringList{"image.bin", "-binary", "-o", "image.out"};
+        QTest::newRow("Intel HEX")
+            << "Intel HEX"
+            << "srec_cat" << QStringList{"image.bin", "-binary", "-o", "image.out", "-intel"};
+        QTest::newRow("ELF") << "ELF"
+                             << "ld"
+                             << QStringList{"-m",        "elf_x86_64", "-b",
+                                            "binary",    "-N",         "--section-start=.data=0",
+                                            "-e",        "0",          "-o",
+                                            "image.out", "image.bin"};
+        QTest::newRow("binary") << "binary"
+                                << "cp" << QStringList{"image.bin", "image.out"};
+    }
+
+    void eachFormatWritten() {
+        QFETCH(QString, format);
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        SimulatedWrite write;
+        const QByteArray image = RandomImage(0x12345, 12);
+        SimulatedWrite::WriteFile(write.FilePath("image.bin"), image);
+        QProcess make;
+        make.setWorkingDirectory(write.FilePath("."));
+        make.start(program, arguments);
+        QVERIFY(make.waitForFinished() && make.exitCode() == 0);
+        const QString file = write.FilePath("image.out");
+        const QStringList binaryAt =
+            format == "binary" ? QStringList{"--binary-at", "0x0"} : QStringList{};
+        const CliRun check = Cli(QStringList{"--check"} + binaryAt + QStringList{file});
+        QVERIFY2(check.out.contains("format:    " + format.toUtf8() + "\n"), check.out);
+        const QString log = write.FilePath("writes.jsonl");
+        const CliRun run = Cli(QStringList{"--log", log} + binaryAt + WriteArguments(write, file));
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.err.contains("(" + format.toUtf8() + "): 1 range, N = 74565"), run.err);
+        QVERIFY(Received(write) == image);
+        const QJsonObject record = LogLines(log).value(0);
+        QCOMPARE(record["format"].toString(), format);
+        QCOMPARE(record["sha256"].toString(),
+                 QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
     }
 
     // A FIFO nobody writes keeps the reader waiting, but SIGTERM ends it at once; nothing is

@@ -6,7 +6,7 @@
 #include <QTest>
 #include <algorithm>
 
-#include "image/TargetImage.h"
+#include "image/SRecordLoader.h"
 
 using namespace morven;
 

@@ -294,12 +294,12 @@ private slots:
         QTest::newRow("nothing to write")
             << QByteArray("S00600004844521B\nS9030000FC\n") << true << "no S1, S2 or S3 data record"
             << "The S-record file ";
-        QTest::newRow("binary") << QByteArray(
-                                       "\x7f"
-                                       "ELF\x02\x01\x01\0\0\0",
-                                       10)
-                                << true << "has nothing to write"
-                                << "The S-record file ";
+        QTest::newRow("ELF cut short") << QByteArray(
+                                              "\x7f"
+                                              "ELF\x02\x01\x01\0\0\0",
+                                              10)
+                                       << true << "The ELF file "
+                                       << "The ELF file ";
     }
 
     void fileCheckShownBeforeWrite() {

@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <optional>
+
 #include "ExitStatus.h"
 
 namespace morven {
@@ -7,8 +9,8 @@ namespace morven {
 namespace {
 
 constexpr const char* Description =
-    R"(Writes an S-record program into the board's flash through its serial boot mode,
-as MORVEN's "Write" button does. The outcome is the last line on standard output,
+    R"(Writes a program into the board's flash through its serial boot mode, as
+MORVEN's "Write" button does. The outcome is the last line on standard output,
 in the words the message box would show; progress and everything else go to
 standard error.
 
@@ -21,10 +23,24 @@ outcome. Without --port, the one USB serial adapter present is used.
 Every write appends a JSON line to $XDG_STATE_HOME/morven/writes.jsonl (by default
 ~/.local/state/morven/writes.jsonl): time, host, port, device, adapter, file, N,
 SHA-256, outcome, status and seconds.
-FILE may be - for standard input. The whole file is read and checked before the
-port is opened: a file that stores no data byte in the image is refused (status 11);
-bad checksums, malformed lines, bytes at 0x60000 and above and bytes written twice
-are warned of on standard error and written as they load (refused with --strict).)";
+
+FILE is an S-record, Intel HEX or ELF file, told by its content (a first character
+S, a first character ':', the ELF magic number), or raw binary with --binary-at.
+It may be - for standard input. The whole file is read and checked before the port
+is opened: a file that stores no data byte in the image, a malformed Intel HEX
+file and a broken ELF file are refused (status 11); in S-record files, bad
+checksums and malformed lines, and in every format, bytes at 0x60000 and above and
+bytes written twice are warned of on standard error and written as they load
+(refused with --strict).)";
+
+// "0x1000" in hex, "4096" in decimal; no octal surprise from a leading zero.
+std::optional<std::uint32_t> ParseAddress(const QString& text) {
+    bool ok = false;
+    const bool hex = text.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive);
+    const uint value = hex ? text.mid(2).toUInt(&ok, 16) : text.toUInt(&ok, 10);
+    if (!ok || text.trimmed() != text) return std::nullopt;
+    return value;
+}
 
 }  // namespace
 
@@ -47,8 +63,11 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         "json", "Print each port's outcome (or --list-ports) as JSON on standard output.");
     const QCommandLineOption log("log", "Append the write records to FILE.", "FILE");
     const QCommandLineOption noLog("no-log", "Record nothing.");
-    parser.addOptions({port, kernel, quiet, check, strict, json, log, noLog, listPorts});
-    parser.addPositionalArgument("FILE", "The S-record file to write, or - for standard input.");
+    const QCommandLineOption binaryAt(
+        "binary-at", "Read FILE as raw binary placed from ADDR (0x... or decimal).", "ADDR");
+    parser.addOptions({port, kernel, quiet, check, strict, json, log, noLog, binaryAt, listPorts});
+    parser.addPositionalArgument(
+        "FILE", "The S-record, Intel HEX or ELF file to write, or - for standard input.");
 
     if (!parser.parse(arguments)) return parser.errorText();
     if (parser.isSet(help)) parser.showHelp(0);
@@ -72,9 +91,15 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
                 .arg(name);
     const QStringList files = parser.positionalArguments();
     if (options.listPorts) return options;
-    if (files.isEmpty()) return QStringLiteral("no S-record FILE given");
-    if (files.size() > 1) return QStringLiteral("one S-record FILE only, not %1").arg(files.size());
-    options.file = files.front();
+    if (files.isEmpty()) return QStringLiteral("no FILE given");
+    if (files.size() > 1) return QStringLiteral("one FILE only, not %1").arg(files.size());
+    options.firmware.path = files.front();
+    if (parser.isSet(binaryAt)) {
+        options.firmware.binaryAt = ParseAddress(parser.value(binaryAt));
+        if (!options.firmware.binaryAt)
+            return QStringLiteral("bad --binary-at '") + parser.value(binaryAt) +
+                   QStringLiteral("': give an address such as 0x1000 or 4096");
+    }
     return options;
 }
 

@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "PortChoice.h"
+#include "write/WriteJob.h"
 
 namespace morven {
 
@@ -15,10 +16,10 @@ struct CliOptions {
     bool strict = false;  // a file with warnings is refused
     bool json = false;    // outcomes as JSON objects on standard output
     bool noLog = false;
-    QString logPath;     // empty: the default write log
-    QStringList ports;   // as named; several for a gang write
-    QString kernelPath;  // empty: looked up as the windows look it up
-    QString file;        // "-" for standard input
+    QString logPath;         // empty: the default write log
+    QStringList ports;       // as named; several for a gang write
+    QString kernelPath;      // empty: looked up as the windows look it up
+    FirmwareInput firmware;  // its path "-" for standard input
 };
 
 // Fills parser with morven-cli's options and reads arguments. --help and --version print and

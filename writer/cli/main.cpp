@@ -81,24 +81,24 @@ int Refuse(const WriteRefusal& refusal, const QString& kernelPath) {
 std::optional<WriteRefusal> StrictRefusal(const CliOptions& options, const LoadReport& report) {
     if (!options.strict || !report.HasWarnings()) return std::nullopt;
     return WriteRefusal{WriteOutcome::WarningsRefused,
-                        QStringLiteral("The S-record file %1 has warnings and --strict refuses "
-                                       "it. Nothing was sent.")
-                            .arg(DisplayName(options.file))};
+                        QStringLiteral("The %1 file %2 has warnings and --strict refuses it. "
+                                       "Nothing was sent.")
+                            .arg(FormatName(report.format), DisplayName(options.firmware.path))};
 }
 
 // --check: what the file holds and whether a write would send it.
 int Check(const CliOptions& options) {
     const InterruptSignals interrupts([] {});
-    auto loaded = LoadSRecordInput(options.file, StopRequested);
+    auto loaded = LoadFirmwareInput(options.firmware, StopRequested);
     if (const auto* refusal = std::get_if<WriteRefusal>(&loaded)) return Refuse(*refusal, {});
     const LoadReport& report = std::get<LoadedImage>(loaded).report;
-    auto refusal = NothingToWrite(options.file, report);
+    auto refusal = NothingToWrite(options.firmware.path, report);
     if (!refusal) refusal = StrictRefusal(options, report);
     const QString verdict = !refusal ? QStringLiteral("would be written")
                             : report.HasData()
                                 ? QStringLiteral("refused: warnings under --strict")
                                 : QStringLiteral("refused: ") + report.NothingToWriteReason();
-    QStringList lines{QStringLiteral("file:      ") + DisplayName(options.file)};
+    QStringList lines{QStringLiteral("file:      ") + DisplayName(options.firmware.path)};
     lines << report.Details() << QStringLiteral("verdict:   ") + verdict;
     std::fputs((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit().constData(),
                stdout);
@@ -152,7 +152,7 @@ int Write(const CliOptions& options) {
                                QStringLiteral("interrupted"));
     });
     const QString kernelPath = options.kernelPath.isEmpty() ? KernelFilePath() : options.kernelPath;
-    auto prepared = PrepareWrite(options.file, kernelPath, StopRequested);
+    auto prepared = PrepareWrite(options.firmware, kernelPath, StopRequested);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
         return Refuse(*refusal, kernelPath);
     const WriteJob& job = std::get<WriteJob>(prepared);
@@ -160,7 +160,8 @@ int Write(const CliOptions& options) {
         PrintError(QStringLiteral("warning: ") + warning);
     if (const auto refusal = StrictRefusal(options, job.report))
         return Refuse(*refusal, kernelPath);
-    PrintError(job.sRecordName + QStringLiteral(": ") + job.report.SummaryLine());
+    PrintError(job.fileName + QStringLiteral(" (") + FormatName(job.report.format) +
+               QStringLiteral("): ") + job.report.SummaryLine());
 
     std::optional<WriteLog> log;
     if (!options.noLog)
@@ -180,7 +181,7 @@ int Write(const CliOptions& options) {
         QStringList devices;
         for (const ChosenPort& port : choice.ports) devices << port.device;
         PrintError(QStringLiteral("writing %1 through %2 with the kernel %3")
-                       .arg(job.sRecordName, devices.join(QStringLiteral(", ")), kernelPath));
+                       .arg(job.fileName, devices.join(QStringLiteral(", ")), kernelPath));
     }
     if (StopRequested()) Interrupted();
     // Every board shares the one job: the image is not copied per board.

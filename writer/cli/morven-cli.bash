@@ -14,13 +14,17 @@ _morven_cli() {
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return
             ;;
+        --binary-at)
+            return
+            ;;
     esac
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "--port --kernel --quiet --check --strict --json
-            --log --no-log --list-ports --help --help-all --version" -- "$cur")
+            --log --no-log --binary-at --list-ports --help --help-all --version" -- "$cur")
         return
     fi
-    # The S-record file: folders to go on into, and .mot files.
-    mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.[mM][oO][tT]' -- "$cur")
+    # The firmware file: folders to go on into, and S-record, Intel HEX, ELF and binary files.
+    mapfile -t COMPREPLY < <(compgen -d -- "$cur"
+        compgen -f -- "$cur" | grep -iE '\.(mot|srec|s19|s28|s37|hex|ihx|elf|bin)$')
 }
 complete -o filenames -F _morven_cli morven-cli

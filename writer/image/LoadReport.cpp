@@ -35,7 +35,11 @@ QString RangeText(const AddressRange& range) {
 QString LoadReport::NothingToWriteReason() const {
     if (HasData()) return {};
     if (fileBytes == 0) return QStringLiteral("the file is empty");
-    if (DataRecords() == 0) {
+    if (format == FirmwareFormat::Elf)
+        return QStringLiteral("its loadable segments hold no file bytes");
+    if (format == FirmwareFormat::IntelHex && DataRecords() == 0)
+        return QStringLiteral("it holds no data record (00)");
+    if (DataRecords() == 0 && format == FirmwareFormat::SRecord) {
         QString reason = QStringLiteral("it holds no S1, S2 or S3 data record");
         if (malformedLines > 0)
             reason += QStringLiteral(" (%1 not read as S-records)")
@@ -78,15 +82,30 @@ QStringList LoadReport::Warnings() const {
     return warnings;
 }
 
-QStringList LoadReport::Details() const {
+QString LoadReport::RecordsText() const {
+    static const char* const IntelHexTypes[] = {"data",  "end of file", "segment",
+                                                "start", "linear",      "linear start"};
     QStringList types;
-    for (int type = 0; type < int(records.size()); ++type)
-        if (records[type] > 0) types << QStringLiteral("S%1 %2").arg(type).arg(records[type]);
-    QStringList out{
-        QStringLiteral("size:      %1, %2")
-            .arg(Plural(fileBytes, "byte", "bytes"), Plural(lines, "line", "lines")),
-        QStringLiteral("records:   %1")
-            .arg(types.isEmpty() ? QStringLiteral("none") : types.join(QStringLiteral(", ")))};
+    for (int type = 0; type < int(records.size()); ++type) {
+        if (records[type] == 0) continue;
+        types << (format == FirmwareFormat::IntelHex
+                      ? QStringLiteral("%1 %2 %3")
+                            .arg(QString::number(type).rightJustified(2, QLatin1Char('0')),
+                                 QString::fromLatin1(IntelHexTypes[type]),
+                                 QString::number(records[type]))
+                      : QStringLiteral("S%1 %2").arg(type).arg(records[type]));
+    }
+    return types.isEmpty() ? QStringLiteral("none") : types.join(QStringLiteral(", "));
+}
+
+QStringList LoadReport::Details() const {
+    const bool text = format == FirmwareFormat::SRecord || format == FirmwareFormat::IntelHex;
+    QStringList out{QStringLiteral("format:    ") + FormatName(format),
+                    QStringLiteral("size:      ") + Plural(fileBytes, "byte", "bytes") +
+                        (text ? QStringLiteral(", ") + Plural(lines, "line", "lines") : QString())};
+    if (text) out << QStringLiteral("records:   ") + RecordsText();
+    for (qsizetype i = 0; i < layout.size(); ++i)
+        out << (i == 0 ? QStringLiteral("layout:    ") : QStringLiteral("           ")) + layout[i];
     if (!HasData()) return out << QStringLiteral("data:      none: ") + NothingToWriteReason();
     for (qsizetype i = 0; i < ranges.size(); ++i)
         out << (i == 0 ? QStringLiteral("ranges:    ") : QStringLiteral("           ")) +

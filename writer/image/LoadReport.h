@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+#include "FirmwareFormat.h"
+
 namespace morven {
 
 // An inclusive range of target addresses the file wrote.
@@ -21,10 +23,13 @@ struct AddressRange {
 struct LoadReport {
     static constexpr int ListedLines = 5;  // line numbers kept per kind of problem
 
+    FirmwareFormat format = FirmwareFormat::SRecord;
     qint64 fileBytes = 0;
     int lines = 0;
-    std::array<int, 10> records{};  // well-formed records by type digit, S0 .. S9
-    int malformedLines = 0;         // skipped whole: not an S-record, too short, not hex
+    // Well-formed records by type: S0 .. S9, or Intel HEX's 00 .. 05.
+    std::array<int, 10> records{};
+    QStringList layout;      // what the format adds: ELF segments, start addresses
+    int malformedLines = 0;  // skipped whole: not an S-record, too short, not hex
     QList<int> firstMalformedLines;
     int badChecksums = 0;  // data records stored although their checksum is wrong
     QList<int> firstBadChecksumLines;
@@ -40,7 +45,10 @@ struct LoadReport {
     std::uint32_t crc32 = 0;    // of those N bytes (the zip/Ethernet CRC)
     std::uint8_t checksum = 0;  // the byte the write sends after the last block
 
-    int DataRecords() const { return records[1] + records[2] + records[3]; }
+    int DataRecords() const {
+        return format == FirmwareFormat::IntelHex ? records[0]
+                                                  : records[1] + records[2] + records[3];
+    }
     bool HasData() const { return length > 0; }
     bool HasWarnings() const {
         return malformedLines + badChecksums > 0 || droppedBytes + overwrittenBytes > 0;
@@ -52,6 +60,8 @@ struct LoadReport {
     QString SummaryLine() const;
     // One line per kind of problem, in words; empty for a clean file.
     QStringList Warnings() const;
+    // "S0 1, S2 12288" or "00 data 4096, 01 end of file 1"
+    QString RecordsText() const;
     // Everything, one item a line, for a person to read at a glance.
     QStringList Details() const;
 };

@@ -1,11 +1,10 @@
-#include "TargetImage.h"
-
-#include <openssl/evp.h>
-#include <zlib.h>
+#include "SRecordLoader.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+
+#include "TextLines.h"
 
 namespace morven {
 
@@ -42,7 +41,7 @@ int HexNibble(std::string_view line, std::size_t pos) {
     return pos < line.size() ? HexValues[static_cast<unsigned char>(line[pos])] : -1;
 }
 
-SRecordLoader::SRecordLoader(LoadedImage& image) : image_(image), written_(ImageSize, 0) {}
+SRecordLoader::SRecordLoader(LoadedImage& image) : image_(image), builder_(image) {}
 
 void SRecordLoader::Malformed(int lineNumber) {
     ++image_.report.malformedLines;
@@ -97,85 +96,16 @@ void SRecordLoader::ParseSRecordLine(std::string_view line, int lineNumber) {
         ++image_.report.badChecksums;
         Note(image_.report.firstBadChecksumLines, lineNumber);
     }
-    Store(address, data.data(), dataCount);
-}
-
-// Bytes at 0x60000 and above are dropped with the rest of their record.
-void SRecordLoader::Store(std::uint32_t address, const std::uint8_t* data, int count) {
-    LoadReport& report = image_.report;
-    const auto end = static_cast<std::uint32_t>(ImageSize);
-    const int stored =
-        address >= end ? 0 : static_cast<int>(std::min<std::uint32_t>(count, end - address));
-    if (stored < count) {
-        if (report.droppedBytes == 0) report.firstDroppedAddress = address + stored;
-        report.droppedBytes += count - stored;
-    }
-    if (stored == 0) return;
-    std::uint8_t* seen = &written_[address];
-    if (std::memchr(seen, 1, static_cast<std::size_t>(stored)) != nullptr) {
-        for (int k = 0; k < stored; ++k) {
-            if (!seen[k]) continue;
-            if (report.overwrittenBytes == 0) report.firstOverwrittenAddress = address + k;
-            ++report.overwrittenBytes;
-        }
-    }
-    std::memset(seen, 1, static_cast<std::size_t>(stored));
-    std::memcpy(&image_.TargetImage[address], data, static_cast<std::size_t>(stored));
-    const std::uint32_t last = address + static_cast<std::uint32_t>(stored) - 1;
-    image_.MaxAddress = std::max(image_.MaxAddress, static_cast<std::int32_t>(last));
-    // Records usually follow each other: extend the last run rather than add one.
-    if (!runs_.empty() && runs_.back().last + 1 == address)
-        runs_.back().last = last;
-    else
-        runs_.push_back({address, last});
-}
-
-void SRecordLoader::Finish() {
-    LoadReport& report = image_.report;
-    std::sort(runs_.begin(), runs_.end(),
-              [](const AddressRange& a, const AddressRange& b) { return a.first < b.first; });
-    report.ranges.clear();
-    for (const AddressRange& run : runs_) {
-        if (!report.ranges.isEmpty() && run.first <= report.ranges.last().last + 1)
-            report.ranges.last().last = std::max(report.ranges.last().last, run.last);
-        else
-            report.ranges << run;
-    }
-    report.length = runs_.empty() ? 0 : image_.MaxAddress + 1;
-    const auto* bytes = image_.TargetImage.data();
-    const auto size = static_cast<std::size_t>(report.length);
-    // OpenSSL's digest uses the processor's SHA instructions where it has them.
-    report.sha256.resize(32);
-    EVP_Digest(bytes, size, reinterpret_cast<unsigned char*>(report.sha256.data()), nullptr,
-               EVP_sha256(), nullptr);
-    report.crc32 = static_cast<std::uint32_t>(crc32(0, bytes, static_cast<uInt>(size)));
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < size; ++i) sum += bytes[i];
-    report.checksum = static_cast<std::uint8_t>(~sum);
+    builder_.Store(address, data.data(), static_cast<std::size_t>(dataCount));
 }
 
 LoadedImage LoadSRecordText(std::string_view text) {
     LoadedImage image;
     image.report.fileBytes = static_cast<qint64>(text.size());
     SRecordLoader loader(image);
-    int lineNumber = 0;
-    const char* const data = text.data();
-    std::size_t start = 0;
-    std::size_t lfAt = 0;  // the next LF at or after start; found again only once passed
-    while (start < text.size()) {
-        // Lines end at LF, CRLF or a lone CR; memchr finds them far faster than a byte loop.
-        if (lfAt < start || start == 0) {
-            const void* lf = std::memchr(data + start, '\n', text.size() - start);
-            lfAt = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : text.size();
-        }
-        const void* cr = std::memchr(data + start, '\r', lfAt - start);
-        const std::size_t end =
-            cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - data) : lfAt;
-        loader.ParseSRecordLine(text.substr(start, end - start), ++lineNumber);
-        const bool crlf = end + 1 < text.size() && data[end] == '\r' && data[end + 1] == '\n';
-        start = end + (crlf ? 2 : 1);
-    }
-    image.report.lines = lineNumber;
+    image.report.lines = ForEachLine(text, [&loader](std::string_view line, int number) {
+        loader.ParseSRecordLine(line, number);
+    });
     loader.Finish();
     return image;
 }

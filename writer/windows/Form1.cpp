@@ -69,7 +69,7 @@ void Form1::ShowPortNumber(int portNumber) { Label1->setText(QString::number(por
 void Form1::ShowSRecordPath(const QString& path) {
     Label2->setText(path);
     SRecordPath = path;
-    const auto loaded = LoadSRecordInput(path, GiveUpAfterWaitLimit());
+    const auto loaded = LoadFirmwareInput({path, std::nullopt}, GiveUpAfterWaitLimit());
     if (const auto* unreadable = std::get_if<WriteRefusal>(&loaded))
         ShowFileProblem(RefusalText(*unreadable));
     else if (const auto empty = NothingToWrite(path, std::get<LoadedImage>(loaded).report))
@@ -114,7 +114,8 @@ void Form1::Write() {
     Command1->setEnabled(false);
     Command2->setEnabled(false);
     // The file is read again: it may have been rebuilt since it was chosen.
-    auto prepared = PrepareWrite(SRecordPath, KernelFilePath(), GiveUpAfterWaitLimit());
+    auto prepared =
+        PrepareWrite({SRecordPath, std::nullopt}, KernelFilePath(), GiveUpAfterWaitLimit());
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
         ShowFileProblem(RefusalText(*refusal));
         OperatorDialogs::ShowMessage(this, RefusalText(*refusal));

@@ -1,5 +1,6 @@
 #include "WriteJob.h"
 
+#include "image/FirmwareLoader.h"
 #include "image/InputFile.h"
 
 namespace morven {
@@ -31,30 +32,37 @@ WriteRefusal KernelTooLong(const QString& path, const QString& size) {
 
 }  // namespace
 
-QString DisplayName(const QString& sRecordPath) {
-    return IsStandardInput(sRecordPath) ? QStringLiteral("standard input") : sRecordPath;
+QString DisplayName(const QString& path) {
+    return IsStandardInput(path) ? QStringLiteral("standard input") : path;
 }
 
-std::optional<WriteRefusal> NothingToWrite(const QString& sRecordPath, const LoadReport& report) {
+std::optional<WriteRefusal> NothingToWrite(const QString& path, const LoadReport& report) {
     if (report.HasData()) return std::nullopt;
     return WriteRefusal{
         WriteOutcome::NothingToWrite,
-        QStringLiteral("The S-record file %1 has nothing to write: %2. Nothing was sent.")
-            .arg(DisplayName(sRecordPath), report.NothingToWriteReason())};
+        QStringLiteral("The %1 file %2 has nothing to write: %3. Nothing was sent.")
+            .arg(FormatName(report.format), DisplayName(path), report.NothingToWriteReason())};
 }
 
-std::variant<LoadedImage, WriteRefusal> LoadSRecordInput(const QString& sRecordPath,
-                                                         const std::function<bool()>& stop) {
-    const InputRead read = ReadWholeInput(sRecordPath, SRecordFileLimit, stop);
-    if (read.status != InputRead::Status::Ok) return Unreadable(DisplayName(sRecordPath), read);
-    return LoadSRecordText(
-        std::string_view(read.bytes.constData(), static_cast<std::size_t>(read.bytes.size())));
+std::variant<LoadedImage, WriteRefusal> LoadFirmwareInput(const FirmwareInput& input,
+                                                          const std::function<bool()>& stop) {
+    const InputRead read = ReadWholeInput(input.path, FirmwareFileLimit, stop);
+    if (read.status != InputRead::Status::Ok) return Unreadable(DisplayName(input.path), read);
+    auto loaded = LoadFirmware(
+        std::string_view(read.bytes.constData(), static_cast<std::size_t>(read.bytes.size())),
+        input.binaryAt);
+    if (const auto* refusal = std::get_if<FormatRefusal>(&loaded))
+        return WriteRefusal{
+            WriteOutcome::FormatRefused,
+            QStringLiteral("The %1 file %2 is refused: %3. Nothing was sent.")
+                .arg(FormatName(refusal->format), DisplayName(input.path), refusal->reason)};
+    return std::move(std::get<LoadedImage>(loaded));
 }
 
-std::variant<WriteJob, WriteRefusal> PrepareWrite(const QString& sRecordPath,
-                                                  const QString& kernelPath,
-                                                  const std::function<bool()>& stop) {
-    // The kernel's size check and its bytes come from this one read.
+std::variant<WriteJob, WriteRefusal> PrepareWrite(
+    const FirmwareInput& input, const QString& kernelPath,
+    const std::function<bool()>&
+        stop) {  // The kernel's size check and its bytes come from this one read.
     const InputRead kernel = ReadWholeInput(kernelPath, KernelReadLimit, stop);
     switch (kernel.status) {
         case InputRead::Status::Stopped: return WriteRefusal{WriteOutcome::Cancelled, {}};
@@ -70,13 +78,13 @@ std::variant<WriteJob, WriteRefusal> PrepareWrite(const QString& sRecordPath,
                                 QString::fromLatin1(KernelMissingText)};
     }
 
-    auto loaded = LoadSRecordInput(sRecordPath, stop);
+    auto loaded = LoadFirmwareInput(input, stop);
     if (auto* refusal = std::get_if<WriteRefusal>(&loaded)) return *refusal;
-    if (auto refusal = NothingToWrite(sRecordPath, std::get<LoadedImage>(loaded).report))
+    if (auto refusal = NothingToWrite(input.path, std::get<LoadedImage>(loaded).report))
         return *refusal;
     WriteJob job;
     static_cast<LoadedImage&>(job) = std::move(std::get<LoadedImage>(loaded));
-    job.sRecordName = DisplayName(sRecordPath);
+    job.fileName = DisplayName(input.path);
     job.Kernel = kernel.bytes;
     return job;
 }

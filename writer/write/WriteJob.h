@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <variant>
@@ -14,8 +15,15 @@ namespace morven {
 // Everything one write sends, read and checked before any port is opened: the image with its
 // load report (TargetImage, MaxAddress) and the kernel's bytes.
 struct WriteJob : LoadedImage {
-    QString sRecordName;  // the file as the user named it; "standard input" for "-"
+    QString fileName;  // the firmware file as the user named it; "standard input" for "-"
     QByteArray Kernel;
+};
+
+// The firmware file a write reads: its format is told from its content, unless it is to be read
+// as raw binary placed from binaryAt.
+struct FirmwareInput {
+    QString path;  // "-" for standard input
+    std::optional<std::uint32_t> binaryAt;
 };
 
 // Why a write was refused before anything was sent, in the operator's words.
@@ -24,25 +32,26 @@ struct WriteRefusal {
     QString text;
 };
 
-// The largest S-record file read: far beyond any real file for a 384 KiB image.
-inline constexpr qint64 SRecordFileLimit = qint64(64) << 20;
+// The largest firmware file read: far beyond any real file for a 384 KiB image.
+inline constexpr qint64 FirmwareFileLimit = qint64(64) << 20;
 
-// Reads the kernel, then the S-record file, whole and bounded; refuses a missing or empty
-// kernel, one too long to announce, a file that cannot be read and a file with nothing to
-// write. stop() is asked while a read waits for data (a FIFO nobody writes).
-std::variant<WriteJob, WriteRefusal> PrepareWrite(const QString& sRecordPath,
+// Reads the kernel, then the firmware file, whole and bounded; refuses a missing or empty
+// kernel, one too long to announce, a file that cannot be read, a file its format refuses and
+// a file with nothing to write. stop() is asked while a read waits for data (a FIFO nobody
+// writes).
+std::variant<WriteJob, WriteRefusal> PrepareWrite(const FirmwareInput& input,
                                                   const QString& kernelPath,
                                                   const std::function<bool()>& stop);
 
-// The S-record file alone, read and loaded, for a report without a write; refused only when it
-// cannot be read.
-std::variant<LoadedImage, WriteRefusal> LoadSRecordInput(const QString& sRecordPath,
-                                                         const std::function<bool()>& stop);
+// The firmware file alone, read and loaded, for a report without a write; refused when it
+// cannot be read or its format refuses it.
+std::variant<LoadedImage, WriteRefusal> LoadFirmwareInput(const FirmwareInput& input,
+                                                          const std::function<bool()>& stop);
 
 // The refusal of a loaded file that stores no data byte in the image.
-std::optional<WriteRefusal> NothingToWrite(const QString& sRecordPath, const LoadReport& report);
+std::optional<WriteRefusal> NothingToWrite(const QString& path, const LoadReport& report);
 
 // "standard input" for "-", else the path.
-QString DisplayName(const QString& sRecordPath);
+QString DisplayName(const QString& path);
 
 }  // namespace morven

@@ -18,6 +18,7 @@ int OutcomeStatus(WriteOutcome outcome) {
         case WriteOutcome::Cancelled: return 9;
         case WriteOutcome::SRecordUnreadable: return 10;
         case WriteOutcome::NothingToWrite:
+        case WriteOutcome::FormatRefused:
         case WriteOutcome::WarningsRefused: return 11;
     }
     return 9;

@@ -15,6 +15,7 @@ enum class WriteOutcome {
     KernelTooLong,      // its length does not fit the two length bytes
     SRecordUnreadable,  // nothing was sent
     NothingToWrite,     // the file stores no data byte in the image; nothing was sent
+    FormatRefused,      // a malformed Intel HEX line, a broken ELF file; nothing was sent
     WarningsRefused,    // the file has warnings and the user asked for a strict check
     TerminalInput,      // standard input is a terminal, not a file
     PortOpenFailed,

@@ -19,7 +19,8 @@ struct WriteRecord {
     QString device;         // the path opened
     QString adapterSerial;  // where the system reports one
     QString usbId;          // vendor:product, for USB adapters
-    QString file;           // the S-record file as named; "standard input" for "-"
+    QString file;           // the firmware file as named; "standard input" for "-"
+    QString format;         // "S-record", "Intel HEX", "ELF", "binary"
     qint64 fileSize = 0;
     qint32 length = 0;   // N, the image bytes sent
     QByteArray sha256;   // of those N bytes

@@ -77,6 +77,7 @@ QString FlashWriter::OutcomeText(WriteOutcome outcome) const {
         case WriteOutcome::KernelTooLong:
         case WriteOutcome::SRecordUnreadable:
         case WriteOutcome::NothingToWrite:
+        case WriteOutcome::FormatRefused:
         case WriteOutcome::WarningsRefused:
         case WriteOutcome::TerminalInput:
         case WriteOutcome::Cancelled: break;  // the canceller says why
