@@ -15,8 +15,9 @@ in the words the message box would show; progress and everything else go to
 standard error.
 
 PORT is COM1 to COM10 or 1 to 10 (port n opens MORVEN_COMn, else /dev/ttyS(n-1)),
-a device path such as /dev/ttyUSB0 or /dev/serial/by-id/..., or serial:NUMBER (the
-adapter's serial number, as --list-ports shows it). Name several ports to write the
+a device path such as /dev/ttyUSB0 or /dev/serial/by-id/..., serial:NUMBER (the
+adapter's serial number, as --list-ports shows it), or rfc2217://HOST:PORT, a serial
+port served on another machine (ser2net); HOST is a name, an IPv4 address or [IPv6]. Name several ports to write the
 same file to every board at once: a table on standard output then gives each port's
 outcome. Without --port, the one USB serial adapter present is used.
 
@@ -84,11 +85,8 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     options.ports = parser.values(port);
     options.kernelPath = parser.value(kernel);
     for (const QString& name : options.ports)
-        if (!ParsePortArgument(name))
-            return QStringLiteral(
-                       "bad port '%1': use COM1 to COM10, 1 to 10, a device path or "
-                       "serial:NUMBER")
-                .arg(name);
+        if (const auto parsed = ParsePortArgument(name); std::holds_alternative<QString>(parsed))
+            return std::get<QString>(parsed);
     const QStringList files = parser.positionalArguments();
     if (options.listPorts) return options;
     if (files.isEmpty()) return QStringLiteral("no FILE given");

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include "port/NetworkSerialPort.h"
 #include "port/SerialPort.h"
 
 namespace morven {
@@ -24,12 +25,9 @@ QString Candidates(const QList<SerialDeviceInfo>& adapters) {
 
 std::variant<ChosenPort, QString> Resolve(
     const QString& name, const std::function<QList<SerialDeviceInfo>()>& systemPorts) {
-    const auto argument = ParsePortArgument(name);
-    if (!argument)
-        return QStringLiteral(
-                   "bad port '%1': use COM1 to COM10, 1 to 10, a device path or "
-                   "serial:NUMBER")
-            .arg(name);
+    const auto parsed = ParsePortArgument(name);
+    if (const auto* error = std::get_if<QString>(&parsed)) return *error;
+    const auto* argument = &std::get<PortArgument>(parsed);
     if (argument->number > 0)
         return ChosenPort{name, argument->number, SerialPort::DeviceForPort(argument->number)};
     if (!argument->device.isEmpty()) return ChosenPort{name, 0, argument->device};
@@ -48,7 +46,13 @@ std::variant<ChosenPort, QString> Resolve(
 
 }  // namespace
 
-std::optional<PortArgument> ParsePortArgument(const QString& text) {
+std::variant<PortArgument, QString> ParsePortArgument(const QString& text) {
+    if (NetworkAddress::IsUrl(text)) {
+        const auto address = NetworkAddress::Parse(text);
+        if (const auto* error = std::get_if<QString>(&address))
+            return QStringLiteral("bad port '") + text + QStringLiteral("': ") + *error;
+        return PortArgument{0, text, {}};
+    }
     if (text.startsWith(SerialPrefix) && text.size() > SerialPrefix.size())
         return PortArgument{0, {}, text.mid(SerialPrefix.size())};
     if (text.contains(QLatin1Char('/'))) return PortArgument{0, text, {}};
@@ -58,7 +62,11 @@ std::optional<PortArgument> ParsePortArgument(const QString& text) {
     const int number = digits.toInt(&isNumber);
     // Only plain digits: toInt() would also take " 3" or "+3".
     const bool plainDigits = !digits.isEmpty() && digits.front().isDigit() && digits.size() <= 2;
-    if (!isNumber || !plainDigits || number < 1 || number > 10) return std::nullopt;
+    if (!isNumber || !plainDigits || number < 1 || number > 10)
+        return QStringLiteral("bad port '") + text +
+               QStringLiteral(
+                   "': use COM1 to COM10, 1 to 10, a device path, serial:NUMBER or "
+                   "rfc2217://HOST:PORT");
     return PortArgument{number, {}, {}};
 }
 

@@ -15,18 +15,19 @@ namespace morven {
 // an adapter's serial number.
 struct PortArgument {
     int number = 0;  // 1..10, or 0 when device or serial is set
-    QString device;
+    QString device;  // a path or a URL
     QString serial;
 };
 
-// "COM1".."COM10" (any case), "1".."10", a path ("/dev/ttyUSB0") or "serial:A50285BI".
-std::optional<PortArgument> ParsePortArgument(const QString& text);
+// "COM1".."COM10" (any case), "1".."10", a path ("/dev/ttyUSB0"), "serial:A50285BI" or
+// "rfc2217://HOST:PORT"; otherwise why the text names no port, as a usage error.
+std::variant<PortArgument, QString> ParsePortArgument(const QString& text);
 
 // A port a write will open.
 struct ChosenPort {
     QString name;    // as the user named it
     int number = 0;  // 1..10 when named by number
-    QString device;  // the path opened
+    QString device;  // the path or URL opened
 };
 
 // What a run's --port options name, resolved against the serial ports the system reports.

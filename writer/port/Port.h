@@ -14,13 +14,17 @@ public:
 
     virtual ~Port() = default;
 
-    // False when the port cannot be opened; FailureText() then says why.
+    // False when the port cannot be opened; FailureText() then says why. A port that needs time
+    // to open (a network connection) starts opening and says so with Opening().
     virtual bool OpenPort() = 0;
+    // True while an open is still under way: nothing may be read yet; bytes written wait.
+    virtual bool Opening() const { return false; }
     virtual void ClosePort() = 0;
+    virtual bool IsOpen() const = 0;
     // "baud,parity,data bits,stop bits"; applies at once when the port is open.
     virtual void SetLineSettings(const QString& settings) = 0;
-    // The open port goes on at new settings, with input that arrived before it dropped. False
-    // when the port failed on the way.
+    // The open port goes on at new settings, with input that arrived before it dropped; no byte
+    // written after the call goes out at the old ones. False when the port failed on the way.
     virtual bool ChangeLineSettings(const QString& settings) = 0;
     // Bytes that go out back to back: one system call, on the wire when it returns.
     virtual void WriteBytes(const QByteArray& bytes) = 0;

@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QSerialPortInfo>
 
+#include "NetworkSerialPort.h"
+
 namespace morven {
 
 namespace {
@@ -21,6 +23,15 @@ QHash<QString, QString> ByIdNames() {
     for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files))
         names.insert(link.canonicalFilePath(), link.absoluteFilePath());
     return names;
+}
+
+// A port on another machine: nothing of it can be looked up here.
+SerialDeviceInfo NetworkDevice(const QString& url) {
+    SerialDeviceInfo info;
+    info.device = url;
+    info.network = true;
+    info.description = QStringLiteral("a serial port on another machine (RFC 2217)");
+    return info;
 }
 
 }  // namespace
@@ -47,6 +58,7 @@ QList<SerialDeviceInfo> SystemSerialPorts() {
 
 SerialDeviceInfo DescribeSerialDevice(const QString& path,
                                       const QList<SerialDeviceInfo>& systemPorts) {
+    if (NetworkAddress::IsUrl(path)) return NetworkDevice(path);
     const QString canonical = CanonicalPath(path);
     SerialDeviceInfo info;
     for (const SerialDeviceInfo& port : systemPorts)
@@ -57,6 +69,7 @@ SerialDeviceInfo DescribeSerialDevice(const QString& path,
 }
 
 SerialDeviceInfo DescribeSerialDevice(const QString& path) {
+    if (NetworkAddress::IsUrl(path)) return NetworkDevice(path);
 #ifdef Q_OS_LINUX
     SerialDeviceInfo info;
     info.device = path;
@@ -88,7 +101,9 @@ SerialDeviceInfo DescribeSerialDevice(const QString& path) {
 }
 
 QString DeviceSummary(const SerialDeviceInfo& info) {
-    QStringList parts{info.present ? QStringLiteral("present") : QStringLiteral("absent")};
+    QStringList parts;
+    if (!info.network)
+        parts << (info.present ? QStringLiteral("present") : QStringLiteral("absent"));
     if (!info.description.isEmpty()) parts << info.description;
     if (!info.serialNumber.isEmpty()) parts << QStringLiteral("serial ") + info.serialNumber;
     return info.device + QStringLiteral(" — ") + parts.join(QStringLiteral(", "));

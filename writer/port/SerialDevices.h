@@ -13,7 +13,8 @@ struct SerialDeviceInfo {
     QString description;
     QString manufacturer;
     QString serialNumber;
-    QString usbId;  // "vendor:product" in hex, for USB adapters
+    QString usbId;         // "vendor:product" in hex, for USB adapters
+    bool network = false;  // rfc2217://: a port on another machine
 };
 
 // Every serial port the system reports.

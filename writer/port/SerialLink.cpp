@@ -76,6 +76,11 @@ Task<bool> SerialLink::Delay(int ms) {
     co_return true;
 }
 
+Task<bool> SerialLink::AwaitOpen() {
+    while (port_.Opening() && !LinkLost()) co_await NextPass();
+    co_return !LinkLost();
+}
+
 void DriveLinks(std::span<SerialLink* const> links) {
     const auto anyWaiting = [links] {
         for (const SerialLink* link : links)

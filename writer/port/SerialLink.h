@@ -45,6 +45,9 @@ public:
     Task<WaitResult> AwaitInput();
     // False when the link was cancelled before the time was up.
     Task<bool> Delay(int ms);
+    // Waits while the port is still opening (a network connection); false when it failed or
+    // the link was cancelled.
+    Task<bool> AwaitOpen();
 
     // Suspends the wait in progress until the event loop's next pass.
     auto NextPass() {

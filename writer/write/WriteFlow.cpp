@@ -23,14 +23,18 @@ Task<WriteResult> WriteFlow::Write(const WriteJob& job) {
     clock.start();
     Port& port = link_.Line();
     FlashWriter writer(link_, progress_, job);
-    if (port.OpenPort()) {
+    // A network port connects and sets its line before anything is sent. (Each awaited value
+    // is held on its own: g++ 12 miscompiles some co_await inside larger expressions.)
+    bool opened = port.OpenPort();
+    if (opened) opened = co_await link_.AwaitOpen();
+    if (opened) {
         port.DiscardInput();
         result.outcome = co_await writer.WriteSequence();
-        port.ClosePort();
-        port.SetLineSettings(QString::fromLatin1(Port::BootLineSettings));
     } else {
-        result.outcome = WriteOutcome::PortOpenFailed;
+        result.outcome = link_.Cancelled() ? WriteOutcome::Cancelled : WriteOutcome::PortOpenFailed;
     }
+    port.ClosePort();
+    port.SetLineSettings(QString::fromLatin1(Port::BootLineSettings));
     result.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     result.text = result.Cancelled() ? cancelText_ : writer.OutcomeText(result.outcome);
     result.status = result.Cancelled() ? cancelStatus_ : OutcomeStatus(result.outcome);
