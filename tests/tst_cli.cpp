@@ -15,65 +15,16 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "CliRun.h"
 #include "PortChoice.h"
-#include "SimulatedWrite.h"
 #include "image/TargetImage.h"
 
 namespace {
-
-struct CliRun {
-    int status = -1;   // -1 when it did not exit
-    int killedBy = 0;  // the signal that ended it
-    QByteArray out;
-    QByteArray err;
-    QString LastLine() const {
-        const QStringList lines = QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
-        return lines.isEmpty() ? QString() : lines.last();
-    }
-};
-
-void StartCli(QProcess& process, const QStringList& arguments) {
-    process.start(QStringLiteral(MORVEN_CLI), arguments);
-    QVERIFY(process.waitForStarted());
-}
-
-// Stage lines go to standard error (not a terminal here), behind the port in a gang: the image
-// is on its way.
-void WaitForImageStage(QProcess& process) {
-    QByteArray seen;
-    QTRY_VERIFY2((seen += process.readAllStandardError()).contains("image   "), seen);
-}
-
-CliRun Finish(QProcess& process, int limitMs = 15000) {
-    CliRun run;
-    // Already over when its end was seen while waiting for something else.
-    if (process.state() != QProcess::NotRunning && !process.waitForFinished(limitMs)) return run;
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    if (process.exitStatus() == QProcess::CrashExit) run.killedBy = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
-}
-
-CliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
-    QProcess process;
-    StartCli(process, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    return Finish(process);
-}
 
 // A write of the simulated board's S-record file through COM1 (the board) with its kernel.
 QStringList WriteArguments(const SimulatedWrite& write, const QString& file = {}) {
     return {"--port", "COM1", "--kernel", write.kernelPath,
             file.isEmpty() ? write.sRecordPath : file};
-}
-
-QByteArray RandomImage(int size, quint32 seed) {
-    QByteArray image(size, Qt::Uninitialized);
-    QRandomGenerator random(seed);
-    for (char& c : image) c = char(random.bounded(256));
-    return image;
 }
 
 QByteArray Contents(const QString& path) {
@@ -87,11 +38,6 @@ QByteArray IntelHexFor(const QByteArray& data, int base) {
     for (qsizetype at = 0; at < data.size(); at += 16)
         text += IntelHexRecord(0, int(base + at), data.mid(at, 16));
     return text + IntelHexRecord(1, 0, {});
-}
-
-QByteArray Received(SimulatedWrite& board) {
-    const std::vector<std::uint8_t> bytes = board.Board().LastImage();
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
 // Boards on their own ptys, written by one morven-cli with one --port each; the file and kernel
@@ -109,20 +55,6 @@ struct Gang {
     }
     std::vector<std::unique_ptr<SimulatedWrite>> boards;
 };
-
-// Every line of a write log, parsed; fails the test on a line that does not parse.
-QList<QJsonObject> LogLines(const QString& path) {
-    QFile log(path);
-    QList<QJsonObject> lines;
-    if (!log.open(QIODevice::ReadOnly)) return lines;
-    for (const QByteArray& line : log.readAll().split('\n')) {
-        if (line.isEmpty()) continue;
-        const QJsonDocument document = QJsonDocument::fromJson(line);
-        if (!document.isObject()) qWarning("not a JSON object: %s", line.constData());
-        lines << document.object();
-    }
-    return lines;
-}
 
 }  // namespace
 

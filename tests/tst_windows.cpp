@@ -143,20 +143,27 @@ private slots:
 
     // Hovering a port button or its label names the device that port opens, looked up then.
     void portToolTipsNameTheDevice_data() {
-        QTest::addColumn<bool>("present");
-        QTest::newRow("mapped to the simulated board") << true;
-        QTest::newRow("mapped to nothing") << false;
+        QTest::addColumn<QString>("device");  // "board": the simulated board's pty
+        QTest::addColumn<QString>("says");
+        QTest::newRow("mapped to the simulated board") << "board"
+                                                       << " — present";
+        QTest::newRow("mapped to nothing") << "/nonexistent/ttyUSB7"
+                                           << " — absent";
+        QTest::newRow("mapped to another machine")
+            << "rfc2217://127.0.0.1:2001"
+            << " — a serial port on another machine (RFC 2217)";
     }
 
     void portToolTipsNameTheDevice() {
-        QFETCH(bool, present);
+        QFETCH(QString, device);
+        QFETCH(QString, says);
         SimulatedWrite board;
-        const QByteArray device =
-            present ? QByteArray::fromStdString(board.Board().SlavePath()) : "/nonexistent/ttyUSB7";
+        if (device == "board") device = QString::fromStdString(board.Board().SlavePath());
         Form2 form;
         form.show();
-        qputenv("MORVEN_COM8", device);  // after the window opened: an adapter plugged in late
-        const QString expected = device + (present ? " — present" : " — absent");
+        // After the window opened: an adapter plugged in late.
+        qputenv("MORVEN_COM8", device.toUtf8());
+        const QString expected = device + says;
         for (QWidget* widget :
              {static_cast<QWidget*>(form.Option1[7]), static_cast<QWidget*>(form.Label1[7])}) {
             QHelpEvent hover(QEvent::ToolTip, widget->rect().center(),

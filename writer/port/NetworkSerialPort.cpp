@@ -28,6 +28,8 @@ constexpr quint8 NoFlowControl = 1;
 constexpr qsizetype TextKept = 200;
 
 const QString Scheme = QStringLiteral("rfc2217://");
+// How long a server that does not speak first is given before our offers go.
+constexpr int QuietServerMs = 100;
 
 bool Supported(quint8 option) {
     return option == Binary || option == SuppressGoAhead || option == ComPortOption;
@@ -91,6 +93,9 @@ NetworkSerialPort::NetworkSerialPort(NetworkAddress address, QString url, QObjec
 
 bool NetworkSerialPort::OpenPort() {
     socket_.abort();
+    closed_ = false;
+    offered_ = false;
+    outgoing_.clear();
     failure_.clear();
     input_.clear();
     held_.clear();
@@ -99,7 +104,7 @@ bool NetworkSerialPort::OpenPort() {
     sentWill_.clear();
     sentDo_.clear();
     parse_ = Parse::Data;
-    purging_ = false;
+    purgesPending_ = 0;
     settingsSent_ = false;
     connecting_ = true;
     settingsPending_ = true;
@@ -109,10 +114,13 @@ bool NetworkSerialPort::OpenPort() {
 }
 
 void NetworkSerialPort::ClosePort() {
+    closed_ = true;
     answerTimer_.stop();
-    connecting_ = settingsPending_ = purging_ = false;
-    // The server is free for its next client at once.
-    socket_.readAll();
+    connecting_ = settingsPending_ = false;
+    purgesPending_ = 0;
+    // The server is free for its next client at once. Unread bytes would turn the close into a
+    // reset: they are taken first.
+    if (socket_.state() == QAbstractSocket::ConnectedState) socket_.readAll();
     socket_.abort();
 }
 
@@ -147,32 +155,61 @@ QByteArray NetworkSerialPort::ReadInput() { return std::exchange(input_, {}); }
 void NetworkSerialPort::DiscardInput() {
     input_.clear();
     if (connecting_ || Failed() || socket_.state() != QAbstractSocket::ConnectedState) return;
-    purging_ = true;
+    ++purgesPending_;
     SendCommand(PurgeData, QByteArray(1, char(PurgeReceived)));
     if (!settingsPending_) AwaitAnswer("acknowledge a purge");
 }
 
 QString NetworkSerialPort::FailureText() const { return url_ + QStringLiteral(": ") + failure_; }
 
+// A server speaks first (ser2net offers its options, or says that the port is in use); ours
+// follow its, or a moment later from a quiet server.
 void NetworkSerialPort::OnConnected() {
     connecting_ = false;
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    QTimer::singleShot(QuietServerMs, this, [this] {
+        if (!offered_ && socket_.state() == QAbstractSocket::ConnectedState) Offer();
+    });
+}
+
+void NetworkSerialPort::Offer() {
+    offered_ = true;
     for (const quint8 option : {Binary, SuppressGoAhead}) {
         Request(Will, option);
         Request(Do, option);
     }
     Request(Will, ComPortOption);
-    AwaitAnswer("take up RFC 2217 (COM-PORT-OPTION)");
+    if (!settingsSent_) AwaitAnswer("take up RFC 2217 (COM-PORT-OPTION)");
 }
 
 void NetworkSerialPort::OnReadyRead() {
+    if (!socket_.isOpen()) return;
     const QByteArray bytes = socket_.readAll();
+    if (bytes.isEmpty()) return;
     AcknowledgeAtOnce();
+    // Replies go out once the whole batch is read: a server that refuses this client says why
+    // and closes, and an early reply would reset the connection before its words were read.
+    batching_ = true;
     for (const char byte : bytes) Take(static_cast<quint8>(byte));
+    batching_ = false;
+    if (!offered_) Offer();
+    SendRaw(std::exchange(outgoing_, {}));
 }
 
+// Called from inside the reading of a batch, a close is handled once the batch is read: the
+// server's last words may still follow in it.
 void NetworkSerialPort::OnDisconnected() {
-    if (Failed()) return;
+    QMetaObject::invokeMethod(this, &NetworkSerialPort::ServerClosed, Qt::QueuedConnection);
+}
+
+void NetworkSerialPort::ServerClosed() {
+    if (Failed() || closed_) return;
+    OnReadyRead();  // what the server said last, before it closed
+    if (!Opening())
+        return Fail(
+            QStringLiteral("the server closed the connection during the write: another "
+                           "client took the port (a server that lets a new client kick "
+                           "the old one), or the server stopped"));
     const QString said = QString::fromLatin1(text_).simplified();
     const QString quoted =
         said.isEmpty() ? QString() : QStringLiteral(" (it said \"") + said + QStringLiteral("\")");
@@ -180,10 +217,9 @@ void NetworkSerialPort::OnDisconnected() {
         Fail(QStringLiteral("the port is in use by another client: the server refused this "
                             "one") +
              quoted);
-    else if (said.contains(QStringLiteral("kick"), Qt::CaseInsensitive))
-        Fail(QStringLiteral("another client took the port: the server dropped this one") + quoted);
     else
-        Fail(QStringLiteral("the server closed the connection") + quoted);
+        Fail(QStringLiteral("the server closed the connection before the line was set up") +
+             quoted);
 }
 
 void NetworkSerialPort::OnError() {
@@ -251,13 +287,14 @@ void NetworkSerialPort::Take(quint8 byte) {
             }
             return;
     }
-    // Before the line is set up, and while a purge is under way, data is not the target's
-    // answer to anything sent since: it is dropped (and kept as text, for a refusal's words).
-    if (Opening() || purging_) {
+    // Before the line is set up, data is no answer of the target's: it is what a server says
+    // when it refuses a client, kept for the failure's words. While a purge is under way, data
+    // is what the target sent before the discard.
+    if (Opening()) {
         if (text_.size() < TextKept) text_.append(static_cast<char>(byte));
         return;
     }
-    if (text_.size() < TextKept) text_.append(static_cast<char>(byte));
+    if (purgesPending_ > 0) return;
     input_.append(static_cast<char>(byte));
 }
 
@@ -301,11 +338,11 @@ void NetworkSerialPort::SubNegotiation(const QByteArray& body) {
         if (baud != 0 && int(baud) != wanted)
             return Fail(QStringLiteral("the server set %1 baud, not %2").arg(baud).arg(wanted));
         settingsPending_ = false;
-        if (!purging_) answerTimer_.stop();
+        if (purgesPending_ == 0) answerTimer_.stop();
         SendRaw(std::exchange(held_, {}));
-    } else if (code == ServerOffset + PurgeData && purging_) {
-        purging_ = false;
-        if (!settingsPending_) answerTimer_.stop();
+    } else if (code == ServerOffset + PurgeData && purgesPending_ > 0) {
+        // Acknowledgements come in the order of the purges: data after the last one is new.
+        if (--purgesPending_ == 0 && !settingsPending_) answerTimer_.stop();
     }
 }
 
@@ -333,6 +370,10 @@ void NetworkSerialPort::SendCommand(quint8 command, const QByteArray& value) {
 
 // On the wire now, not at some later pass of the event loop.
 void NetworkSerialPort::SendRaw(const QByteArray& bytes) {
+    if (batching_) {
+        outgoing_ += bytes;
+        return;
+    }
     if (bytes.isEmpty() || socket_.state() != QAbstractSocket::ConnectedState) return;
     socket_.write(bytes);
     socket_.flush();
@@ -347,7 +388,8 @@ void NetworkSerialPort::Fail(const QString& reason) {
     if (Failed()) return;
     failure_ = reason;
     answerTimer_.stop();
-    connecting_ = settingsPending_ = purging_ = false;
+    connecting_ = settingsPending_ = false;
+    purgesPending_ = 0;
     socket_.abort();
 }
 

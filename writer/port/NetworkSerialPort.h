@@ -55,8 +55,10 @@ private:
     enum class Parse { Data, Iac, Option, Sub, SubIac };
 
     void OnConnected();
+    void Offer();
     void OnReadyRead();
     void OnDisconnected();
+    void ServerClosed();
     void OnError();
     void AcknowledgeAtOnce();
     void Take(quint8 byte);
@@ -77,12 +79,16 @@ private:
     QString awaited_;     // what the server is to acknowledge
     QString lineSettings_ = BootLineSettings;
     bool connecting_ = false;
+    bool closed_ = false;    // by us: the server's close that follows is no failure
+    bool offered_ = false;   // our telnet offers are out
+    bool batching_ = false;  // replies wait in outgoing_ until a batch from the server is read
+    QByteArray outgoing_;
     bool settingsSent_ = false;     // the server has taken up RFC 2217 and had the settings
     bool settingsPending_ = false;  // bytes wait until the server has the new settings
-    bool purging_ = false;  // data from the target is dropped until the purge is acknowledged
-    QByteArray held_;       // bytes written while the settings were pending
-    QByteArray input_;      // data from the target, telnet removed
-    QByteArray text_;       // what a server says before it closes (a refusal)
+    int purgesPending_ = 0;  // data from the target is dropped until every purge is acknowledged
+    QByteArray held_;        // bytes written while the settings were pending
+    QByteArray input_;       // data from the target, telnet removed
+    QByteArray text_;        // what a server says before it closes (a refusal)
     Parse parse_ = Parse::Data;
     quint8 command_ = 0;
     QByteArray sub_;

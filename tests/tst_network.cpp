@@ -1,0 +1,178 @@
+// Boards on other machines: morven-cli through Debian's ser2net (RFC 2217) on 127.0.0.1 to the
+// simulated board, which sees the speed the client sets as its pty's line settings.
+#include <QTcpSocket>
+#include <csignal>
+
+#include "CliRun.h"
+#include "PortChoice.h"
+#include "Ser2net.h"
+
+namespace {
+
+// Boards' images written through url: FILE, kernel and log in the board's folder.
+QStringList Arguments(const SimulatedWrite& board, const QStringList& ports) {
+    QStringList arguments{"--log", board.FilePath("writes.jsonl")};
+    for (const QString& port : ports) arguments << "--port" << port;
+    return arguments << "--kernel" << board.kernelPath << board.sRecordPath;
+}
+
+QString Pty(SimulatedWrite& board) { return QString::fromStdString(board.Board().SlavePath()); }
+
+}  // namespace
+
+class TestNetwork : public QObject {
+    Q_OBJECT
+
+private slots:
+    // 0xFF everywhere: erased flash and many kernels are full of it, and telnet doubles it.
+    // Every byte reaches the board at the speed it listens at: it garbles any other.
+    void fullWriteBitExact() {
+        SimulatedWrite board;
+        QByteArray image(0x3000, '\xFF');
+        image.replace(0x1000, 0x100, RandomImage(0x100, 3));
+        board.SetSRecords(SRecordsFor(image));
+        board.SetKernel(QByteArray(300, '\xFF'));
+        Ser2net server({Pty(board)});
+        const CliRun run = Cli(Arguments(board, {server.Url()}));
+        QCOMPARE(run.LastLine(), QString("O.K."));
+        QCOMPARE(run.status, 0);
+        QVERIFY(Received(board) == image);
+        const QByteArray slow = board.HostBytes(19200), fast = board.HostBytes(57600);
+        QCOMPARE(slow.size(), 4 + 1 + 2 + 300);  // wake-up, 0x55, length, kernel
+        QVERIFY(fast.startsWith("\xCC\x33\x50\x00"));
+        QCOMPARE(slow.size() + fast.size(), board.HostBytes().size());
+        QCOMPARE(LogLines(board.FilePath("writes.jsonl")).value(0)["device"].toString(),
+                 server.Url());
+    }
+
+    // One gang, one board on this machine and one behind ser2net.
+    void gangOfLocalAndNetworkBoards() {
+        SimulatedWrite local, remote;
+        const QByteArray image = RandomImage(0x2000, 4);
+        local.SetSRecords(SRecordsFor(image));
+        Ser2net server({Pty(remote)});
+        const CliRun run = Cli(Arguments(local, {Pty(local), server.Url()}));
+        QCOMPARE(run.status, 0);
+        QVERIFY(Received(local) == image);
+        QVERIFY(Received(remote) == image);
+    }
+
+    // A round trip longer than the protocol's 10 ms gaps: the echo of the length's low byte
+    // arrives after the discard that is to drop it, and must not be taken for the echo of the
+    // kernel's first byte.
+    void writeThroughA30msRoundTrip() {
+        SimulatedWrite board;
+        const QByteArray image = RandomImage(0x1000, 5);
+        board.SetSRecords(SRecordsFor(image));
+        Ser2net server({Pty(board)});
+        DelayingProxy proxy(server.Port(), 15);
+        QProcess process;
+        StartCli(process, Arguments(board, {proxy.Url()}));
+        QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
+        const CliRun run = Finish(process);
+        QVERIFY2(run.LastLine() == "O.K.", run.out + run.err);
+        QVERIFY(Received(board) == image);
+    }
+
+    // Each failure said plainly, fast, with status 9 and the URL; nothing reaches the board.
+    void failures_data() {
+        QTest::addColumn<QString>("url");  // "server" or "held": through ser2net
+        QTest::addColumn<QString>("says");
+        QTest::newRow("nothing listening")
+            << QString("rfc2217://127.0.0.1:%1").arg(FreeLoopbackPort()) << "nothing listens there";
+        QTest::newRow("host cannot be resolved") << "rfc2217://board.invalid:2000"
+                                                 << "the host cannot be resolved";
+        QTest::newRow("port in use by another client")
+            << "held"
+            << "the port is in use by another client: the server refused this one";
+    }
+
+    void failures() {
+        QFETCH(QString, url);
+        QFETCH(QString, says);
+        SimulatedWrite board;
+        Ser2net server({Pty(board)});
+        QTcpSocket holder;
+        if (url == "held") {
+            url = server.Url();
+            holder.connectToHost(QHostAddress::LocalHost, server.Port());
+            QVERIFY(holder.waitForConnected());
+            QVERIFY(holder.waitForReadyRead());  // the server's telnet offers: it is served
+        }
+        const CliRun run = Cli(Arguments(board, {url}));
+        QCOMPARE(run.status, 9);
+        QVERIFY2(run.LastLine().startsWith("Cannot open the serial port " + url + ": " + says),
+                 qPrintable(run.LastLine()));
+        QCOMPARE(board.Board().CompletedWrites(), 0);
+    }
+
+    void connectionLostMidWrite() {
+        SimulatedWrite board;
+        board.SetSRecords(SRecordsFor(RandomImage(morven::ImageSize, 6)));
+        Ser2net server({Pty(board)});
+        QProcess process;
+        StartCli(process, Arguments(board, {server.Url()}));
+        WaitForImageStage(process);
+        server.Kill();
+        const CliRun run = Finish(process);
+        QCOMPARE(run.status, 9);
+        QVERIFY2(run.LastLine().contains(server.Url() + ": the server closed the connection during "
+                                                        "the write"),
+                 qPrintable(run.LastLine()));
+    }
+
+    // SIGINT ends the write and closes the connection first: the exporter takes the next
+    // client at once.
+    void interruptFreesTheServer() {
+        SimulatedWrite board;
+        board.SetKernel(QByteArray(4000, '\x5A'));
+        Ser2net server({Pty(board)});
+        QProcess process;
+        StartCli(process, Arguments(board, {server.Url()}));
+        QByteArray seen;
+        QTRY_VERIFY((seen += process.readAllStandardError()).contains("kernel "));
+        ::kill(pid_t(process.processId()), SIGINT);
+        QCOMPARE(Finish(process, 2000).killedBy, SIGINT);
+        // The server takes the next client: it offers telnet options and does not say the
+        // port is in use. (The board itself is left mid-write, as a real one would be.)
+        QTcpSocket next;
+        next.connectToHost(QHostAddress::LocalHost, server.Port());
+        QVERIFY(next.waitForConnected());
+        QByteArray said;
+        QTest::qWaitFor(
+            [&] { return (said += next.readAll()).size() > 0 && !next.waitForReadyRead(300); });
+        QVERIFY2(!said.contains("in use") && next.state() == QAbstractSocket::ConnectedState, said);
+    }
+
+    // A URL that cannot name a port is a usage error, said before anything is opened.
+    void malformedUrls_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no port") << "rfc2217://board"
+                                 << "with its port number";
+        QTest::newRow("port 0") << "rfc2217://board:0"
+                                << "from 1 to 65535";
+        QTest::newRow("port 65536") << "rfc2217://board:65536"
+                                    << "from 1 to 65535";
+        QTest::newRow("empty host") << "rfc2217://:2000"
+                                    << "the host is empty";
+        QTest::newRow("IPv6 without brackets") << "rfc2217://::1:2000"
+                                               << "goes in brackets";
+        QTest::newRow("not IPv6 in brackets") << "rfc2217://[board]:2000"
+                                              << "not an IPv6 address";
+    }
+
+    void malformedUrls() {
+        QFETCH(QString, url);
+        QFETCH(QString, says);
+        const auto parsed = morven::ParsePortArgument(url);
+        QVERIFY(std::holds_alternative<QString>(parsed));
+        QVERIFY2(std::get<QString>(parsed).contains(says), qPrintable(std::get<QString>(parsed)));
+        const CliRun run = Cli({"--port", url, "/nonexistent/program.mot"});
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(says.toUtf8()), run.err);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNetwork)
+#include "tst_network.moc"
