@@ -51,6 +51,11 @@ inline CliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
     return Finish(process);
 }
 
+inline QByteArray Contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 inline QByteArray RandomImage(int size, quint32 seed) {
     QByteArray image(size, Qt::Uninitialized);
     QRandomGenerator random(seed);

@@ -27,11 +27,6 @@ QStringList WriteArguments(const SimulatedWrite& write, const QString& file = {}
             file.isEmpty() ? write.sRecordPath : file};
 }
 
-QByteArray Contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Intel HEX text holding data from base (below 64 KiB), in 16-byte records.
 QByteArray IntelHexFor(const QByteArray& data, int base) {
     QByteArray text;

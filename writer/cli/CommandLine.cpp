@@ -1,8 +1,10 @@
 #include "CommandLine.h"
 
+#include <QDir>
 #include <optional>
 
 #include "ExitStatus.h"
+#include "Recipe.h"
 
 namespace morven {
 
@@ -34,16 +36,15 @@ checksums and malformed lines, and in every format, bytes at 0x60000 and above a
 bytes written twice are warned of on standard error and written as they load
 (refused with --strict).)";
 
-// "0x1000" in hex, "4096" in decimal; no octal surprise from a leading zero.
-std::optional<std::uint32_t> ParseAddress(const QString& text) {
+}  // namespace
+
+std::optional<quint64> ParseNumber(const QString& text) {
     bool ok = false;
     const bool hex = text.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive);
-    const uint value = hex ? text.mid(2).toUInt(&ok, 16) : text.toUInt(&ok, 10);
-    if (!ok || text.trimmed() != text) return std::nullopt;
+    const quint64 value = hex ? text.mid(2).toULongLong(&ok, 16) : text.toULongLong(&ok, 10);
+    if (!ok || text.trimmed() != text || text.startsWith(QLatin1Char('+'))) return std::nullopt;
     return value;
 }
-
-}  // namespace
 
 std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
                                                    const QStringList& arguments) {
@@ -66,7 +67,33 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     const QCommandLineOption noLog("no-log", "Record nothing.");
     const QCommandLineOption binaryAt(
         "binary-at", "Read FILE as raw binary placed from ADDR (0x... or decimal).", "ADDR");
-    parser.addOptions({port, kernel, quiet, check, strict, json, log, noLog, binaryAt, listPorts});
+    const QCommandLineOption recipe(
+        "recipe",
+        "Write what the station's recipe FILE fixes: the approved image and kernel, the ports, "
+        "the serial numbers and whether warnings refuse; with --check, whether the station is "
+        "ready.",
+        "FILE");
+    const QCommandLineOption serialAt("serial-at", "Write a value unique to each board at ADDR.",
+                                      "ADDR");
+    const QCommandLineOption serialFormat(
+        "serial-format",
+        "How the value is written: le:N or be:N (N bytes), dec:N or hex:N (N characters), "
+        "bytes:N (from a list). Default le:4.",
+        "FORMAT");
+    const QCommandLineOption serialStart("serial-start", "The counter's first value (default 1).",
+                                         "N");
+    const QCommandLineOption serialStep("serial-step", "The counter's step (default 1).", "N");
+    const QCommandLineOption serialList(
+        "serial-list", "Take the values from FILE, one a line, in order, not from a counter.",
+        "FILE");
+    const QCommandLineOption serialState(
+        "serial-state",
+        "The counter's state (or how far the list is taken); default under "
+        "$XDG_STATE_HOME/morven/.",
+        "FILE");
+    parser.addOptions({port, kernel, quiet, check, strict, json, log, noLog, binaryAt, recipe,
+                       serialAt, serialFormat, serialStart, serialStep, serialList, serialState,
+                       listPorts});
     parser.addPositionalArgument(
         "FILE", "The S-record, Intel HEX or ELF file to write, or - for standard input.");
 
@@ -89,15 +116,44 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
             return std::get<QString>(parsed);
     const QStringList files = parser.positionalArguments();
     if (options.listPorts) return options;
+    if (parser.isSet(recipe)) {
+        // The recipe fixes what the station writes: nothing may change it from the command line.
+        for (const QCommandLineOption& fixed :
+             {port, kernel, strict, binaryAt, serialAt, serialFormat, serialStart, serialStep,
+              serialList, serialState})
+            if (parser.isSet(fixed))
+                return QStringLiteral("--%1 cannot be given with --recipe, which fixes it")
+                    .arg(fixed.names().last());
+        if (!files.isEmpty()) return QStringLiteral("--recipe names the FILE; give none");
+        options.recipePath = parser.value(recipe);
+        if (const auto problem = ApplyRecipe(options.recipePath, options)) return *problem;
+        return options;
+    }
     if (files.isEmpty()) return QStringLiteral("no FILE given");
     if (files.size() > 1) return QStringLiteral("one FILE only, not %1").arg(files.size());
     options.firmware.path = files.front();
     if (parser.isSet(binaryAt)) {
-        options.firmware.binaryAt = ParseAddress(parser.value(binaryAt));
-        if (!options.firmware.binaryAt)
+        const auto address = ParseNumber(parser.value(binaryAt));
+        if (!address || *address > 0xFFFFFFFFu)
             return QStringLiteral("bad --binary-at '") + parser.value(binaryAt) +
                    QStringLiteral("': give an address such as 0x1000 or 4096");
+        options.firmware.binaryAt = static_cast<std::uint32_t>(*address);
     }
+    if (!parser.isSet(serialAt)) {
+        for (const QCommandLineOption& serial :
+             {serialFormat, serialStart, serialStep, serialList, serialState})
+            if (parser.isSet(serial))
+                return QStringLiteral("--%1 needs --serial-at").arg(serial.names().last());
+        return options;
+    }
+    const auto named = [&parser](const QCommandLineOption& option) {
+        return NamedSetting{QStringLiteral("--") + option.names().last(), parser.value(option)};
+    };
+    auto rule = MakeSerialRule({named(serialAt), named(serialFormat), named(serialStart),
+                                named(serialStep), named(serialList), named(serialState)},
+                               QDir::currentPath());
+    if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
+    options.serial = std::get<SerialRule>(rule);
     return options;
 }
 

@@ -12,6 +12,7 @@
 #include "ExitStatus.h"
 #include "InterruptSignals.h"
 #include "PortListing.h"
+#include "Station.h"
 #include "port/SerialPort.h"
 #include "write/KernelFile.h"
 #include "write/WriteFlow.h"
@@ -42,8 +43,9 @@ bool StopRequested() { return InterruptSignals::Received() != 0; }
 // One board of a run: the port it is on, and its write's own link, timers, progress and flow.
 struct Board {
     Board(ChosenPort chosen, ProgressBoard& progressBoard, int row, const QString& label,
-          WriteLog* log)
+          WriteLog* log, BoardImage boardImage)
         : port(std::move(chosen)),
+          image(std::move(boardImage)),
           progress(progressBoard, row, label),
           flow(link, {port.name, DescribeSerialDevice(port.device)}, progress, log) {
         if (port.number > 0)
@@ -53,6 +55,7 @@ struct Board {
     }
 
     ChosenPort port;
+    BoardImage image;  // the job's, with this board's serial value
     SerialPort serial;
     SerialLink link{serial};
     ConsoleProgress progress;
@@ -103,6 +106,30 @@ int Check(const CliOptions& options) {
     std::fputs((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit().constData(),
                stdout);
     return refusal ? OutcomeStatus(refusal->outcome) : ExitOk;
+}
+
+// --check --recipe: whether the station is ready to write: the file's report, the approval of
+// the image and the kernel, the ports and the serial values left.
+int CheckRecipe(const CliOptions& options) {
+    const InterruptSignals interrupts([] {});
+    auto prepared = PrepareWrite(options.firmware, options.kernelPath, StopRequested);
+    if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
+        return Refuse(*refusal, options.kernelPath);
+    const WriteJob& job = std::get<WriteJob>(prepared);
+    const StationCheck station = CheckStation(options, job);
+    const auto strict = StrictRefusal(options, job.report);
+    const int status = station.status != ExitOk ? station.status
+                       : strict                 ? OutcomeStatus(strict->outcome)
+                                                : ExitOk;
+    QStringList lines{QStringLiteral("file:      ") + job.fileName};
+    lines << job.report.Details() << station.lines
+          << QStringLiteral("verdict:   ") +
+                 (status == ExitOk ? QStringLiteral("ready")
+                  : strict         ? QStringLiteral("not ready: warnings, and the recipe is strict")
+                                   : QStringLiteral("not ready"));
+    std::fputs((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit().constData(),
+               stdout);
+    return status;
 }
 
 ProgressBoard::Style ProgressStyle(bool quiet) {
@@ -160,6 +187,11 @@ int Write(const CliOptions& options) {
         PrintError(QStringLiteral("warning: ") + warning);
     if (const auto refusal = StrictRefusal(options, job.report))
         return Refuse(*refusal, kernelPath);
+    if (const auto refusal = Unapproved(options, job)) return Refuse(*refusal, kernelPath);
+    // Serial values are taken now, for every board at once, before any port is opened.
+    auto images = BoardImages(options, job, int(choice.ports.size()));
+    if (const auto* refusal = std::get_if<WriteRefusal>(&images))
+        return Refuse(*refusal, kernelPath);
     PrintError(job.fileName + QStringLiteral(" (") + FormatName(job.report.format) +
                QStringLiteral("): ") + job.report.SummaryLine());
 
@@ -174,8 +206,15 @@ int Write(const CliOptions& options) {
     for (const ChosenPort& port : choice.ports) labelWidth = std::max(labelWidth, port.name.size());
     for (const ChosenPort& port : choice.ports) {
         const QString label = gang ? port.name.leftJustified(labelWidth + 2) : QString();
+        const BoardImage& image = std::get<std::vector<BoardImage>>(images)[boards.size()];
         boards.push_back(std::make_unique<Board>(port, progress, int(boards.size()), label,
-                                                 log ? &*log : nullptr));
+                                                 log ? &*log : nullptr, image));
+        if (!image.SerialValue().isEmpty())
+            PrintError(port.name + QStringLiteral(": serial ") + image.SerialValue() +
+                       QStringLiteral(", N = %1, checksum 0x%2, SHA-256 ")
+                           .arg(image.Length())
+                           .arg(image.Checksum(), 2, 16, QLatin1Char('0')) +
+                       QString::fromLatin1(image.Sha256().toHex()));
     }
     if (!options.quiet) {
         QStringList devices;
@@ -187,7 +226,7 @@ int Write(const CliOptions& options) {
     // Every board shares the one job: the image is not copied per board.
     std::vector<SerialLink*> links;
     for (const auto& board : boards) {
-        board->task.emplace(board->flow.Write(job));
+        board->task.emplace(board->flow.Write(job, board->image));
         board->task->Start();
         links.push_back(&board->link);
     }
@@ -233,5 +272,6 @@ int main(int argc, char** argv) {
         std::fputs(PortListing(options.json).toLocal8Bit().constData(), stdout);
         return ExitOk;
     }
-    return options.check ? Check(options) : Write(options);
+    if (!options.check) return Write(options);
+    return options.recipePath.isEmpty() ? Check(options) : CheckRecipe(options);
 }

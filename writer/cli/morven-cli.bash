@@ -10,17 +10,19 @@ _morven_cli() {
             mapfile -t COMPREPLY < <(compgen -W "${ports[*]}" -- "$cur")
             return
             ;;
-        -k | --kernel | --log)
+        -k | --kernel | --log | --recipe | --serial-list | --serial-state)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return
             ;;
-        --binary-at)
+        --binary-at | --serial-at | --serial-format | --serial-start | --serial-step)
             return
             ;;
     esac
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "--port --kernel --quiet --check --strict --json
-            --log --no-log --binary-at --list-ports --help --help-all --version" -- "$cur")
+            --log --no-log --binary-at --recipe --serial-at --serial-format --serial-start
+            --serial-step --serial-list --serial-state --list-ports --help --help-all
+            --version" -- "$cur")
         return
     fi
     # The firmware file: folders to go on into, and S-record, Intel HEX, ELF and binary files.

@@ -17,12 +17,16 @@ void WriteFlow::Cancel(int status, const QString& text) {
     link_.Cancel();
 }
 
-Task<WriteResult> WriteFlow::Write(const WriteJob& job) {
-    WriteResult result{.started = QDateTime::currentDateTimeUtc(), .board = board_};
+Task<WriteResult> WriteFlow::Write(const WriteJob& job, const BoardImage& image) {
+    WriteResult result{.started = QDateTime::currentDateTimeUtc(),
+                       .board = board_,
+                       .length = image.Length(),
+                       .sha256 = image.Sha256(),
+                       .serialValue = image.SerialValue()};
     QElapsedTimer clock;
     clock.start();
     Port& port = link_.Line();
-    FlashWriter writer(link_, progress_, job);
+    FlashWriter writer(link_, progress_, job.Kernel, image);
     // A network port connects and sets its line before anything is sent. (Each awaited value
     // is held on its own: g++ 12 miscompiles some co_await inside larger expressions.)
     bool opened = port.OpenPort();

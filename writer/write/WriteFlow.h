@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include "BoardImage.h"
 #include "ProgressDisplay.h"
 #include "WriteJob.h"
 #include "WriteOutcome.h"
@@ -28,6 +29,10 @@ struct WriteResult {
     QDateTime started;   // UTC, before the port was opened
     double seconds = 0;  // from then to the outcome
     BoardPort board;
+    // What this board was sent: N, the SHA-256 of the N bytes, and its serial value, if any.
+    std::int32_t length = 0;
+    QByteArray sha256;
+    QString serialValue;
 
     bool Cancelled() const { return outcome == WriteOutcome::Cancelled; }
 };
@@ -40,11 +45,14 @@ public:
     // log may be null: nothing is recorded.
     WriteFlow(SerialLink& link, BoardPort board, ProgressDisplay& progress, WriteLog* log);
 
-    // The job is only read, and must outlive the task; several flows' tasks run together under
-    // DriveLinks.
-    Task<WriteResult> Write(const WriteJob& job);
-    // Write driven to its end on this thread's event loop.
-    WriteResult Run(const WriteJob& job) { return RunToEnd(link_, Write(job)); }
+    // The job and the board's image (the job's, or with the board's serial value) are only
+    // read, and must outlive the task; several flows' tasks run together under DriveLinks.
+    Task<WriteResult> Write(const WriteJob& job, const BoardImage& image);
+    // Write of the job's own image driven to its end on this thread's event loop.
+    WriteResult Run(const WriteJob& job) {
+        const BoardImage image(job);
+        return RunToEnd(link_, Write(job, image));
+    }
 
     // Ends the write at its current wait; it is recorded with this status and text.
     void Cancel(int status, const QString& text);

@@ -19,6 +19,8 @@ int OutcomeStatus(WriteOutcome outcome) {
         case WriteOutcome::SRecordUnreadable: return 10;
         case WriteOutcome::NothingToWrite:
         case WriteOutcome::FormatRefused:
+        case WriteOutcome::Unapproved:
+        case WriteOutcome::SerialRefused:
         case WriteOutcome::WarningsRefused: return 11;
     }
     return 9;

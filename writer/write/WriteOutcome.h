@@ -16,6 +16,8 @@ enum class WriteOutcome {
     SRecordUnreadable,  // nothing was sent
     NothingToWrite,     // the file stores no data byte in the image; nothing was sent
     FormatRefused,      // a malformed Intel HEX line, a broken ELF file; nothing was sent
+    Unapproved,         // the image or kernel is not the one a recipe approves; nothing was sent
+    SerialRefused,      // no serial values left, or data where they go; nothing was sent
     WarningsRefused,    // the file has warnings and the user asked for a strict check
     TerminalInput,      // standard input is a terminal, not a file
     PortOpenFailed,

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "Journal.h"
 #include "WriteFlow.h"
 
 #ifdef Q_OS_UNIX
@@ -31,15 +32,17 @@ WriteRecord RecordOfWrite(const WriteJob& job, const WriteResult& result) {
             job.fileName,
             FormatName(job.report.format),
             job.report.fileBytes,
-            job.report.length,
-            job.report.sha256,
+            result.length,
+            result.sha256,
+            result.serialValue,
+            !result.serialValue.isEmpty() && result.outcome != WriteOutcome::Ok,
             result.text,
             result.status,
             result.seconds};
 }
 
 QByteArray JsonLine(const WriteRecord& record) {
-    const QJsonObject object{
+    QJsonObject object{
         {"time", record.time.toUTC().toString(Qt::ISODateWithMs)},
         {"host", QSysInfo::machineHostName()},
         {"program", record.program},
@@ -57,6 +60,11 @@ QByteArray JsonLine(const WriteRecord& record) {
         {"status", record.status},
         {"seconds", qRound(record.seconds * 1000) / 1000.0},
     };
+    if (!record.serialValue.isEmpty()) {
+        object.insert("serial_value", record.serialValue);
+        // Never handed out again: the board did not get it, and no other board will.
+        object.insert("serial_gap", record.serialGap);
+    }
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
@@ -113,6 +121,7 @@ WriteLog::WriteLog(QString path, std::function<void(const QString&)> warn)
     : path_(path.isEmpty() ? DefaultWriteLogPath() : std::move(path)), warn_(std::move(warn)) {}
 
 void WriteLog::Append(const WriteRecord& record) {
+    SendToJournal(record);
     if (!working_) return;
     QString error;
     if (AppendToWriteLog(path_, JsonLine(record), &error)) return;

@@ -22,11 +22,13 @@ struct WriteRecord {
     QString file;           // the firmware file as named; "standard input" for "-"
     QString format;         // "S-record", "Intel HEX", "ELF", "binary"
     qint64 fileSize = 0;
-    qint32 length = 0;   // N, the image bytes sent
-    QByteArray sha256;   // of those N bytes
-    QString outcome;     // the message's text
-    int status = 0;      // OutcomeStatus, or the canceller's
-    double seconds = 0;  // from opening the port to the outcome
+    qint32 length = 0;       // N, the image bytes sent
+    QByteArray sha256;       // of those N bytes
+    QString serialValue;     // the value patched into this board's image; empty without one
+    bool serialGap = false;  // the value was taken, and the write did not end "O.K."
+    QString outcome;         // the message's text
+    int status = 0;          // OutcomeStatus, or the canceller's
+    double seconds = 0;      // from opening the port to the outcome
 };
 
 struct WriteResult;

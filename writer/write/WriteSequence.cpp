@@ -25,8 +25,9 @@ QByteArray Bytes(std::initializer_list<quint8> values) {
 
 }  // namespace
 
-FlashWriter::FlashWriter(SerialLink& link, ProgressDisplay& progress, const WriteJob& job)
-    : link_(link), progress_(progress), job_(job) {}
+FlashWriter::FlashWriter(SerialLink& link, ProgressDisplay& progress, const QByteArray& kernel,
+                         const BoardImage& image)
+    : link_(link), progress_(progress), kernel_(kernel), image_(image) {}
 
 Task<WriteOutcome> FlashWriter::WriteSequence() {
     // Each awaited result is held before it is switched on: g++ 12 miscompiles a switch on
@@ -78,6 +79,8 @@ QString FlashWriter::OutcomeText(WriteOutcome outcome) const {
         case WriteOutcome::SRecordUnreadable:
         case WriteOutcome::NothingToWrite:
         case WriteOutcome::FormatRefused:
+        case WriteOutcome::Unapproved:
+        case WriteOutcome::SerialRefused:
         case WriteOutcome::WarningsRefused:
         case WriteOutcome::TerminalInput:
         case WriteOutcome::Cancelled: break;  // the canceller says why
@@ -121,7 +124,7 @@ Task<StageResult> FlashWriter::ExpectByte(quint8 expected) {
 }
 
 Task<StageResult> FlashWriter::SendKernel() {
-    const QByteArray& kernel = job_.Kernel;
+    const QByteArray& kernel = kernel_;
     const int length = static_cast<int>(kernel.size());
     if (length == 0) co_return StageResult::KernelMissing;
 
@@ -162,7 +165,7 @@ Task<StageResult> FlashWriter::SendFlashData() {
     if (const StageResult ack = co_await ExpectByte(Ack); ack != StageResult::Success)
         co_return ack;
 
-    const std::int32_t length = job_.report.length;  // MaxAddress + 1
+    const std::int32_t length = image_.Length();  // MaxAddress + 1, or the serial's end
     QByteArray header(4, '\0');  // four zero bytes, then N, most significant byte first
     for (int shift = 24; shift >= 0; shift -= 8)
         header.append(static_cast<char>((length >> shift) & 0xFF));
@@ -181,9 +184,9 @@ Task<StageResult> FlashWriter::SendFlashData() {
         const std::int32_t count = std::min<std::int32_t>(BlockSize, length - i);
         block.resize(0);
         block.append(static_cast<char>(Request));
-        block.append(reinterpret_cast<const char*>(&job_.TargetImage[i]), count);
-        for (std::int32_t k = i; k < i + count; ++k)
-            sum = static_cast<quint8>(sum + job_.TargetImage[k]);
+        image_.AppendTo(block, i, count);
+        for (qsizetype k = 1; k < block.size(); ++k)
+            sum = static_cast<quint8>(sum + static_cast<quint8>(block[k]));
         link_.SendBytes(block);
         i += count;
         if (i < length) progress_.SetProgressValue(i);

@@ -2,8 +2,8 @@
 
 #include <QString>
 
+#include "BoardImage.h"
 #include "ProgressDisplay.h"
-#include "WriteJob.h"
 #include "WriteOutcome.h"
 #include "port/SerialLink.h"
 
@@ -21,8 +21,9 @@ enum class StageResult {
 // with echo checking, switch to 57600 baud and stream the image in 64-byte blocks.
 class FlashWriter {
 public:
-    // The job is only read: boards of a gang share one.
-    FlashWriter(SerialLink& link, ProgressDisplay& progress, const WriteJob& job);
+    // The kernel and the image are only read: boards of a gang share them.
+    FlashWriter(SerialLink& link, ProgressDisplay& progress, const QByteArray& kernel,
+                const BoardImage& image);
 
     // Runs the whole write on a port the caller has opened at 19200 baud.
     Task<WriteOutcome> WriteSequence();
@@ -40,7 +41,8 @@ private:
 
     SerialLink& link_;
     ProgressDisplay& progress_;
-    const WriteJob& job_;
+    const QByteArray& kernel_;
+    const BoardImage& image_;
 };
 
 }  // namespace morven

@@ -1,0 +1,119 @@
+#include "Recipe.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+
+#include "CommandLine.h"
+
+namespace morven {
+
+namespace {
+
+QString Resolve(const QString& folder, const QString& path) {
+    return path.isEmpty() ? path : QDir(folder).absoluteFilePath(path);
+}
+
+bool IsSha256(const QString& text) {
+    return QRegularExpression(QStringLiteral("^[0-9a-fA-F]{64}$")).match(text).hasMatch();
+}
+
+}  // namespace
+
+std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 6>& settings,
+                                                 const QString& folder) {
+    const auto& [address, format, start, step, list, state] = settings;
+    const auto bad = [](const NamedSetting& setting, const QString& why) {
+        return QStringLiteral("bad ") + setting.name + QStringLiteral(" '") + setting.text +
+               QStringLiteral("': ") + why;
+    };
+    SerialRule rule;
+    const auto at = ParseNumber(address.text);
+    if (!at || *at >= 0x60000) return bad(address, QStringLiteral("an address below 0x60000"));
+    rule.address = static_cast<std::uint32_t>(*at);
+    if (!format.text.isEmpty()) {
+        auto parsed = SerialFormat::Parse(format.text);
+        if (const auto* why = std::get_if<QString>(&parsed)) return bad(format, *why);
+        rule.format = std::get<SerialFormat>(parsed);
+    }
+    for (const auto& [setting, value] : {std::pair{&start, &rule.start}, {&step, &rule.step}}) {
+        if (setting->text.isEmpty()) continue;
+        const auto number = ParseNumber(setting->text);
+        if (!number) return bad(*setting, QStringLiteral("a number, decimal or 0x…"));
+        *value = *number;
+    }
+    if (rule.step == 0) return bad(step, QStringLiteral("a step of 0 hands one value out twice"));
+    rule.listPath = Resolve(folder, list.text);
+    rule.statePath =
+        state.text.isEmpty() ? DefaultSerialStatePath(rule.listPath) : Resolve(folder, state.text);
+    if (rule.format.kind == SerialFormat::Kind::Bytes && rule.listPath.isEmpty())
+        return bad(format, QStringLiteral("bytes:N values come from a list"));
+    return rule;
+}
+
+std::optional<QString> ApplyRecipe(const QString& path, CliOptions& options) {
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable())
+        return QStringLiteral("cannot read the recipe ") + path;
+    QSettings recipe(path, QSettings::IniFormat);
+    if (recipe.status() != QSettings::NoError)
+        return QStringLiteral("the recipe ") + path + QStringLiteral(" is not an INI file");
+    const QString folder = info.absolutePath();
+    const auto text = [&recipe](const char* key) {
+        return recipe.value(QString::fromLatin1(key)).toStringList().join(QLatin1Char(','));
+    };
+    for (const char* key : {"image/file", "image/sha256", "kernel/file", "kernel/sha256"})
+        if (text(key).trimmed().isEmpty())
+            return QStringLiteral("the recipe ") + path + QStringLiteral(" lacks ") +
+                   QString::fromLatin1(key);
+    for (const char* key : {"image/sha256", "kernel/sha256"})
+        if (!IsSha256(text(key)))
+            return QStringLiteral("bad ") + QString::fromLatin1(key) + QStringLiteral(" in ") +
+                   path + QStringLiteral(": 64 hex digits, as --check prints them");
+    options.firmware.path = Resolve(folder, text("image/file"));
+    options.approvedImageSha256 = text("image/sha256").toLower().toLatin1();
+    options.kernelPath = Resolve(folder, text("kernel/file"));
+    options.approvedKernelSha256 = text("kernel/sha256").toLower().toLatin1();
+    if (recipe.contains(QStringLiteral("image/binary_at"))) {
+        const auto at = ParseNumber(text("image/binary_at"));
+        if (!at || *at > 0xFFFFFFFFu)
+            return QStringLiteral("bad image/binary_at in ") + path +
+                   QStringLiteral(": an address");
+        options.firmware.binaryAt = static_cast<std::uint32_t>(*at);
+    }
+
+    options.ports.clear();
+    for (const QString& port : recipe.value(QStringLiteral("station/ports")).toStringList())
+        if (!port.trimmed().isEmpty()) options.ports << port.trimmed();
+    if (options.ports.isEmpty())
+        return QStringLiteral("the recipe ") + path + QStringLiteral(" lacks station/ports");
+    for (const QString& name : options.ports)
+        if (const auto parsed = ParsePortArgument(name); std::holds_alternative<QString>(parsed))
+            return QStringLiteral("station/ports in ") + path + QStringLiteral(": ") +
+                   std::get<QString>(parsed);
+    const QString strict = text("station/strict").trimmed().toLower();
+    if (!strict.isEmpty() && strict != QLatin1String("true") && strict != QLatin1String("false"))
+        return QStringLiteral("bad station/strict in ") + path + QStringLiteral(": true or false");
+    options.strict = strict != QLatin1String("false");  // a station refuses warnings unless told
+    if (recipe.contains(QStringLiteral("station/log")))
+        options.logPath = Resolve(folder, text("station/log"));
+
+    if (recipe.childGroups().contains(QStringLiteral("serial"))) {
+        const auto named = [&](const char* key) {
+            return NamedSetting{
+                QStringLiteral("[serial] ") + QString::fromLatin1(key) + QStringLiteral(" in ") +
+                    path,
+                text(
+                    (QStringLiteral("serial/") + QString::fromLatin1(key)).toLatin1().constData())};
+        };
+        auto rule = MakeSerialRule({named("address"), named("format"), named("start"),
+                                    named("step"), named("list"), named("state")},
+                                   folder);
+        if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
+        options.serial = std::get<SerialRule>(rule);
+    }
+    return std::nullopt;
+}
+
+}  // namespace morven

@@ -1,0 +1,99 @@
+#include "Station.h"
+
+#include <QCryptographicHash>
+
+#include "ExitStatus.h"
+#include "PortChoice.h"
+#include "port/SerialDevices.h"
+#include "write/Serialization.h"
+
+namespace morven {
+
+namespace {
+
+QByteArray KernelSha256(const WriteJob& job) {
+    return QCryptographicHash::hash(job.Kernel, QCryptographicHash::Sha256).toHex();
+}
+
+WriteRefusal HashRefusal(const QString& what, const QString& file, const QByteArray& found,
+                         const QByteArray& approved) {
+    return {WriteOutcome::Unapproved,
+            QStringLiteral("The ") + what + QStringLiteral(" ") + file +
+                QStringLiteral(" has SHA-256 ") + QString::fromLatin1(found) +
+                QStringLiteral("; the recipe approves ") + QString::fromLatin1(approved) +
+                QStringLiteral(". Nothing was sent.")};
+}
+
+}  // namespace
+
+std::optional<WriteRefusal> Unapproved(const CliOptions& options, const WriteJob& job) {
+    const QByteArray image = job.report.sha256.toHex();
+    if (!options.approvedImageSha256.isEmpty() && image != options.approvedImageSha256)
+        return HashRefusal(QStringLiteral("image (the N bytes of)"), job.fileName, image,
+                           options.approvedImageSha256);
+    const QByteArray kernel = KernelSha256(job);
+    if (!options.approvedKernelSha256.isEmpty() && kernel != options.approvedKernelSha256)
+        return HashRefusal(QStringLiteral("kernel file"), options.kernelPath, kernel,
+                           options.approvedKernelSha256);
+    return std::nullopt;
+}
+
+std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const CliOptions& options,
+                                                                const WriteJob& job, int boards) {
+    std::vector<BoardImage> images;
+    if (!options.serial) {
+        for (int board = 0; board < boards; ++board) images.emplace_back(job);
+        return images;
+    }
+    const SerialRule& rule = *options.serial;
+    const auto refused = [](const QString& why) {
+        return WriteRefusal{
+            WriteOutcome::SerialRefused,
+            QStringLiteral("No serial values: ") + why + QStringLiteral(". Nothing was sent.")};
+    };
+    if (const QString problem = CheckSerialArea(rule, job); !problem.isEmpty())
+        return refused(problem);
+    auto taken = TakeSerialValues(rule, boards);
+    if (const auto* problem = std::get_if<QString>(&taken)) return refused(*problem);
+    for (const SerialValue& value : std::get<QList<SerialValue>>(taken))
+        images.emplace_back(job, rule.address, value.bytes, value.text);
+    return images;
+}
+
+StationCheck CheckStation(const CliOptions& options, const WriteJob& job) {
+    StationCheck check;
+    check.lines << QStringLiteral("recipe:    ") + options.recipePath
+                << QStringLiteral("kernel:    ") + options.kernelPath +
+                       QStringLiteral(", SHA-256 ") + QString::fromLatin1(KernelSha256(job));
+    const auto unapproved = Unapproved(options, job);
+    check.lines << QStringLiteral("approved:  ") +
+                       (unapproved ? QStringLiteral("no: ") + unapproved->text
+                                   : QStringLiteral("the image and the kernel"));
+    const auto fail = [&check](int status) {
+        if (check.status == ExitOk) check.status = status;
+    };
+    if (unapproved) fail(OutcomeStatus(unapproved->outcome));
+    const auto chosen = ChoosePorts(options.ports, SystemSerialPorts);
+    if (const auto* error = std::get_if<QString>(&chosen)) {
+        check.lines << QStringLiteral("ports:     ") + *error;
+        fail(ExitUsage);
+    } else {
+        for (const ChosenPort& port : std::get<PortChoice>(chosen).ports) {
+            const SerialDeviceInfo device = DescribeSerialDevice(port.device);
+            check.lines << QStringLiteral("port:      ") + port.name + QStringLiteral(" → ") +
+                               DeviceSummary(device);
+            if (!device.network && !device.present)
+                fail(OutcomeStatus(WriteOutcome::PortOpenFailed));
+        }
+    }
+    if (options.serial) {
+        const SerialRule& rule = *options.serial;
+        const QString area = CheckSerialArea(rule, job);
+        check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) +
+                           (area.isEmpty() ? SerialStateText(rule) : area);
+        if (!area.isEmpty()) fail(OutcomeStatus(WriteOutcome::SerialRefused));
+    }
+    return check;
+}
+
+}  // namespace morven
