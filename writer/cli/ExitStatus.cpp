@@ -12,8 +12,10 @@ const char* const ExitStatusHelp = R"(Exit status:
   7    Time Out S File Err
   8    S File Err
   9    the port cannot be opened, is busy, or failed during the write
-  10   the S-record file cannot be read (missing, a folder, a device, over 64 MiB)
-  11   the S-record file has nothing to write, or warnings under --strict
+  10   the file cannot be read (missing, a folder, a device, over 64 MiB)
+  11   the file is refused: nothing to write, malformed (Intel HEX, ELF), warnings
+       under --strict, not the image or kernel the recipe approves, or no serial
+       values left (or data where they go)
   12   several ports, and not every write ended "O.K." (the table says which)
   130  killed by SIGINT (143 SIGTERM, 129 SIGHUP), after every port was closed)";
 
