@@ -2,16 +2,17 @@
 # Eight boards: written by one gang process (one event loop for all ports), by eight processes
 # started together, and one board alone, side by side in each run, same image and kernel.
 #
-#   bench/gang.sh [--pace] [--runs R] [--boards N] [--bytes B] [--no-processes] BUILD_DIR
+#   bench/gang.sh [--pace] [--runs R] [--boards N] [--bytes B] [--no-processes] [--serial] BUILD_DIR
 #
 # Per run and way of writing: each board's wall time (the write's own "seconds", from opening
 # the port to the outcome), as a ratio to the single write's, the CPU time (user + system) of
 # all the processes together, and the peak resident memory of the single and the gang process.
 # --bytes crops the image (default: the full 0x60000 bytes); --no-processes leaves out the
-# eight processes.
+# eight processes; --serial adds the same gang with a serial number per board (dec:8 at
+# 0x5FF00: crop the image below it).
 set -euo pipefail
 
-pace="" runs=3 boards=8 bytes="" processes=1
+pace="" runs=3 boards=8 bytes="" processes=1 serial=""
 while [ $# -gt 1 ]; do
     case "$1" in
         --pace) pace="--pace" ;;
@@ -19,6 +20,7 @@ while [ $# -gt 1 ]; do
         --boards) boards="$2"; shift ;;
         --bytes) bytes="$2"; shift ;;
         --no-processes) processes="" ;;
+        --serial) serial=1 ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -50,11 +52,13 @@ start_boards() {
 }
 
 # morven-cli with these ports; its JSON outcomes to $1.json, its CPU seconds to $1.cpu.
+# Options for morven-cli go in $extra.
+extra=()
 write() {
     local out="$1"; shift
     local ports=()
     for k in "$@"; do ports+=(--port "$work/board$k"); done
-    /usr/bin/time -f "%U %S %M" -o "$out.cpu" "$cli" --json --quiet --no-log "${ports[@]}" \
+    /usr/bin/time -f "%U %S %M" -o "$out.cpu" "$cli" --json --quiet --no-log "${ports[@]}" "${extra[@]}" \
         --kernel "$work/kernel.bin" "$image" > "$out.json" 2> "$out.err"
 }
 
@@ -86,6 +90,14 @@ for run in $(seq "$runs"); do
 
     echo "run $run: single $single s, CPU $(cpu "$work/single.cpu"), $(peak "$work/single.cpu")"
     echo "  gang:      $(summary "$single" "$work/gang.json"), CPU $(cpu "$work/gang.cpu"), $(peak "$work/gang.cpu")"
+    if [ -n "$serial" ]; then
+        start_boards "$boards"
+        extra=(--serial-at 0x5FF00 --serial-format dec:8 --serial-state "$work/counter")
+        write "$work/serial" $(seq "$boards")
+        extra=()
+        wait
+        echo "  serial:    $(summary "$single" "$work/serial.json"), CPU $(cpu "$work/serial.cpu"), $(peak "$work/serial.cpu")"
+    fi
     [ -n "$processes" ] || continue
     start_boards "$boards"
     for k in $(seq "$boards"); do write "$work/proc$k" "$k" & done
