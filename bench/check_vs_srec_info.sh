@@ -1,15 +1,29 @@
 #!/usr/bin/env bash
-# morven-cli --check on a full-image S-record file beside srec_info on the same file, both as
-# whole processes, side by side in each run.   Usage: bench/check_vs_srec_info.sh BUILD_DIR [RUNS]
+# morven-cli --check on a full-image file beside the tool people use on it, both as whole
+# processes, side by side in each run: S-records and Intel HEX beside srec_info, ELF beside
+# objcopy -O binary (which loads it the same way).
+#   Usage: bench/check_vs_srec_info.sh BUILD_DIR [RUNS] [motorola|intel|elf]
 set -euo pipefail
 build="$(realpath "${1:?usage: check_vs_srec_info.sh BUILD_DIR [RUNS]}")"
 runs="${2:-3}"
+format="${3:-motorola}"
 repeats=20
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 bash "$(dirname "$0")/make_inputs.sh" "$dir"
+file="$dir/image.mot"
+theirs=(srec_info "$file" -motorola)
+if [ "$format" = intel ]; then
+    file="$dir/image.hex"
+    srec_cat "$dir/image.bin" -binary -o "$file" -intel
+    theirs=(srec_info "$file" -intel)
+elif [ "$format" = elf ]; then
+    file="$dir/image.elf"
+    (cd "$dir" && ld -m elf_x86_64 -b binary -N --section-start=.data=0 -e 0 -o image.elf image.bin)
+    theirs=(objcopy -O binary "$file" "$dir/out.bin")
+fi
 cli="$build/writer/morven-cli"
-"$cli" --check "$dir/image.mot" | grep -q "verdict:   would be written"
+"$cli" --check "$file" | grep -q "verdict:   would be written"
 
 # Mean wall milliseconds of one process over $repeats.
 mean_ms() {
@@ -17,12 +31,12 @@ mean_ms() {
     start=$(date +%s%N)
     for _ in $(seq "$repeats"); do "$@" >/dev/null; done
     end=$(date +%s%N)
-    echo "scale=2; ($end - $start) / 1000000 / $repeats" | bc
+    awk "BEGIN { printf \"%.2f\", ($end - $start) / 1000000 / $repeats }"
 }
 
-echo "file: $(stat -c %s "$dir/image.mot") bytes of S2 records; mean of $repeats processes"
+echo "file: $(stat -c %s "$file") bytes ($format); mean of $repeats processes"
 for run in $(seq "$runs"); do
-    ours=$(mean_ms "$cli" --check "$dir/image.mot")
-    theirs=$(mean_ms srec_info "$dir/image.mot")
-    echo "run $run: morven-cli --check ${ours} ms, srec_info ${theirs} ms, ratio $(echo "scale=3; $ours / $theirs" | bc)"
+    ours=$(mean_ms "$cli" --check "$file")
+    reference=$(mean_ms "${theirs[@]}")
+    echo "run $run: morven-cli --check ${ours} ms, ${theirs[0]} ${reference} ms, ratio $(awk "BEGIN { printf \"%.3f\", $ours / $reference }")"
 done
