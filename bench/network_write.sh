@@ -9,6 +9,7 @@
 # ser2net behind a proxy adding each round trip given (ms, chardelay off). Every write's board
 # image is checked.
 set -euo pipefail
+PATH="$PATH:/usr/sbin"  # where Debian puts ser2net
 
 pace="" runs=3 kernel_bytes=291 bytes="" rtts=""
 while [ $# -gt 1 ]; do

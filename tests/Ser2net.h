@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -56,7 +57,10 @@ public:
             qFatal("cannot write the ser2net configuration");
         file.close();
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start("ser2net", {"-n", "-d", "-u", "-c", file.fileName()});
+        // Debian puts it in /usr/sbin, which a user's PATH may lack.
+        QString program = QStandardPaths::findExecutable("ser2net");
+        if (program.isEmpty()) program = QStandardPaths::findExecutable("ser2net", {"/usr/sbin"});
+        process_.start(program, {"-n", "-d", "-u", "-c", file.fileName()});
         if (!process_.waitForStarted())
             qFatal("ser2net does not start: install it (tools/install-deps.sh)");
         for (const quint16 port : ports_)

@@ -3,6 +3,7 @@
 # the simulated board through ser2net on 127.0.0.1 with contrib/labgrid's driver; the board's
 # received image must equal the file's.   Usage: labgrid_check.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
+PATH="$PATH:/usr/sbin"  # where Debian puts ser2net
 source_dir="$(realpath "$1")" build="$(realpath "$2")"
 work=$(mktemp -d)
 cleanup() {
