@@ -18,27 +18,27 @@ QString Hex(std::uint32_t value, int digits) {
            QString::number(value, 16).rightJustified(digits, QLatin1Char('0')).toUpper();
 }
 
-// One line's bytes (count, address, type, data, checksum), or why it is not a record.
-std::variant<std::array<std::uint8_t, 261>, QString> RecordBytes(std::string_view line, int* size) {
+// One line's bytes (count, address, type, data, checksum) into bytes, and their number; an
+// empty text, or why the line is not a record. No text is made for a good line.
+QString RecordBytes(std::string_view line, std::array<std::uint8_t, 261>& bytes, int* size) {
     if (line.empty() || line[0] != ':') return QStringLiteral("it does not begin with ':'");
     if (line.size() < 11 || line.size() % 2 == 0) return QStringLiteral("it is cut short");
-    std::array<std::uint8_t, 261> bytes{};
     *size = static_cast<int>((line.size() - 1) / 2);
     if (*size > int(bytes.size())) return QStringLiteral("it is too long");
+    unsigned sum = 0;
     for (int k = 0; k < *size; ++k) {
         const int high = HexNibble(line, 1 + 2 * std::size_t(k));
         const int low = HexNibble(line, 2 + 2 * std::size_t(k));
-        if (high < 0 || low < 0) return QStringLiteral("it holds a character that is no hex digit");
+        if ((high | low) < 0) return QStringLiteral("it holds a character that is no hex digit");
         bytes[k] = static_cast<std::uint8_t>(high << 4 | low);
+        sum += bytes[k];
     }
     if (bytes[0] + 5 != *size)
         return QStringLiteral("its byte count says %1 data bytes, it holds %2")
             .arg(bytes[0])
             .arg(*size - 5);
-    unsigned sum = 0;
-    for (int k = 0; k < *size; ++k) sum += bytes[k];
     if ((sum & 0xFF) != 0) return QStringLiteral("its checksum is wrong");
-    return bytes;
+    return {};
 }
 
 class IntelHexLoader {
@@ -51,11 +51,9 @@ public:
         if (line.empty()) return {};
         if (ended_) return QStringLiteral("line %1 follows the end-of-file record").arg(lineNumber);
         int size = 0;
-        const auto parsed = RecordBytes(line, &size);
-        if (const auto* problem = std::get_if<QString>(&parsed))
-            return QStringLiteral("line %1 is not an Intel HEX record: ").arg(lineNumber) +
-                   *problem;
-        const auto& bytes = std::get<0>(parsed);
+        if (const QString problem = RecordBytes(line, bytes_, &size); !problem.isEmpty())
+            return QStringLiteral("line %1 is not an Intel HEX record: ").arg(lineNumber) + problem;
+        const auto& bytes = bytes_;
         const int count = bytes[0];
         const std::uint32_t offset = std::uint32_t(bytes[1]) << 8 | bytes[2];
         const int type = bytes[3];
@@ -109,6 +107,7 @@ private:
 
     LoadedImage& image_;
     ImageBuilder builder_;
+    std::array<std::uint8_t, 261> bytes_{};  // the line at hand
     std::uint32_t base_ = 0;
     bool segmented_ = false;
     bool ended_ = false;
