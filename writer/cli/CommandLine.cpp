@@ -18,14 +18,16 @@ standard error.
 
 PORT is COM1 to COM10 or 1 to 10 (port n opens MORVEN_COMn, else /dev/ttyS(n-1)),
 a device path such as /dev/ttyUSB0 or /dev/serial/by-id/..., serial:NUMBER (the
-adapter's serial number, as --list-ports shows it), or rfc2217://HOST:PORT, a serial
-port served on another machine (ser2net); HOST is a name, an IPv4 address or [IPv6]. Name several ports to write the
-same file to every board at once: a table on standard output then gives each port's
-outcome. Without --port, the one USB serial adapter present is used.
+adapter's serial number, as --list-ports shows it), or rfc2217://HOST:PORT, a
+serial port served on another machine (ser2net); HOST is a name, an IPv4 address
+or [IPv6]. Name several ports to write the same file to every board at once: a
+table on standard output then gives each port's outcome. Without --port, the one
+USB serial adapter present is used.
 
 Every write appends a JSON line to $XDG_STATE_HOME/morven/writes.jsonl (by default
-~/.local/state/morven/writes.jsonl): time, host, port, device, adapter, file, N,
-SHA-256, outcome, status and seconds.
+~/.local/state/morven/writes.jsonl) the moment it ends: time, host, port, device,
+adapter, file, format, N, SHA-256, serial value, outcome, status and seconds; and
+sends the same to the systemd journal where one runs.
 
 FILE is an S-record, Intel HEX or ELF file, told by its content (a first character
 S, a first character ':', the ELF magic number), or raw binary with --binary-at.
