@@ -59,10 +59,12 @@ for page in "$root"/fs/usr/share/man/man1/*.1.gz; do
     warnings=$(zcat "$page" | LC_ALL=C.UTF-8 MANWIDTH=80 groff -k -ww -man -Tutf8 -z 2>&1)
     [ -z "$warnings" ] || { echo "$(basename "$page"):"; echo "$warnings"; exit 1; }
 done
-zcat "$root/fs/usr/share/man/man1/morven-cli.1.gz" | grep -q "MORVEN_COM1"
+# Whole outputs into grep: grep -q at the end of a pipe would cut its writer short (SIGPIPE,
+# a failure under pipefail).
+grep -q "MORVEN_COM1" <<< "$(zcat "$root/fs/usr/share/man/man1/morven-cli.1.gz")"
 
-"$root/fs/usr/bin/morven-cli" --version | grep -q "morven-cli 1.0"
-"$root/fs/usr/bin/morven-cli" --help | grep -q "Exit status"
+grep -q "morven-cli 1.0" <<< "$("$root/fs/usr/bin/morven-cli" --version)"
+grep -q "Exit status" <<< "$("$root/fs/usr/bin/morven-cli" --help)"
 # The windows start offscreen and keep running until stopped: status 124 from timeout.
 mkdir -p "$root/data/morven"
 echo kernel > "$root/data/morven/zididuv.bin"
