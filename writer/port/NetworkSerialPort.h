@@ -42,6 +42,7 @@ public:
     bool Opening() const override { return connecting_ || settingsPending_; }
     void ClosePort() override;
     bool IsOpen() const override;
+    bool Remote() const override { return true; }
     void SetLineSettings(const QString& settings) override;
     bool ChangeLineSettings(const QString& settings) override;
     void WriteBytes(const QByteArray& bytes) override;

@@ -47,11 +47,11 @@ void SerialLink::ArmTimeout(int ms) {
 
 // Looks before it sleeps: input the port already holds ends the wait at once; otherwise the wait
 // takes one more look after each pass of the event loop.
-Task<WaitResult> SerialLink::AwaitInput() {
+Task<WaitResult> SerialLink::AwaitInput(int count) {
     for (;;) {
         if (LinkLost()) co_return WaitResult::LinkLost;
         // Arrived data counts before the flag: a byte that came with the expiry is still in time.
-        if (port_.InputCount() != 0) co_return WaitResult::Ok;
+        if (port_.InputCount() >= count) co_return WaitResult::Ok;
         if (TimeoutFlag == 1) co_return WaitResult::Timeout;
         co_await NextPass();
     }

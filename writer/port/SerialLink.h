@@ -41,8 +41,8 @@ public:
     // Clears TimeoutFlag and starts a fresh countdown of ms on Timer4.
     void ArmTimeout(int ms);
     Task<WaitResult> WaitForByte(quint8 expected);
-    // Waits until input is waiting (Ok), TimeoutFlag is set (Timeout) or the link is lost.
-    Task<WaitResult> AwaitInput();
+    // Waits until count bytes are waiting (Ok), TimeoutFlag is set (Timeout) or the link is lost.
+    Task<WaitResult> AwaitInput(int count = 1);
     // False when the link was cancelled before the time was up.
     Task<bool> Delay(int ms);
     // Waits while the port is still opening (a network connection); false when it failed or

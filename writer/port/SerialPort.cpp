@@ -68,6 +68,8 @@ void SerialPort::ClosePort() {
 
 bool SerialPort::IsOpen() const { return port_ && port_->IsOpen(); }
 
+bool SerialPort::Remote() const { return port_ && port_->Remote(); }
+
 void SerialPort::SetLineSettings(const QString& settings) {
     lineSettings_ = settings;
     if (port_) port_->SetLineSettings(settings);
