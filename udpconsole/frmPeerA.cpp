@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QNetworkDatagram>
 #include <QScrollBar>
+#include <QTimer>
 
 #include "BoardAddress.h"
 #include "ShiftJis.h"
@@ -40,6 +41,9 @@ frmPeerA::frmPeerA(QWidget* parent) : QWidget(parent) {
     connect(Command1, &QPushButton::clicked, this, &frmPeerA::SendPattern);
     connect(Command2, &QPushButton::clicked, txtOutput, &QPlainTextEdit::clear);
     connect(&udpPeerA, &QUdpSocket::readyRead, this, &frmPeerA::ShowArrivals);
+    arrivalWatch_.setSingleShot(true);
+    arrivalWatch_.setInterval(100);
+    connect(&arrivalWatch_, &QTimer::timeout, this, &frmPeerA::ShowArrivals);
 }
 
 bool frmPeerA::Load() {
@@ -88,9 +92,11 @@ void frmPeerA::ShowArrivals() {
         const QNetworkDatagram datagram = udpPeerA.receiveDatagram();
         text += DecodeShiftJis(datagram.data()) + QStringLiteral("\r\n");
     }
-    if (udpPeerA.hasPendingDatagrams())
-        QMetaObject::invokeMethod(this, &frmPeerA::ShowArrivals, Qt::QueuedConnection);
+    if (udpPeerA.hasPendingDatagrams()) QTimer::singleShot(0, this, &frmPeerA::ShowArrivals);
     if (text.isEmpty()) return;
+    // While datagrams flow, a look every 100 ms as well: under a flood the socket can stop
+    // announcing datagrams that were left waiting (seen with Qt 6.4 on a loaded machine).
+    arrivalWatch_.start();
     // The box keeps lines, not line-end bytes: CR LF, or a lone CR, is one line break.
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar(u'\r'), QChar(u'\n'));
     txtOutput->insertPlainText(text);

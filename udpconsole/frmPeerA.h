@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QWidget>
 #include <functional>
@@ -51,6 +52,7 @@ private:
     void ShowArrivals();
 
     QHostAddress remoteAddress_;
+    QTimer arrivalWatch_;
     QString loadError_;
     std::function<void(const QString&)> reportError_;
 };
