@@ -18,23 +18,22 @@ struct Segment {
     GElf_Phdr header;
 };
 
-QString Hex(std::uint64_t value) {
-    return QStringLiteral("0x") +
-           QString::number(value, 16).rightJustified(8, QLatin1Char('0')).toUpper();
-}
+// Addresses in eight digits: ELF's are 32 bits or more.
+QString Address(std::uint64_t value) { return Hex(value, 8); }
 
 QString LibelfError() { return QString::fromLocal8Bit(elf_errmsg(-1)); }
 
 QString SegmentText(const Segment& segment) {
     const GElf_Phdr& header = segment.header;
-    QString text =
-        QStringLiteral("segment %1: ").arg(segment.index) +
-        (header.p_filesz == 0
-             ? QStringLiteral("no file bytes")
-             : Hex(header.p_paddr) + QLatin1Char('-') + Hex(header.p_paddr + header.p_filesz - 1) +
-                   QStringLiteral(", %1 bytes from file offset ").arg(header.p_filesz) +
-                   Hex(header.p_offset));
-    if (header.p_vaddr != header.p_paddr) text += QStringLiteral(", run at ") + Hex(header.p_vaddr);
+    QString text = QStringLiteral("segment %1: ").arg(segment.index) +
+                   (header.p_filesz == 0
+                        ? QStringLiteral("no file bytes")
+                        : Address(header.p_paddr) + QLatin1Char('-') +
+                              Address(header.p_paddr + header.p_filesz - 1) +
+                              QStringLiteral(", %1 bytes from file offset ").arg(header.p_filesz) +
+                              Address(header.p_offset));
+    if (header.p_vaddr != header.p_paddr)
+        text += QStringLiteral(", run at ") + Address(header.p_vaddr);
     if (header.p_memsz > header.p_filesz)
         text += QStringLiteral(", %1 more bytes in memory only, not written")
                     .arg(header.p_memsz - header.p_filesz);
@@ -83,7 +82,7 @@ QString Overlap(std::vector<Segment> segments) {
             return QStringLiteral("segments %1 and %2 overlap at ")
                        .arg(segments[k - 1].index)
                        .arg(segments[k].index) +
-                   Hex(segments[k].header.p_paddr);
+                   Address(segments[k].header.p_paddr);
     }
     return {};
 }

@@ -13,11 +13,6 @@ namespace {
 
 enum RecordType { Data = 0, EndOfFile = 1, Segment = 2, SegmentStart = 3, Linear = 4, Start = 5 };
 
-QString Hex(std::uint32_t value, int digits) {
-    return QStringLiteral("0x") +
-           QString::number(value, 16).rightJustified(digits, QLatin1Char('0')).toUpper();
-}
-
 // One line's bytes (count, address, type, data, checksum) into bytes, and their number; an
 // empty text, or why the line is not a record. No text is made for a good line.
 QString RecordBytes(std::string_view line, std::array<std::uint8_t, 261>& bytes, int* size) {

@@ -6,11 +6,6 @@ namespace {
 
 constexpr int BlockSize = 64;
 
-QString Hex(std::uint32_t value, int digits = 6) {
-    return QStringLiteral("0x") +
-           QString::number(value, 16).rightJustified(digits, QLatin1Char('0')).toUpper();
-}
-
 QString Plural(qint64 count, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(count).arg(QString::fromLatin1(count == 1 ? one : many));
 }
@@ -31,6 +26,11 @@ QString RangeText(const AddressRange& range) {
 }
 
 }  // namespace
+
+QString Hex(std::uint64_t value, int digits) {
+    return QStringLiteral("0x") +
+           QString::number(value, 16).rightJustified(digits, QLatin1Char('0')).toUpper();
+}
 
 QString LoadReport::NothingToWriteReason() const {
     if (HasData()) return {};

@@ -1,8 +1,8 @@
 #include "NetworkSerialPort.h"
 
 #include <QHostAddress>
-#include <initializer_list>
 
+#include "Bytes.h"
 #include "LineSettings.h"
 
 #ifdef Q_OS_LINUX
@@ -35,10 +35,10 @@ bool Supported(quint8 option) {
     return option == Binary || option == SuppressGoAhead || option == ComPortOption;
 }
 
-QByteArray Bytes(std::initializer_list<quint8> values) {
-    QByteArray bytes;
-    for (const quint8 value : values) bytes.append(static_cast<char>(value));
-    return bytes;
+// 0xFF doubled, as telnet carries it: erased flash and many kernels are full of it.
+QByteArray Escaped(const QByteArray& bytes) {
+    QByteArray escaped = bytes;
+    return escaped.replace(QByteArray(1, char(Iac)), QByteArray(2, char(Iac)));
 }
 
 QByteArray BigEndian(quint32 value, int bytes) {
@@ -139,15 +139,12 @@ bool NetworkSerialPort::ChangeLineSettings(const QString& settings) {
     return !Failed();
 }
 
-// 0xFF is doubled: erased flash and many kernels are full of it.
 void NetworkSerialPort::WriteBytes(const QByteArray& bytes) {
     if (Failed()) return;
-    QByteArray escaped = bytes;
-    escaped.replace(QByteArray(1, char(Iac)), QByteArray(2, char(Iac)));
     if (Opening())
-        held_ += escaped;
+        held_ += Escaped(bytes);
     else
-        SendRaw(escaped);
+        SendRaw(Escaped(bytes));
 }
 
 QByteArray NetworkSerialPort::ReadInput() { return std::exchange(input_, {}); }
@@ -363,9 +360,7 @@ void NetworkSerialPort::SendSettings() {
 }
 
 void NetworkSerialPort::SendCommand(quint8 command, const QByteArray& value) {
-    QByteArray escaped = value;
-    escaped.replace(QByteArray(1, char(Iac)), QByteArray(2, char(Iac)));
-    SendRaw(Bytes({Iac, Sb, ComPortOption, command}) + escaped + Bytes({Iac, Se}));
+    SendRaw(Bytes({Iac, Sb, ComPortOption, command}) + Escaped(value) + Bytes({Iac, Se}));
 }
 
 // On the wire now, not at some later pass of the event loop.

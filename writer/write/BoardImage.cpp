@@ -7,7 +7,11 @@
 
 namespace morven {
 
-BoardImage::BoardImage(const LoadedImage& base) : base_(base), length_(base.report.length) {}
+BoardImage::BoardImage(const LoadedImage& base)
+    : base_(base),
+      length_(base.report.length),
+      sha256_(base.report.sha256),
+      checksum_(base.report.checksum) {}
 
 BoardImage::BoardImage(const LoadedImage& base, std::uint32_t patchAt, QByteArray patch,
                        QString serialValue)
@@ -16,7 +20,26 @@ BoardImage::BoardImage(const LoadedImage& base, std::uint32_t patchAt, QByteArra
       patch_(std::move(patch)),
       serialValue_(std::move(serialValue)),
       length_(std::max<std::int32_t>(base.report.length,
-                                     static_cast<std::int32_t>(patchAt + patch_.size()))) {}
+                                     static_cast<std::int32_t>(patchAt + patch_.size()))) {
+    const auto* bytes = base_.TargetImage.data();
+    const std::size_t end = patchAt_ + static_cast<std::size_t>(patch_.size());
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                          &EVP_MD_CTX_free);
+    EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr);
+    EVP_DigestUpdate(context.get(), bytes, patchAt_);
+    EVP_DigestUpdate(context.get(), patch_.constData(), static_cast<std::size_t>(patch_.size()));
+    EVP_DigestUpdate(context.get(), bytes + end, static_cast<std::size_t>(length_) - end);
+    sha256_.resize(32);
+    EVP_DigestFinal_ex(context.get(), reinterpret_cast<unsigned char*>(sha256_.data()), nullptr);
+
+    // The base's sum is in its report; past the base's N the image is erased flash (0xFF); the
+    // patch replaces what lay under it.
+    unsigned sum = static_cast<std::uint8_t>(~base.report.checksum) +
+                   0xFFu * static_cast<unsigned>(length_ - base.report.length);
+    for (qsizetype k = 0; k < patch_.size(); ++k)
+        sum += static_cast<std::uint8_t>(patch_[k]) - unsigned(bytes[patchAt_ + k]);
+    checksum_ = static_cast<std::uint8_t>(~sum);
+}
 
 void BoardImage::AppendTo(QByteArray& out, std::int32_t from, std::int32_t count) const {
     const qsizetype start = out.size();
@@ -26,33 +49,6 @@ void BoardImage::AppendTo(QByteArray& out, std::int32_t from, std::int32_t count
     const std::int64_t end = std::min<std::int64_t>(from + count, patchAt_ + patch_.size());
     for (std::int64_t at = first; at < end; ++at)
         out[start + qsizetype(at - from)] = patch_[qsizetype(at - patchAt_)];
-}
-
-QByteArray BoardImage::Sha256() const {
-    if (patch_.isEmpty()) return base_.report.sha256;
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                          &EVP_MD_CTX_free);
-    EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr);
-    const auto* bytes = base_.TargetImage.data();
-    EVP_DigestUpdate(context.get(), bytes, patchAt_);
-    EVP_DigestUpdate(context.get(), patch_.constData(), static_cast<std::size_t>(patch_.size()));
-    const std::size_t after = patchAt_ + static_cast<std::size_t>(patch_.size());
-    EVP_DigestUpdate(context.get(), bytes + after, static_cast<std::size_t>(length_) - after);
-    QByteArray digest(32, '\0');
-    EVP_DigestFinal_ex(context.get(), reinterpret_cast<unsigned char*>(digest.data()), nullptr);
-    return digest;
-}
-
-std::uint8_t BoardImage::Checksum() const {
-    if (patch_.isEmpty()) return base_.report.checksum;
-    unsigned sum = 0;
-    const auto* bytes = base_.TargetImage.data();
-    for (std::int32_t i = 0; i < length_; ++i) {
-        const bool patched =
-            i >= std::int32_t(patchAt_) && i < std::int32_t(patchAt_ + patch_.size());
-        sum += patched ? static_cast<std::uint8_t>(patch_[qsizetype(i) - patchAt_]) : bytes[i];
-    }
-    return static_cast<std::uint8_t>(~sum);
 }
 
 }  // namespace morven

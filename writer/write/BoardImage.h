@@ -21,9 +21,9 @@ public:
     std::int32_t Length() const { return length_; }
     // Appends the bytes [from, from + count) to out.
     void AppendTo(QByteArray& out, std::int32_t from, std::int32_t count) const;
-    QByteArray Sha256() const;
+    QByteArray Sha256() const { return sha256_; }
     // The byte the write sends after the last block.
-    std::uint8_t Checksum() const;
+    std::uint8_t Checksum() const { return checksum_; }
     // The value patched in, as the record names it; empty without serialization.
     const QString& SerialValue() const { return serialValue_; }
 
@@ -33,6 +33,9 @@ private:
     QByteArray patch_;
     QString serialValue_;
     std::int32_t length_ = 0;
+    // Worked out once, when the board's value is laid in.
+    QByteArray sha256_;
+    std::uint8_t checksum_ = 0;
 };
 
 }  // namespace morven

@@ -1,7 +1,8 @@
 #include "WriteSequence.h"
 
 #include <algorithm>
-#include <initializer_list>
+
+#include "port/Bytes.h"
 
 namespace morven {
 
@@ -16,12 +17,6 @@ constexpr quint8 Confirm = 0x55;
 constexpr quint8 Confirmed = 0xAA;
 constexpr quint8 Ack = 0x06;
 constexpr quint8 Request = 0x11;
-
-QByteArray Bytes(std::initializer_list<quint8> values) {
-    QByteArray bytes;
-    for (const quint8 value : values) bytes.append(static_cast<char>(value));
-    return bytes;
-}
 
 }  // namespace
 
