@@ -27,27 +27,6 @@ constexpr quint64 Unlimited = std::numeric_limits<quint64>::max();
 // A list is read whole: far more values than any production run.
 constexpr qint64 ListFileLimit = qint64(16) << 20;
 
-// The largest value a numeric format holds.
-quint64 Largest(const SerialFormat& format) {
-    switch (format.kind) {
-        case SerialFormat::Kind::LittleEndian:
-        case SerialFormat::Kind::BigEndian:
-            return format.width >= 8 ? Unlimited : (quint64(1) << (8 * format.width)) - 1;
-        case SerialFormat::Kind::Decimal: {
-            quint64 largest = 1;
-            for (int digit = 0; digit < format.width; ++digit) {
-                if (largest > Unlimited / 10) return Unlimited;
-                largest *= 10;
-            }
-            return largest - 1;
-        }
-        case SerialFormat::Kind::Hex:
-            return format.width >= 16 ? Unlimited : (quint64(1) << (4 * format.width)) - 1;
-        case SerialFormat::Kind::Bytes: return 0;
-    }
-    return 0;
-}
-
 QByteArray NumberBytes(const SerialFormat& format, quint64 value) {
     QByteArray bytes;
     switch (format.kind) {
@@ -67,40 +46,6 @@ QByteArray NumberBytes(const SerialFormat& format, quint64 value) {
         case SerialFormat::Kind::Bytes: break;
     }
     return bytes;
-}
-
-// A list line as the format wants it: hex bytes ("00:1A:2B:3C:4D:5E", "001A2B3C4D5E") or a
-// number (decimal, or hex after 0x).
-std::variant<SerialValue, QString> ListValue(const SerialFormat& format, const QString& line) {
-    if (format.kind == SerialFormat::Kind::Bytes) {
-        QString digits = line;
-        digits.remove(QRegularExpression(QStringLiteral("[:\\-\\s]")));
-        const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
-        const bool hex =
-            QRegularExpression(QStringLiteral("^[0-9A-Fa-f]*$")).match(digits).hasMatch();
-        if (!hex || digits.size() != 2 * format.width)
-            return QStringLiteral("is not %1 bytes in hex").arg(format.width);
-        return SerialValue{line, bytes};
-    }
-    bool ok = false;
-    const bool hex = line.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive);
-    const quint64 value = hex ? line.mid(2).toULongLong(&ok, 16) : line.toULongLong(&ok, 10);
-    if (!ok) return QStringLiteral("is not a number");
-    if (value > Largest(format)) return QStringLiteral("does not fit the format");
-    return SerialValue{line, NumberBytes(format, value)};
-}
-
-// The values of a list file: its lines, without blank lines and # comments.
-std::variant<QStringList, QString> ListLines(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return file.errorString();
-    if (file.size() > ListFileLimit) return QStringLiteral("it is larger than 16 MiB");
-    QStringList values;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QString value = QString::fromUtf8(line).trimmed();
-        if (!value.isEmpty() && !value.startsWith(QLatin1Char('#'))) values << value;
-    }
-    return values;
 }
 
 // The state file, held under an exclusive lock while it is open: one number, the next counter
@@ -149,12 +94,12 @@ std::variant<QList<SerialValue>, QString> TakeFromCounter(const SerialRule& rule
     QList<SerialValue> values;
     quint64 value = *next;
     for (int k = 0; k < count; ++k) {
-        if (value > Largest(rule.format))
+        if (value > rule.format.Largest())
             return QStringLiteral(
                        "the counter has run out: %1 does not fit the serial format "
                        "(at most %2)")
                 .arg(value)
-                .arg(Largest(rule.format));
+                .arg(rule.format.Largest());
         values << SerialValue{QString::number(value), NumberBytes(rule.format, value)};
         if (__builtin_add_overflow(value, rule.step, &value)) value = Unlimited;
     }
@@ -164,7 +109,7 @@ std::variant<QList<SerialValue>, QString> TakeFromCounter(const SerialRule& rule
 
 std::variant<QList<SerialValue>, QString> TakeFromList(const SerialRule& rule, int count,
                                                        LockedState& state) {
-    const auto lines = ListLines(rule.listPath);
+    const auto lines = SerialListLines(rule.listPath);
     if (const auto* error = std::get_if<QString>(&lines))
         return QStringLiteral("the list ") + rule.listPath + QStringLiteral(" cannot be read: ") +
                *error;
@@ -183,7 +128,7 @@ std::variant<QList<SerialValue>, QString> TakeFromList(const SerialRule& rule, i
     QList<SerialValue> values;
     for (int k = 0; k < count; ++k) {
         const QString& line = all[qsizetype(*taken) + k];
-        auto value = ListValue(rule.format, line);
+        auto value = SerialValueOf(rule.format, line);
         if (const auto* problem = std::get_if<QString>(&value))
             return QStringLiteral("the list's value \"") + line + QStringLiteral("\" ") + *problem;
         values << std::get<SerialValue>(value);
@@ -213,6 +158,62 @@ std::variant<SerialFormat, QString> SerialFormat::Parse(const QString& text) {
     if (kind == QLatin1String("hex")) return SerialFormat{Kind::Hex, width};
     if (kind == QLatin1String("bytes")) return SerialFormat{Kind::Bytes, width};
     return usage;
+}
+
+quint64 SerialFormat::Largest() const {
+    switch (kind) {
+        case Kind::LittleEndian:
+        case Kind::BigEndian:
+            return width >= 8 ? Unlimited : (quint64(1) << (8 * width)) - 1;
+        case Kind::Decimal: {
+            quint64 largest = 1;
+            for (int digit = 0; digit < width; ++digit) {
+                if (largest > Unlimited / 10) return Unlimited;
+                largest *= 10;
+            }
+            return largest - 1;
+        }
+        case Kind::Hex:
+            return width >= 16 ? Unlimited : (quint64(1) << (4 * width)) - 1;
+        case Kind::Bytes: return 0;
+    }
+    return 0;
+}
+
+QString SerialFormat::Text() const {
+    static const char* const names[] = {"le", "be", "dec", "hex", "bytes"};
+    return QStringLiteral("%1:%2").arg(QLatin1String(names[int(kind)])).arg(width);
+}
+
+std::variant<SerialValue, QString> SerialValueOf(const SerialFormat& format, const QString& line) {
+    if (format.kind == SerialFormat::Kind::Bytes) {
+        QString digits = line;
+        digits.remove(QRegularExpression(QStringLiteral("[:\\-\\s]")));
+        const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+        const bool hex =
+            QRegularExpression(QStringLiteral("^[0-9A-Fa-f]*$")).match(digits).hasMatch();
+        if (!hex || digits.size() != 2 * format.width)
+            return QStringLiteral("is not %1 bytes in hex").arg(format.width);
+        return SerialValue{line, bytes};
+    }
+    bool ok = false;
+    const bool hex = line.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive);
+    const quint64 value = hex ? line.mid(2).toULongLong(&ok, 16) : line.toULongLong(&ok, 10);
+    if (!ok) return QStringLiteral("is not a number");
+    if (value > format.Largest()) return QStringLiteral("does not fit the format");
+    return SerialValue{line, NumberBytes(format, value)};
+}
+
+std::variant<QStringList, QString> SerialListLines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return file.errorString();
+    if (file.size() > ListFileLimit) return QStringLiteral("it is larger than 16 MiB");
+    QStringList values;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QString value = QString::fromUtf8(line).trimmed();
+        if (!value.isEmpty() && !value.startsWith(QLatin1Char('#'))) values << value;
+    }
+    return values;
 }
 
 QString DefaultSerialStatePath(const QString& listPath) {
@@ -260,7 +261,7 @@ QString SerialStateText(const SerialRule& rule) {
         return next ? QStringLiteral("next value %1").arg(*next)
                     : QStringLiteral("its state holds no number");
     }
-    const auto lines = ListLines(rule.listPath);
+    const auto lines = SerialListLines(rule.listPath);
     if (const auto* error = std::get_if<QString>(&lines))
         return QStringLiteral("the list cannot be read: ") + *error;
     const qsizetype total = std::get<QStringList>(lines).size();

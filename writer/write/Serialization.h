@@ -22,6 +22,10 @@ struct SerialFormat {
     static std::variant<SerialFormat, QString> Parse(const QString& text);
     // How many bytes it takes in the image.
     int Size() const { return width; }
+    // The largest number it holds; 0 for bytes:N.
+    quint64 Largest() const;
+    // As Parse reads it: "dec:8".
+    QString Text() const;
 };
 
 // A unique value in every board: where it goes, how it is written, and where values come from,
@@ -40,6 +44,13 @@ struct SerialValue {
     QString text;
     QByteArray bytes;
 };
+
+// A value as the format wants it: hex bytes for bytes:N ("00:1A:2B:3C:4D:5E", "001A2B3C4D5E"),
+// else a number (decimal, or hex after 0x); or why it is none.
+std::variant<SerialValue, QString> SerialValueOf(const SerialFormat& format, const QString& text);
+
+// The values of a list file: its lines, without blank lines and # comments; or why not.
+std::variant<QStringList, QString> SerialListLines(const QString& path);
 
 // $XDG_STATE_HOME/morven/serial-counter, or serial-list-NAME for a list NAME.
 QString DefaultSerialStatePath(const QString& listPath);

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <variant>
+
+struct pg_conn;
+
+namespace morven {
+
+// A PostgreSQL connection (libpq) whose every wait is bounded and ends at once when stop() says
+// so: connecting takes at most ConnectSeconds, a statement at most StatementSeconds (the server
+// is told the same). Credentials come from libpq's own places (~/.pgpass, PGPASSFILE,
+// PGSERVICEFILE, a service= in the URI), never from this program.
+class DatabaseConnection {
+public:
+    static constexpr int ConnectSeconds = 10;
+    static constexpr int StatementSeconds = 10;
+
+    struct Error {
+        QString sqlState;   // empty when the statement never got an answer
+        QString text;       // the server's or libpq's words
+        bool lost = false;  // the connection is gone: the server away, a time-out, a stop
+    };
+    using Rows = QList<QStringList>;  // every column as text; NULL as a null QString
+
+    // uri: a postgresql:// or postgres:// URI, without a password.
+    DatabaseConnection(QString uri, std::function<bool()> stop);
+    ~DatabaseConnection();
+    DatabaseConnection(const DatabaseConnection&) = delete;
+    DatabaseConnection& operator=(const DatabaseConnection&) = delete;
+
+    // nullopt when connected (again: an old connection is closed first); else why not,
+    // naming the host.
+    std::optional<QString> Open();
+    // One statement with its parameters as text ($1, $2, ...; a null QByteArray is NULL).
+    std::variant<Rows, Error> Exec(const char* sql, const QList<QByteArray>& parameters = {});
+    // Where the connection goes, as messages name it: "host:port" or the socket's folder.
+    QString Host() const;
+
+    static bool IsUri(const QString& text);
+    // The URI as it may be shown: any password in it replaced by "***".
+    static QString Shown(const QString& uri);
+    // Whether the URI carries a password itself (user:password@ or password=).
+    static bool HasPassword(const QString& uri);
+
+private:
+    enum class Wait { Ready, TimedOut, Stopped };
+    Wait WaitForSocket(bool forWriting, qint64 deadlineMs) const;
+    Error Abandon(Wait why, const QString& doing, int seconds);
+
+    QString uri_;
+    std::function<bool()> stop_;
+    pg_conn* connection_ = nullptr;
+};
+
+}  // namespace morven

@@ -1,0 +1,270 @@
+#include "DatabaseSerialStore.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <QHash>
+#include <QSysInfo>
+
+#include "WriteRecord.h"
+
+namespace morven {
+
+namespace {
+
+// A busy line's takers may be serialised out under REPEATABLE READ or SERIALIZABLE: each try
+// takes nothing, and the next one sees the moved counter.
+constexpr int TakeAttempts = 20;
+
+bool Retryable(const DatabaseConnection::Error& error) {
+    return !error.lost && (error.sqlState == QLatin1String("40001") ||   // serialization
+                           error.sqlState == QLatin1String("40P01"));  // deadlock
+}
+
+// A text[] parameter: {"a","b"}, quotes and backslashes escaped.
+QByteArray ArrayLiteral(const QStringList& items) {
+    QStringList quoted;
+    for (QString item : items) {
+        item.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+        item.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+        quoted << QLatin1Char('"') + item + QLatin1Char('"');
+    }
+    return (QLatin1Char('{') + quoted.join(QLatin1Char(',')) + QLatin1Char('}')).toUtf8();
+}
+
+QString SystemUser() {
+    const passwd* user = ::getpwuid(::geteuid());
+    return user ? QString::fromLocal8Bit(user->pw_name) : QString::number(::geteuid());
+}
+
+QString RuleText(const SerialRule& rule) {
+    QString text =
+        QStringLiteral("address 0x%1, format ").arg(rule.address, 0, 16) + rule.format.Text();
+    if (rule.listPath.isEmpty()) text += QStringLiteral(", start %1, step %2").arg(rule.start).arg(rule.step);
+    return text;
+}
+
+QString Schema() {
+    return QStringLiteral(
+        "; create it with psql -f /usr/share/morven/morven-line.sql (the README's production "
+        "line)");
+}
+
+}  // namespace
+
+DatabaseSerialStore::DatabaseSerialStore(const SerialRule& rule, QString pendingPath,
+                                         std::function<bool()> stop)
+    : rule_(rule),
+      name_(NameIn(rule.statePath, rule.listPath.isEmpty()
+                                       ? QStringLiteral("counter")
+                                       : QFileInfo(rule.listPath).fileName())),
+      source_((rule.listPath.isEmpty() ? QStringLiteral("counter ") : QStringLiteral("list ")) +
+              name_),
+      ruleText_(RuleText(rule)),
+      connection_(WithoutName(rule.statePath), std::move(stop)),
+      pending_(std::move(pendingPath)) {}
+
+QString DatabaseSerialStore::NameIn(const QString& uri, const QString& fallback) {
+    const qsizetype hash = uri.indexOf(QLatin1Char('#'));
+    return hash < 0 || hash + 1 == uri.size() ? fallback : uri.mid(hash + 1);
+}
+
+QString DatabaseSerialStore::WithoutName(const QString& uri) {
+    return uri.left(uri.indexOf(QLatin1Char('#')));
+}
+
+std::optional<QString> DatabaseSerialStore::Connect() { return connection_.Open(); }
+
+DatabaseSerialStore::Problem DatabaseSerialStore::Failure(
+    const DatabaseConnection::Error& error) const {
+    if (error.lost)
+        return {true, QStringLiteral("the database at ") + connection_.Host() +
+                          QStringLiteral(" went away: ") + error.text};
+    // An undefined schema or function: a database nobody prepared for the line.
+    if (error.sqlState == QLatin1String("3F000") || error.sqlState == QLatin1String("42883"))
+        return {false, QStringLiteral("the database at ") + connection_.Host() +
+                           QStringLiteral(" holds no line schema (") + error.text +
+                           QLatin1Char(')') + Schema()};
+    if (error.sqlState == QLatin1String("MV001"))
+        return {false, error.text +
+                           QStringLiteral("; a product with another rule needs a counter or list "
+                                          "of its own: name it after # in the URI (") +
+                           DatabaseConnection::Shown(WithoutName(rule_.statePath)) +
+                           QStringLiteral("#NAME)")};
+    return {false, error.text};
+}
+
+std::variant<QList<SerialValue>, DatabaseSerialStore::Problem> DatabaseSerialStore::Take(
+    const IssueContext& context) {
+    const bool counter = rule_.listPath.isEmpty();
+    QList<QByteArray> parameters{name_.toUtf8(), ruleText_.toUtf8()};
+    if (counter)
+        parameters << QByteArray::number(rule_.start) << QByteArray::number(rule_.step)
+                   << QByteArray::number(rule_.format.Largest());
+    parameters << ArrayLiteral(context.ports) << context.recipe.toUtf8()
+               << (context.recipeSha256.isEmpty() ? QByteArray() : context.recipeSha256)
+               << QSysInfo::machineHostName().toUtf8() << SystemUser().toUtf8();
+    const char* const sql =
+        counter ? "SELECT v FROM unnest(morven.take_counter($1, $2, $3, $4, $5, $6, $7, $8, $9, "
+                  "$10)) WITH ORDINALITY AS t(v, k) ORDER BY k"
+                : "SELECT v FROM unnest(morven.take_list($1, $2, $3, $4, $5, $6, $7)) "
+                  "WITH ORDINALITY AS t(v, k) ORDER BY k";
+    // One short transaction: the values, their rows, and the values checked against the
+    // format before anything is committed.
+    for (int attempt = 1;; ++attempt) {
+        if (const auto begun = connection_.Exec("BEGIN");
+            std::holds_alternative<DatabaseConnection::Error>(begun))
+            return Failure(std::get<DatabaseConnection::Error>(begun));
+        auto taken = connection_.Exec(sql, parameters);
+        const auto abandon = [this] { connection_.Exec("ROLLBACK"); };
+        if (const auto* error = std::get_if<DatabaseConnection::Error>(&taken)) {
+            if (!error->lost) abandon();
+            if (Retryable(*error) && attempt < TakeAttempts) continue;
+            return Failure(*error);
+        }
+        QList<SerialValue> values;
+        for (const QStringList& row : std::get<DatabaseConnection::Rows>(taken)) {
+            auto value = SerialValueOf(rule_.format, row.value(0));
+            if (const auto* why = std::get_if<QString>(&value)) {
+                abandon();
+                return Problem{false, QStringLiteral("the ") + source_ + QStringLiteral("'s value \"") +
+                                          row.value(0) + QStringLiteral("\" ") + *why};
+            }
+            values << std::get<SerialValue>(value);
+        }
+        const auto committed = connection_.Exec("COMMIT");
+        if (const auto* error = std::get_if<DatabaseConnection::Error>(&committed)) {
+            if (Retryable(*error) && attempt < TakeAttempts) continue;
+            return Failure(*error);
+        }
+        return values;
+    }
+}
+
+QString DatabaseSerialStore::Update(const QJsonObject& row) {
+    if (!away_.isEmpty()) return away_;
+    const QList<QByteArray> parameters{
+        row[QStringLiteral("source")].toString().toUtf8(),
+        row[QStringLiteral("value")].toString().toUtf8(),
+        row[QStringLiteral("outcome")].toString().toUtf8(),
+        QByteArray::number(row[QStringLiteral("status")].toInt()),
+        QByteArray::number(row[QStringLiteral("seconds")].toDouble()),
+        row[QStringLiteral("image_sha256")].toString().toUtf8(),
+        row[QStringLiteral("ended")].toString().toUtf8()};
+    const char* const sql = "SELECT morven.record_write($1, $2, $3, $4, $5, $6, $7)";
+    auto updated = connection_.Exec(sql, parameters);
+    // A connection the server dropped (a restart) is made again once.
+    if (const auto* error = std::get_if<DatabaseConnection::Error>(&updated); error && error->lost) {
+        if (const auto refused = connection_.Open()) {
+            away_ = *refused;
+            return away_;
+        }
+        updated = connection_.Exec(sql, parameters);
+    }
+    const auto* error = std::get_if<DatabaseConnection::Error>(&updated);
+    if (!error) return {};
+    const Problem problem = Failure(*error);
+    if (problem.away) away_ = problem.text;
+    return problem.text;
+}
+
+QString DatabaseSerialStore::RecordWrite(const WriteRecord& record) {
+    if (record.serialValue.isEmpty()) return {};
+    const QJsonObject row{
+        {"database", DatabaseConnection::Shown(WithoutName(rule_.statePath))},
+        {"source", source_},
+        {"value", record.serialValue},
+        {"outcome", record.outcome},
+        {"status", record.status},
+        {"seconds", record.seconds},
+        {"image_sha256", QString::fromLatin1(record.sha256.toHex())},
+        {"ended", record.time.addMSecs(qRound64(record.seconds * 1000))
+                      .toUTC()
+                      .toString(Qt::ISODateWithMs)}};
+    const QString why = Update(row);
+    if (why.isEmpty() || away_.isEmpty()) return why;
+    QString error;
+    if (!pending_.Add(row, &error))
+        return why + QStringLiteral("; nor can it be kept in ") + pending_.Path() +
+               QStringLiteral(": ") + error;
+    return why + QStringLiteral("; kept in ") + pending_.Path() +
+           QStringLiteral(" for the next run");
+}
+
+QString DatabaseSerialStore::UpdatePendingRows() {
+    const QString database = DatabaseConnection::Shown(WithoutName(rule_.statePath));
+    const PendingRows::Outcome outcome = pending_.Update([&](const QJsonObject& row) {
+        if (row[QStringLiteral("database")].toString() != database)
+            return QStringLiteral("for the database ") + row[QStringLiteral("database")].toString();
+        return Update(row);
+    });
+    QStringList said;
+    if (outcome.updated > 0)
+        said << QStringLiteral("the issue log's rows of %1 earlier writes updated from %2")
+                    .arg(outcome.updated)
+                    .arg(pending_.Path());
+    if (outcome.kept > 0)
+        said << QStringLiteral("%1 earlier writes' rows not updated, kept in %2: %3")
+                    .arg(outcome.kept)
+                    .arg(pending_.Path(), outcome.problem);
+    else if (!outcome.problem.isEmpty())
+        said << pending_.Path() + QStringLiteral(" cannot be read: ") + outcome.problem;
+    return said.join(QStringLiteral("; "));
+}
+
+QString DatabaseSerialStore::StateText() {
+    const bool counter = rule_.listPath.isEmpty();
+    const QString where = QStringLiteral(" (") + source_ + QStringLiteral(" at ") +
+                          connection_.Host() + QLatin1Char(')');
+    const auto found = connection_.Exec(
+        counter ? "SELECT rule, next, (largest - next) / step + 1 FROM morven.counter "
+                  "WHERE name = $1"
+                : "SELECT rule, size - taken, size FROM morven.list WHERE name = $1",
+        {name_.toUtf8()});
+    if (const auto* error = std::get_if<DatabaseConnection::Error>(&found))
+        return Failure(*error).text;
+    const auto& rows = std::get<DatabaseConnection::Rows>(found);
+    if (rows.isEmpty())
+        return counter ? QStringLiteral("a new counter: next value %1").arg(rule_.start) + where
+                       : QStringLiteral("no list is loaded") + where;
+    const QStringList& row = rows.front();
+    if (!row[0].isNull() && row[0] != ruleText_)
+        return QStringLiteral("started with the rule \"") + row[0] +
+               QStringLiteral("\", not this one") + where;
+    if (counter)
+        return QStringLiteral("next value ") + row[1] + where + QStringLiteral(", ") +
+               QString::number(std::max(0.0, row[2].toDouble()), 'f', 0) +
+               QStringLiteral(" left");
+    return row[1] + QStringLiteral(" of ") + row[2] + QStringLiteral(" values left") + where;
+}
+
+std::variant<QString, DatabaseSerialStore::Problem> DatabaseSerialStore::LoadList(
+    const QString& uri, const QString& path, std::function<bool()> stop) {
+    const auto lines = SerialListLines(path);
+    if (const auto* why = std::get_if<QString>(&lines))
+        return Problem{false, QStringLiteral("the list ") + path +
+                                  QStringLiteral(" cannot be read: ") + *why};
+    const QStringList& values = std::get<QStringList>(lines);
+    QHash<QString, qsizetype> seen;
+    for (qsizetype k = 0; k < values.size(); ++k) {
+        if (const auto earlier = seen.constFind(values[k]); earlier != seen.cend())
+            return Problem{false, QStringLiteral("the list %1 holds \"%2\" twice: its values %3 "
+                                                 "and %4")
+                                      .arg(path, values[k])
+                                      .arg(*earlier + 1)
+                                      .arg(k + 1)};
+        seen.insert(values[k], k);
+    }
+    const QString name = NameIn(uri, QFileInfo(path).fileName());
+    DatabaseConnection connection(WithoutName(uri), std::move(stop));
+    if (const auto refused = connection.Open()) return Problem{true, *refused};
+    const auto loaded = connection.Exec("SELECT morven.load_list($1, $2)",
+                                        {name.toUtf8(), ArrayLiteral(values)});
+    if (const auto* error = std::get_if<DatabaseConnection::Error>(&loaded))
+        return Problem{error->lost, error->text};
+    return QStringLiteral("the list %1 at %2 holds %3 values")
+        .arg(name, connection.Host(), std::get<DatabaseConnection::Rows>(loaded).value(0).value(0));
+}
+
+}  // namespace morven
