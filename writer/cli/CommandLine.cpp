@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "ExitStatusHelp.h"
+#include "write/DatabaseConnection.h"
 #include "line/PortChoice.h"
 
 namespace morven {
@@ -37,6 +38,16 @@ file and a broken ELF file are refused (status 11); in S-record files, bad
 checksums and malformed lines, and in every format, bytes at 0x60000 and above and
 bytes written twice are warned of on standard error and written as they load
 (refused with --strict).)";
+
+// A write whose row the line's database may not take must stay on record here until a later
+// run updates the row from it.
+std::optional<QString> Unrecorded(const CliOptions& options) {
+    if (!options.noLog || !options.station.serial ||
+        !DatabaseConnection::IsUri(options.station.serial->statePath))
+        return std::nullopt;
+    return QStringLiteral("--no-log cannot be given with a database's serial values: a write "
+                          "is kept in the log until its row is updated");
+}
 
 }  // namespace
 
@@ -83,11 +94,17 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     const QCommandLineOption serialState(
         "serial-state",
         "The counter's state (or how far the list is taken); default under "
-        "$XDG_STATE_HOME/morven/.",
+        "$XDG_STATE_HOME/morven/. A line's database instead: postgresql://HOST/DB#NAME, NAME the "
+        "counter or list (default: counter, or the list's file name).",
+        "FILE");
+    const QCommandLineOption serialLoadList(
+        "serial-load-list",
+        "Load the list FILE into the line's database that --serial-state names, once; load it "
+        "again after lines were appended to it.",
         "FILE");
     parser.addOptions({port, kernel, quiet, check, strict, json, log, noLog, binaryAt, recipe,
                        serialAt, serialFormat, serialStart, serialStep, serialList, serialState,
-                       listPorts});
+                       serialLoadList, listPorts});
     parser.addPositionalArgument(
         "FILE", "The S-record, Intel HEX or ELF file to write, or - for standard input.");
 
@@ -111,6 +128,19 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
             return std::get<QString>(parsed);
     const QStringList files = parser.positionalArguments();
     if (options.listPorts) return options;
+    if (parser.isSet(serialLoadList)) {
+        options.loadList = parser.value(serialLoadList);
+        options.loadInto = parser.value(serialState);
+        if (!DatabaseConnection::IsUri(options.loadInto))
+            return QStringLiteral("--serial-load-list needs --serial-state postgresql://…");
+        if (DatabaseConnection::HasPassword(options.loadInto))
+            return QStringLiteral("no password in the URI ") +
+                   DatabaseConnection::Shown(options.loadInto) +
+                   QStringLiteral("; libpq finds it in ~/.pgpass, PGPASSFILE or a service file");
+        if (!files.isEmpty() || parser.isSet(recipe) || parser.isSet(serialAt))
+            return QStringLiteral("--serial-load-list loads a list, and writes nothing");
+        return options;
+    }
     if (parser.isSet(recipe)) {
         // The recipe fixes what the station writes: nothing may change it from the command line.
         for (const QCommandLineOption& fixed :
@@ -125,6 +155,7 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         const QString logOption = station.logPath;
         station = std::get<Recipe>(std::move(read));
         if (station.logPath.isEmpty()) station.logPath = logOption;  // the recipe's log comes first
+        if (const auto problem = Unrecorded(options)) return *problem;
         return options;
     }
     if (files.isEmpty()) return QStringLiteral("no FILE given");
@@ -152,6 +183,7 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
                                QDir::currentPath());
     if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
     station.serial = std::get<SerialRule>(rule);
+    if (const auto problem = Unrecorded(options)) return *problem;
     return options;
 }
 

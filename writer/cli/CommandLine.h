@@ -15,6 +15,8 @@ struct CliOptions {
     bool json = false;    // outcomes as JSON objects on standard output
     bool noLog = false;
     Recipe station;  // --recipe FILE, or made of the options that name the file, ports, ...
+    QString loadList;  // --serial-load-list: the list file to load,
+    QString loadInto;  // into this database
 };
 
 // Fills parser with morven-cli's options and reads arguments. --help and --version print and

@@ -17,6 +17,7 @@ const char* const ExitStatusHelp = R"(Exit status:
        under --strict, not the image or kernel the recipe approves, or no serial
        values left (or data where they go)
   12   several ports, and not every write ended "O.K." (the table says which)
+  14   the line's database of serial values cannot be reached (nothing was sent)
   130  killed by SIGINT (143 SIGTERM, 129 SIGHUP), after every port was closed)";
 
 }  // namespace morven

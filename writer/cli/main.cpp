@@ -2,6 +2,9 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -93,7 +96,7 @@ int CheckRecipe(const Recipe& recipe) {
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
         return Refuse(*refusal, recipe.kernelPath);
     const WriteJob& job = std::get<WriteJob>(prepared);
-    const StationCheck station = CheckStation(recipe, job);
+    const StationCheck station = CheckStation(recipe, job, StopRequested);
     const auto strict = StrictRefusal(recipe, job.report);
     const int status = station.status != ExitOk ? station.status
                        : strict                 ? OutcomeStatus(strict->outcome)
@@ -140,6 +143,39 @@ void PrintTable(const QList<WriteResult>& results) {
     std::fflush(stdout);
 }
 
+// Who takes the values: the ports, and the recipe with its SHA-256, or the command line.
+IssueContext IssueContextOf(const Recipe& station, const PortChoice& choice) {
+    IssueContext context;
+    for (const ChosenPort& port : choice.ports) context.ports << port.name;
+    if (station.path.isEmpty()) {
+        context.recipe = QCoreApplication::arguments().join(QLatin1Char(' '));
+        return context;
+    }
+    context.recipe = QFileInfo(station.path).absoluteFilePath();
+    QFile recipe(station.path);
+    // A recipe is a few lines: the limit only bounds the read.
+    if (recipe.open(QIODevice::ReadOnly))
+        context.recipeSha256 =
+            QCryptographicHash::hash(recipe.read(qint64(1) << 20), QCryptographicHash::Sha256)
+                .toHex();
+    return context;
+}
+
+// --serial-load-list: the list file into the line's database.
+int LoadList(const CliOptions& options) {
+    const InterruptSignals interrupts([] {});
+    const auto loaded =
+        DatabaseSerialStore::LoadList(options.loadInto, options.loadList, StopRequested);
+    if (StopRequested()) Interrupted();
+    if (const auto* problem = std::get_if<DatabaseSerialStore::Problem>(&loaded)) {
+        PrintError(problem->text);
+        return OutcomeStatus(problem->away ? WriteOutcome::SerialStoreAway
+                                           : WriteOutcome::SerialRefused);
+    }
+    PrintOutcome(std::get<QString>(loaded));
+    return ExitOk;
+}
+
 int Write(const CliOptions& options) {
     const Recipe& station = options.station;
     auto chosen = ChoosePorts(station.ports, SystemSerialPorts);
@@ -166,8 +202,13 @@ int Write(const CliOptions& options) {
     if (const auto refusal = StrictRefusal(station, job.report))
         return Refuse(*refusal, kernelPath);
     if (const auto refusal = Unapproved(station, job)) return Refuse(*refusal, kernelPath);
+    auto opened = OpenSerialDatabase(station, station.logPath, StopRequested, [](const QString& said) {
+        PrintError(said);
+    });
+    if (const auto* refusal = std::get_if<WriteRefusal>(&opened)) return Refuse(*refusal, kernelPath);
+    const auto& database = std::get<std::unique_ptr<DatabaseSerialStore>>(opened);
     // Serial values are taken now, for every board at once, before any port is opened.
-    auto images = BoardImages(station, job, int(choice.ports.size()));
+    auto images = BoardImages(station, job, IssueContextOf(station, choice), database.get());
     if (const auto* refusal = std::get_if<WriteRefusal>(&images))
         return Refuse(*refusal, kernelPath);
     auto& boardImages = std::get<std::vector<BoardImage>>(images);
@@ -179,6 +220,9 @@ int Write(const CliOptions& options) {
         log.emplace(station.logPath, [](const QString& warning) {
             PrintError(QStringLiteral("warning: ") + warning);
         });
+    if (log && database)
+        log->UpdateRowsWith(
+            [&database](const WriteRecord& record) { return database->RecordWrite(record); });
     const bool gang = choice.ports.size() > 1;
     ProgressBoard progressBoard(stderr, ProgressStyle(options.quiet), int(choice.ports.size()));
     qsizetype labelWidth = 0;
@@ -243,6 +287,7 @@ int main(int argc, char** argv) {
         std::fputs(PortListing(options.json).toLocal8Bit().constData(), stdout);
         return ExitOk;
     }
+    if (!options.loadList.isEmpty()) return LoadList(options);
     if (!options.check) return Write(options);
     return options.station.path.isEmpty() ? Check(options) : CheckRecipe(options.station);
 }

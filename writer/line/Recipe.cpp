@@ -6,6 +6,7 @@
 #include <QSettings>
 
 #include "PortChoice.h"
+#include "write/DatabaseConnection.h"
 
 namespace morven {
 
@@ -53,8 +54,15 @@ std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 
     }
     if (rule.step == 0) return bad(step, QStringLiteral("a step of 0 hands one value out twice"));
     rule.listPath = Resolve(folder, list.text);
-    rule.statePath =
-        state.text.isEmpty() ? DefaultSerialStatePath(rule.listPath) : Resolve(folder, state.text);
+    // A database's URI names no password: a recipe, a command line or a message would show it.
+    if (DatabaseConnection::HasPassword(state.text))
+        return QStringLiteral("bad ") + state.name + QStringLiteral(" '") +
+               DatabaseConnection::Shown(state.text) +
+               QStringLiteral("': no password in the URI; libpq finds it in ~/.pgpass, "
+                              "PGPASSFILE or a service file");
+    rule.statePath = state.text.isEmpty()                    ? DefaultSerialStatePath(rule.listPath)
+                     : DatabaseConnection::IsUri(state.text) ? state.text
+                                                             : Resolve(folder, state.text);
     if (rule.format.kind == SerialFormat::Kind::Bytes && rule.listPath.isEmpty())
         return bad(format, QStringLiteral("bytes:N values come from a list"));
     return rule;

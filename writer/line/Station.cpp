@@ -6,6 +6,7 @@
 #include "PortChoice.h"
 #include "port/SerialDevices.h"
 #include "write/Serialization.h"
+#include "write/WriteRecord.h"
 
 namespace morven {
 
@@ -24,6 +25,20 @@ WriteRefusal HashRefusal(const QString& what, const QString& file, const QByteAr
                 QStringLiteral(". Nothing was sent.")};
 }
 
+WriteRefusal SerialRefusal(WriteOutcome outcome, const QString& why) {
+    return {outcome,
+            QStringLiteral("No serial values: ") + why + QStringLiteral(". Nothing was sent.")};
+}
+
+// What is left of the rule's values, taking nothing; the status when the line cannot go on.
+std::pair<QString, int> SerialStock(const SerialRule& rule, const std::function<bool()>& stop) {
+    if (!DatabaseConnection::IsUri(rule.statePath)) return {SerialStateText(rule), ExitOk};
+    DatabaseSerialStore database(rule, {}, stop);
+    if (const auto away = database.Connect())
+        return {*away, OutcomeStatus(WriteOutcome::SerialStoreAway)};
+    return {database.StateText(), ExitOk};
+}
+
 }  // namespace
 
 std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job) {
@@ -38,29 +53,53 @@ std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job
     return std::nullopt;
 }
 
+std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatabase(
+    const Recipe& recipe, const QString& logPath, const std::function<bool()>& stop,
+    const std::function<void(const QString&)>& tell) {
+    if (!recipe.serial || !DatabaseConnection::IsUri(recipe.serial->statePath)) return nullptr;
+    const QString pending =
+        (logPath.isEmpty() ? DefaultWriteLogPath() : logPath) + QStringLiteral(".pending-rows");
+    auto database = std::make_unique<DatabaseSerialStore>(*recipe.serial, pending, stop);
+    if (const auto away = database->Connect())
+        return stop() ? WriteRefusal{WriteOutcome::Cancelled, *away}
+                      : SerialRefusal(WriteOutcome::SerialStoreAway, *away);
+    if (const QString said = database->UpdatePendingRows(); !said.isEmpty()) tell(said);
+    return database;
+}
+
 std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const Recipe& recipe,
-                                                                const WriteJob& job, int boards) {
+                                                                const WriteJob& job,
+                                                                const IssueContext& context,
+                                                                DatabaseSerialStore* database) {
     std::vector<BoardImage> images;
     if (!recipe.serial) {
-        for (int board = 0; board < boards; ++board) images.emplace_back(job);
+        for (qsizetype board = 0; board < context.ports.size(); ++board) images.emplace_back(job);
         return images;
     }
     const SerialRule& rule = *recipe.serial;
-    const auto refused = [](const QString& why) {
-        return WriteRefusal{
-            WriteOutcome::SerialRefused,
-            QStringLiteral("No serial values: ") + why + QStringLiteral(". Nothing was sent.")};
-    };
     if (const QString problem = CheckSerialArea(rule, job); !problem.isEmpty())
-        return refused(problem);
-    auto taken = TakeSerialValues(rule, boards);
-    if (const auto* problem = std::get_if<QString>(&taken)) return refused(*problem);
-    for (const SerialValue& value : std::get<QList<SerialValue>>(taken))
+        return SerialRefusal(WriteOutcome::SerialRefused, problem);
+    QList<SerialValue> values;
+    if (database) {
+        auto taken = database->Take(context);
+        if (const auto* problem = std::get_if<DatabaseSerialStore::Problem>(&taken))
+            return SerialRefusal(problem->away ? WriteOutcome::SerialStoreAway
+                                               : WriteOutcome::SerialRefused,
+                                 problem->text);
+        values = std::get<QList<SerialValue>>(taken);
+    } else {
+        auto taken = TakeSerialValues(rule, int(context.ports.size()));
+        if (const auto* problem = std::get_if<QString>(&taken))
+            return SerialRefusal(WriteOutcome::SerialRefused, *problem);
+        values = std::get<QList<SerialValue>>(taken);
+    }
+    for (const SerialValue& value : values)
         images.emplace_back(job, rule.address, value.bytes, value.text);
     return images;
 }
 
-StationCheck CheckStation(const Recipe& recipe, const WriteJob& job) {
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job,
+                          const std::function<bool()>& stop) {
     StationCheck check;
     check.lines << QStringLiteral("recipe:    ") + recipe.path
                 << QStringLiteral("kernel:    ") + recipe.kernelPath +
@@ -89,9 +128,11 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job) {
     if (recipe.serial) {
         const SerialRule& rule = *recipe.serial;
         const QString area = CheckSerialArea(rule, job);
-        check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) +
-                           (area.isEmpty() ? SerialStateText(rule) : area);
-        if (!area.isEmpty()) fail(OutcomeStatus(WriteOutcome::SerialRefused));
+        const auto [stock, status] =
+            area.isEmpty() ? SerialStock(rule, stop)
+                           : std::pair{area, OutcomeStatus(WriteOutcome::SerialRefused)};
+        check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) + stock;
+        fail(status);
     }
     return check;
 }

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <variant>
 #include <vector>
 
 #include "Recipe.h"
 #include "write/BoardImage.h"
+#include "write/DatabaseSerialStore.h"
 #include "write/WriteJob.h"
 
 namespace morven {
@@ -16,19 +19,33 @@ namespace morven {
 // The refusal of an image or kernel other than the recipe approves, naming both hashes.
 std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job);
 
-// Each board's image: the job's, or, with serialization, the job's with a value of its own taken
-// for it now (values are never handed out twice, so a write that fails leaves a gap). Refused
-// when the serial area holds data or the values have run out.
+// The line's database, when the serial rule's state is a postgresql:// URI: connected, and the
+// rows earlier runs could not update updated now (what happened told through tell). Null
+// without one; refused (SerialStoreAway, naming the host) when it cannot be reached. The write
+// ends kept for a later run wait beside the write log at logPath (empty: the default one).
+std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatabase(
+    const Recipe& recipe, const QString& logPath, const std::function<bool()>& stop,
+    const std::function<void(const QString&)>& tell);
+
+// Each board's image, one for each of the context's ports: the job's, or, with serialization,
+// the job's with a value of its own taken for it now, from database when there is one (values
+// are never handed out twice, so a write that fails leaves a gap). Refused when the serial area
+// holds data or the values have run out.
 std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const Recipe& recipe,
-                                                                const WriteJob& job, int boards);
+                                                                const WriteJob& job,
+                                                                const IssueContext& context,
+                                                                DatabaseSerialStore* database);
 
 // What a station's check adds to the file's report: the kernel's and image's approval, the
 // ports and the serial values left; status 0 when the station is ready, else the first
-// problem's (11 unapproved or a serial area with data, 9 a port absent, 2 a port unknown).
+// problem's (11 unapproved or a serial area with data, 9 a port absent, 2 a port unknown, 14
+// the line's database away).
 struct StationCheck {
     QStringList lines;
     int status = 0;
 };
-StationCheck CheckStation(const Recipe& recipe, const WriteJob& job);
+// stop() ends a wait for the line's database.
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job,
+                          const std::function<bool()>& stop);
 
 }  // namespace morven

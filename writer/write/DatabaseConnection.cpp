@@ -25,7 +25,10 @@ const QRegularExpression& PasswordParameter() {
     return pattern;
 }
 
-QString Trimmed(const char* text) { return QString::fromUtf8(text).trimmed(); }
+// libpq's words: their first line says what failed; hints follow on lines of their own.
+QString Trimmed(const char* text) {
+    return QString::fromUtf8(text).trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
+}
 
 }  // namespace
 

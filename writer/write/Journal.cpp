@@ -23,7 +23,7 @@ void SendToJournal(const WriteRecord& record) {
     const auto field = [](const char* name, const QString& value) {
         return QByteArray(name) + '=' + value.toUtf8();
     };
-    const QList<QByteArray> fields{
+    QList<QByteArray> fields{
         field("MESSAGE", message),
         field("MESSAGE_ID", QString::fromLatin1(WriteEndedMessageId)),
         field("PRIORITY", QString::number(record.status == 0 ? LOG_INFO : LOG_ERR)),
@@ -45,6 +45,7 @@ void SendToJournal(const WriteRecord& record) {
         field("MORVEN_SECONDS", QString::number(record.seconds, 'f', 3)),
         field("MORVEN_STARTED", record.time.toUTC().toString(Qt::ISODateWithMs)),
     };
+    if (!record.serialRow.isEmpty()) fields << field("MORVEN_SERIAL_ROW", record.serialRow);
     std::vector<iovec> parts;
     for (const QByteArray& part : fields)
         parts.push_back({const_cast<char*>(part.constData()), static_cast<size_t>(part.size())});

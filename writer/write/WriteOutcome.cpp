@@ -22,6 +22,7 @@ int OutcomeStatus(WriteOutcome outcome) {
         case WriteOutcome::Unapproved:
         case WriteOutcome::SerialRefused:
         case WriteOutcome::WarningsRefused: return 11;
+        case WriteOutcome::SerialStoreAway: return StatusSerialStoreAway;
     }
     return 9;
 }

@@ -18,6 +18,7 @@ enum class WriteOutcome {
     FormatRefused,      // a malformed Intel HEX line, a broken ELF file; nothing was sent
     Unapproved,         // the image or kernel is not the one a recipe approves; nothing was sent
     SerialRefused,      // no serial values left, or data where they go; nothing was sent
+    SerialStoreAway,    // the line's database of serial values cannot be reached; nothing sent
     WarningsRefused,    // the file has warnings and the user asked for a strict check
     TerminalInput,      // standard input is a terminal, not a file
     PortOpenFailed,
@@ -36,5 +37,7 @@ int OutcomeStatus(WriteOutcome outcome);
 inline constexpr int StatusSignalBase = 128;
 // A write ended by closing the main window.
 inline constexpr int StatusWindowClosed = 13;
+// SerialStoreAway's: a script may try again later, as it would not after a refusal.
+inline constexpr int StatusSerialStoreAway = 14;
 
 }  // namespace morven

@@ -64,6 +64,7 @@ QByteArray JsonLine(const WriteRecord& record) {
         object.insert("serial_value", record.serialValue);
         // Never handed out again: the board did not get it, and no other board will.
         object.insert("serial_gap", record.serialGap);
+        if (!record.serialRow.isEmpty()) object.insert("serial_row", record.serialRow);
     }
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
@@ -120,7 +121,19 @@ bool AppendToWriteLog(const QString& path, const QByteArray& line, QString* erro
 WriteLog::WriteLog(QString path, std::function<void(const QString&)> warn)
     : path_(path.isEmpty() ? DefaultWriteLogPath() : std::move(path)), warn_(std::move(warn)) {}
 
-void WriteLog::Append(const WriteRecord& record) {
+void WriteLog::UpdateRowsWith(std::function<QString(const WriteRecord&)> update) {
+    updateRow_ = std::move(update);
+}
+
+void WriteLog::Append(const WriteRecord& written) {
+    WriteRecord record = written;
+    if (updateRow_) {
+        if (const QString why = updateRow_(record); !why.isEmpty()) {
+            record.serialRow = QStringLiteral("not updated: ") + why;
+            warn_(record.port + QStringLiteral(": the row of serial ") + record.serialValue +
+                  QStringLiteral(" is ") + record.serialRow);
+        }
+    }
     SendToJournal(record);
     if (!working_) return;
     QString error;

@@ -29,6 +29,7 @@ struct WriteRecord {
     QString outcome;         // the message's text
     int status = 0;          // OutcomeStatus, or the canceller's
     double seconds = 0;      // from opening the port to the outcome
+    QString serialRow;       // why the value's row in the line's database was not updated
 };
 
 struct WriteResult;
@@ -53,12 +54,16 @@ class WriteLog {
 public:
     WriteLog(QString path, std::function<void(const QString&)> warn);
 
+    // The record's row in the line's issue log is updated first, by update, which says why
+    // when it could not: the record then says so too.
+    void UpdateRowsWith(std::function<QString(const WriteRecord&)> update);
     void Append(const WriteRecord& record);
     const QString& Path() const { return path_; }
 
 private:
     QString path_;
     std::function<void(const QString&)> warn_;
+    std::function<QString(const WriteRecord&)> updateRow_;
     bool working_ = true;
 };
 

@@ -76,6 +76,7 @@ QString FlashWriter::OutcomeText(WriteOutcome outcome) const {
         case WriteOutcome::FormatRefused:
         case WriteOutcome::Unapproved:
         case WriteOutcome::SerialRefused:
+        case WriteOutcome::SerialStoreAway:
         case WriteOutcome::WarningsRefused:
         case WriteOutcome::TerminalInput:
         case WriteOutcome::Cancelled: break;  // the canceller says why
