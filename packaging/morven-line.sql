@@ -107,9 +107,15 @@ BEGIN
                 'the counter %s was started with the rule "%s" (next value %s), not "%s"',
                 counter_name, found_counter.rule, found_counter.next, counter_rule);
         END IF;
+        IF found_counter.next > found_counter.largest THEN
+            RAISE EXCEPTION USING ERRCODE = 'MV002', MESSAGE = format(
+                'the counter %s has run out: %s does not fit the serial format (at most %s)',
+                counter_name, found_counter.next, found_counter.largest);
+        END IF;
         RAISE EXCEPTION USING ERRCODE = 'MV002', MESSAGE = format(
-            'the counter %s has run out: %s values needed, next value %s, at most %s',
-            counter_name, n, found_counter.next, found_counter.largest);
+            'the counter %s has run out: %s of the %s values needed are left (at most %s)',
+            counter_name, floor((found_counter.largest - found_counter.next) / found_counter.step) + 1,
+            n, found_counter.largest);
     END IF;
     SELECT array_agg((first + (k - 1) * counter_step)::text ORDER BY k) INTO values_taken
         FROM generate_series(1, n) k;

@@ -86,13 +86,9 @@ DatabaseConnection::Wait DatabaseConnection::WaitForSocket(bool forWriting,
 
 DatabaseConnection::Error DatabaseConnection::Abandon(Wait why, const QString& doing,
                                                       int seconds) {
-    // The server stops the statement (and lets its locks go) rather than finishing it for
-    // nobody.
-    if (PGcancel* cancel = PQgetCancel(connection_)) {
-        char ignored[256];
-        PQcancel(cancel, ignored, sizeof ignored);
-        PQfreeCancel(cancel);
-    }
+    // Closed, not cancelled: PQcancel waits for the server without a bound, and a server that
+    // hangs would hold the station there. The server's statement_timeout ends what it was
+    // doing, and an unfinished transaction takes nothing.
     PQfinish(connection_);
     connection_ = nullptr;
     return {{},
