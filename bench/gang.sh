@@ -2,17 +2,20 @@
 # Eight boards: written by one gang process (one event loop for all ports), by eight processes
 # started together, and one board alone, side by side in each run, same image and kernel.
 #
-#   bench/gang.sh [--pace] [--runs R] [--boards N] [--bytes B] [--no-processes] [--serial] BUILD_DIR
+#   bench/gang.sh [--pace] [--runs R] [--boards N] [--bytes B] [--no-processes] [--serial]
+#                 [--database] BUILD_DIR
 #
 # Per run and way of writing: each board's wall time (the write's own "seconds", from opening
 # the port to the outcome), as a ratio to the single write's, the CPU time (user + system) of
 # all the processes together, and the peak resident memory of the single and the gang process.
 # --bytes crops the image (default: the full 0x60000 bytes); --no-processes leaves out the
 # eight processes; --serial adds the same gang with a serial number per board (dec:8 at
-# 0x5FF00: crop the image below it).
+# 0x5FF00: crop the image below it); --database adds the same gang with its numbers from a
+# line's PostgreSQL database, a server of its own on 127.0.0.1 with fsync on (Debian's
+# postgresql, run as nobody under root).
 set -euo pipefail
 
-pace="" runs=3 boards=8 bytes="" processes=1 serial=""
+pace="" runs=3 boards=8 bytes="" processes=1 serial="" database=""
 while [ $# -gt 1 ]; do
     case "$1" in
         --pace) pace="--pace" ;;
@@ -21,6 +24,7 @@ while [ $# -gt 1 ]; do
         --bytes) bytes="$2"; shift ;;
         --no-processes) processes="" ;;
         --serial) serial=1 ;;
+        --database) database=1 ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -29,11 +33,30 @@ build="$(realpath "${1:?usage: gang.sh [--pace] [--runs R] [--boards N] [--bytes
 cli="$build/writer/morven-cli"
 
 work=$(mktemp -d)
+chmod 755 "$work"
+postgres=/usr/lib/postgresql/15/bin
+as_server=()
+[ "$(id -u)" -ne 0 ] || as_server=(runuser -u nobody --)
 cleanup() {
     jobs -p | xargs -r kill 2>/dev/null || true
+    [ ! -f "$work/pg/db/postmaster.pid" ] ||
+        "${as_server[@]}" "$postgres/pg_ctl" -D "$work/pg/db" -m fast -w stop > /dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
+if [ -n "$database" ]; then
+    mkdir "$work/pg"
+    [ "$(id -u)" -ne 0 ] || chown nobody "$work/pg"
+    db_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    "${as_server[@]}" "$postgres/initdb" -D "$work/pg/db" -U postgres --auth=trust > /dev/null
+    "${as_server[@]}" "$postgres/pg_ctl" -D "$work/pg/db" -l "$work/pg/log" -w \
+        -o "-c listen_addresses=127.0.0.1 -p $db_port -k $work/pg" start > /dev/null
+    psql -X -q -h 127.0.0.1 -p "$db_port" -U postgres -d postgres -c "CREATE DATABASE morven"
+    psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$db_port" -U postgres -d morven \
+        -f "$(dirname "$0")/../packaging/morven-line.sql"
+    psql -X -q -h 127.0.0.1 -p "$db_port" -U postgres -d morven \
+        -c "CREATE ROLE station LOGIN IN ROLE morven_station"
+fi
 "$(dirname "$0")/make_inputs.sh" "$work"
 image="$work/image.mot"
 if [ -n "$bytes" ]; then
@@ -58,7 +81,9 @@ write() {
     local out="$1"; shift
     local ports=()
     for k in "$@"; do ports+=(--port "$work/board$k"); done
-    /usr/bin/time -f "%U %S %M" -o "$out.cpu" "$cli" --json --quiet --no-log "${ports[@]}" "${extra[@]}" \
+    local record=(--no-log)
+    [[ " ${extra[*]} " != *" --log "* ]] || record=()
+    /usr/bin/time -f "%U %S %M" -o "$out.cpu" "$cli" --json --quiet "${record[@]}" "${ports[@]}" "${extra[@]}" \
         --kernel "$work/kernel.bin" "$image" > "$out.json" 2> "$out.err"
 }
 
@@ -97,6 +122,16 @@ for run in $(seq "$runs"); do
         extra=()
         wait
         echo "  serial:    $(summary "$single" "$work/serial.json"), CPU $(cpu "$work/serial.cpu"), $(peak "$work/serial.cpu")"
+    fi
+    if [ -n "$database" ]; then
+        start_boards "$boards"
+        # Its write ends update their rows: the log they would wait in when the database is away.
+        extra=(--serial-at 0x5FF00 --serial-format dec:8 --log "$work/database.jsonl"
+               --serial-state "postgresql://station@127.0.0.1:$db_port/morven#bench")
+        write "$work/database" $(seq "$boards")
+        extra=()
+        wait
+        echo "  database:  $(summary "$single" "$work/database.json"), CPU $(cpu "$work/database.cpu"), $(peak "$work/database.cpu")"
     fi
     [ -n "$processes" ] || continue
     start_boards "$boards"

@@ -10,7 +10,7 @@ _morven_cli() {
             mapfile -t COMPREPLY < <(compgen -W "${ports[*]}" -- "$cur")
             return
             ;;
-        -k | --kernel | --log | --recipe | --serial-list | --serial-state)
+        -k | --kernel | --log | --recipe | --serial-list | --serial-state | --serial-load-list)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return
             ;;
@@ -21,7 +21,7 @@ _morven_cli() {
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "--port --kernel --quiet --check --strict --json
             --log --no-log --binary-at --recipe --serial-at --serial-format --serial-start
-            --serial-step --serial-list --serial-state --list-ports --help --help-all
+            --serial-step --serial-list --serial-state --serial-load-list --list-ports --help --help-all
             --version" -- "$cur")
         return
     fi

@@ -262,7 +262,11 @@ std::variant<QString, DatabaseSerialStore::Problem> DatabaseSerialStore::LoadLis
     const auto loaded = connection.Exec("SELECT morven.load_list($1, $2)",
                                         {name.toUtf8(), ArrayLiteral(values)});
     if (const auto* error = std::get_if<DatabaseConnection::Error>(&loaded))
-        return Problem{error->lost, error->text};
+        return Problem{error->lost,
+                       error->text + (error->sqlState == QLatin1String("42501")
+                                          ? QStringLiteral(" (lists are loaded by a role in "
+                                                           "morven_lists)")
+                                          : QString())};
     return QStringLiteral("the list %1 at %2 holds %3 values")
         .arg(name, connection.Host(), std::get<DatabaseConnection::Rows>(loaded).value(0).value(0));
 }
