@@ -33,30 +33,14 @@ build="$(realpath "${1:?usage: gang.sh [--pace] [--runs R] [--boards N] [--bytes
 cli="$build/writer/morven-cli"
 
 work=$(mktemp -d)
-chmod 755 "$work"
-postgres=/usr/lib/postgresql/15/bin
-as_server=()
-[ "$(id -u)" -ne 0 ] || as_server=(runuser -u nobody --)
+source "$(dirname "$0")/postgres_server.sh"
 cleanup() {
     jobs -p | xargs -r kill 2>/dev/null || true
-    [ ! -f "$work/pg/db/postmaster.pid" ] ||
-        "${as_server[@]}" "$postgres/pg_ctl" -D "$work/pg/db" -m fast -w stop > /dev/null
+    stop_postgres "$work"
     rm -rf "$work"
 }
 trap cleanup EXIT
-if [ -n "$database" ]; then
-    mkdir "$work/pg"
-    [ "$(id -u)" -ne 0 ] || chown nobody "$work/pg"
-    db_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    "${as_server[@]}" "$postgres/initdb" -D "$work/pg/db" -U postgres --auth=trust > /dev/null
-    "${as_server[@]}" "$postgres/pg_ctl" -D "$work/pg/db" -l "$work/pg/log" -w \
-        -o "-c listen_addresses=127.0.0.1 -p $db_port -k $work/pg" start > /dev/null
-    psql -X -q -h 127.0.0.1 -p "$db_port" -U postgres -d postgres -c "CREATE DATABASE morven"
-    psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$db_port" -U postgres -d morven \
-        -f "$(dirname "$0")/../packaging/morven-line.sql"
-    psql -X -q -h 127.0.0.1 -p "$db_port" -U postgres -d morven \
-        -c "CREATE ROLE station LOGIN IN ROLE morven_station"
-fi
+[ -z "$database" ] || start_postgres "$work"
 "$(dirname "$0")/make_inputs.sh" "$work"
 image="$work/image.mot"
 if [ -n "$bytes" ]; then
