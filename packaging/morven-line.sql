@@ -78,6 +78,18 @@ CREATE TABLE morven.issued (
 CREATE INDEX issued_value ON morven.issued (value);
 CREATE INDEX issued_day ON morven.issued (issued_at);
 
+-- The issue log's rows of values taken, one per port, in the transaction that takes them;
+-- the values again. Called by the take functions only, as their owner.
+CREATE FUNCTION morven.issue(row_source text, values_taken text[], ports text[], recipe text,
+                             recipe_sha256 text, host text, os_user text)
+RETURNS text[] LANGUAGE sql SET search_path = morven, pg_temp AS $$
+    INSERT INTO issued (source, value, port, recipe, recipe_sha256, host, os_user)
+        SELECT row_source, values_taken[k], ports[k], issue.recipe, issue.recipe_sha256,
+               issue.host, issue.os_user
+        FROM generate_series(1, cardinality(ports)) k;
+    SELECT values_taken;
+$$;
+
 -- Takes one value per port from the counter name, starting it at first_value when it does not
 -- exist yet. The UPDATE moves the counter for the whole gang in one statement under the row's
 -- lock: a second taker waits for it and then sees the moved counter (READ COMMITTED), or fails
@@ -119,11 +131,8 @@ BEGIN
     END IF;
     SELECT array_agg((first + (k - 1) * counter_step)::text ORDER BY k) INTO values_taken
         FROM generate_series(1, n) k;
-    INSERT INTO issued (source, value, port, recipe, recipe_sha256, host, os_user)
-        SELECT 'counter ' || counter_name, values_taken[k], ports[k], take_counter.recipe,
-               take_counter.recipe_sha256, take_counter.host, take_counter.os_user
-        FROM generate_series(1, n) k;
-    RETURN values_taken;
+    RETURN issue('counter ' || counter_name, values_taken, ports, recipe, recipe_sha256, host,
+                 os_user);
 END
 $$;
 
@@ -158,11 +167,8 @@ BEGIN
     SELECT array_agg(v.value ORDER BY v.position) INTO values_taken
         FROM list_value v WHERE v.list = list_name AND v.position > after - n
                                 AND v.position <= after;
-    INSERT INTO issued (source, value, port, recipe, recipe_sha256, host, os_user)
-        SELECT 'list ' || list_name, values_taken[k], ports[k], take_list.recipe,
-               take_list.recipe_sha256, take_list.host, take_list.os_user
-        FROM generate_series(1, n) k;
-    RETURN values_taken;
+    RETURN issue('list ' || list_name, values_taken, ports, recipe, recipe_sha256, host,
+                 os_user);
 END
 $$;
 

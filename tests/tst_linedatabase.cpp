@@ -55,7 +55,7 @@ private slots:
             StartCli(gangs[i], line.Write(Counter(server.Uri(Stations[i % 2])), 2 * i, 2));
         for (QProcess& gang : gangs) {
             const CliRun run = Finish(gang);
-            QVERIFY2(run.status == 0, run.err);
+            QVERIFY2(run.status == 0, run.out);
         }
         QList<QStringList> expected;
         for (int value = 1; value <= 8; ++value)
