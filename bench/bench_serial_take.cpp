@@ -53,8 +53,8 @@ int main(int argc, char** argv) {
     fileRule.statePath = arguments[2] + QStringLiteral("/counter");
     SerialRule databaseRule = rule;
     // A counter of this run's own: every run starts at the same value.
-    databaseRule.statePath = arguments[1] + QStringLiteral("#bench-%1").arg(
-                                                QDateTime::currentMSecsSinceEpoch());
+    databaseRule.statePath =
+        arguments[1] + QStringLiteral("#bench-%1").arg(QDateTime::currentMSecsSinceEpoch());
 
     QElapsedTimer timer;
     timer.start();
@@ -69,8 +69,7 @@ int main(int argc, char** argv) {
     Times file, fromDatabase;
     for (int take = 0; take < takes; ++take) {
         timer.start();
-        if (!std::holds_alternative<QList<SerialValue>>(TakeSerialValues(fileRule, gang)))
-            return 1;
+        if (!std::holds_alternative<QList<SerialValue>>(TakeSerialValues(fileRule, gang))) return 1;
         file.ms.push_back(Ms(timer));
         timer.start();
         if (!std::holds_alternative<QList<SerialValue>>(database.Take(context))) return 1;

@@ -40,8 +40,8 @@ public:
     PostgresServer& operator=(const PostgresServer&) = delete;
 
     void Start() {
-        Server({"pg_ctl", "-D", Data(), "-l", dir_.filePath("server.log"), "-w", "-t", "60",
-                "-o", "-k " + dir_.path() + " -c listen_addresses='' -c fsync=off", "start"});
+        Server({"pg_ctl", "-D", Data(), "-l", dir_.filePath("server.log"), "-w", "-t", "60", "-o",
+                "-k " + dir_.path() + " -c listen_addresses='' -c fsync=off", "start"});
         running_ = true;
     }
     // Fast: every connection is ended at once, as when a server is shut down under the line.
@@ -81,8 +81,9 @@ private:
 
     void Psql(const QStringList& arguments) const {
         QProcess psql;
-        psql.start("psql", QStringList{"-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", dir_.path(),
-                                       "-U", "postgres"} + arguments);
+        psql.start("psql", QStringList{"-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", dir_.path(), "-U",
+                                       "postgres"} +
+                               arguments);
         if (!psql.waitForFinished(60000) || psql.exitCode() != 0)
             qFatal("psql: %s", psql.readAllStandardError().constData());
     }

@@ -35,4 +35,3 @@ struct Line {
     std::vector<std::unique_ptr<SimulatedWrite>> boards;
     QByteArray image, kernel;
 };
-

@@ -11,16 +11,15 @@
 namespace {
 
 const QStringList Stations{"station_a", "station_b"};
-const QByteArray Macs = "00:1A:2B:00:00:01\n00:1A:2B:00:00:02\n00:1A:2B:00:00:03\n"
-                        "00:1A:2B:00:00:04\n00:1A:2B:00:00:05\n";
+const QByteArray Macs =
+    "00:1A:2B:00:00:01\n00:1A:2B:00:00:02\n00:1A:2B:00:00:03\n"
+    "00:1A:2B:00:00:04\n00:1A:2B:00:00:05\n";
 
-QStringList Counter(const QString& uri) {
-    return {"--serial-at", "0x3000", "--serial-state", uri};
-}
+QStringList Counter(const QString& uri) { return {"--serial-at", "0x3000", "--serial-state", uri}; }
 
 QStringList List(const QString& uri, const QString& file) {
-    return {"--serial-at", "0x3000", "--serial-format", "bytes:6", "--serial-list", file,
-            "--serial-state", uri};
+    return {"--serial-at",   "0x3000", "--serial-format", "bytes:6",
+            "--serial-list", file,     "--serial-state",  uri};
 }
 
 // The progress lines a write prints without --quiet.
@@ -71,8 +70,7 @@ private slots:
         Line line(6);
         const QString file = line.Path("macs.txt");
         SimulatedWrite::WriteFile(file, Macs);
-        const CliRun load =
-            Cli({"--serial-load-list", file, "--serial-state", server.Uri("lead")});
+        const CliRun load = Cli({"--serial-load-list", file, "--serial-state", server.Uri("lead")});
         QCOMPARE(load.status, 0);
         QVERIFY2(load.out.contains("holds 5 values"), load.out);
 
@@ -85,7 +83,7 @@ private slots:
         for (const QJsonObject& record : LogLines(line.Path("writes.jsonl")))
             written << record["serial_value"].toString();
         QCOMPARE(written, QSet<QString>({"00:1A:2B:00:00:01", "00:1A:2B:00:00:02",
-                                          "00:1A:2B:00:00:03", "00:1A:2B:00:00:04"}));
+                                         "00:1A:2B:00:00:03", "00:1A:2B:00:00:04"}));
 
         const CliRun usedUp = Cli(line.Write(List(server.Uri("station_a"), file), 4, 2));
         QCOMPARE(usedUp.status, 11);
@@ -122,9 +120,14 @@ private slots:
         if (refusal == "rule") {
             QCOMPARE(Cli(line.Write(serial, 0, 1)).status, 0);
             line.boards[0]->Board().ClearWireLog();
-            serial << "--serial-start" << "100";
+            serial << "--serial-start"
+                   << "100";
         }
-        if (refusal == "le:1") serial << "--serial-format" << "le:1" << "--serial-start" << "255";
+        if (refusal == "le:1")
+            serial << "--serial-format"
+                   << "le:1"
+                   << "--serial-start"
+                   << "255";
         if (refusal == "list") serial = List(uri, line.Path("macs.txt"));
         if (refusal == "password")
             serial.replaceInStrings("postgresql://", "postgresql://station_a:secret@");
@@ -165,10 +168,10 @@ private slots:
         QVERIFY2(next.err.contains("rows of 1 earlier writes updated"), next.err);
         QCOMPARE(server.Query("SELECT value, outcome, status, image_sha256 FROM morven.issued "
                               "ORDER BY value::int"),
-                 (QList<QStringList>{{"1", "O.K.", "0", record["sha256"].toString()},
-                                     {"2", "O.K.", "0", LogLines(line.Path("writes.jsonl"))
-                                                            .last()["sha256"]
-                                                            .toString()}}));
+                 (QList<QStringList>{
+                     {"1", "O.K.", "0", record["sha256"].toString()},
+                     {"2", "O.K.", "0",
+                      LogLines(line.Path("writes.jsonl")).last()["sha256"].toString()}}));
     }
 
     // A station killed after its values were issued and before its write ended: the row shows
@@ -195,8 +198,9 @@ private slots:
         QSignalSpy connected(&silent, &QTcpServer::newConnection);
         Line line(1);
         QProcess waiting;
-        StartCli(waiting, line.Write(Counter(
-                              QString("postgresql://127.0.0.1:%1/morven").arg(silent.serverPort()))));
+        StartCli(waiting,
+                 line.Write(Counter(
+                     QString("postgresql://127.0.0.1:%1/morven").arg(silent.serverPort()))));
         QVERIFY(connected.wait(10000));
         ::kill(pid_t(waiting.processId()), SIGINT);
         const CliRun run = Finish(waiting, 5000);
@@ -212,20 +216,24 @@ private slots:
         const QString record =
             "SELECT morven.record_write('counter counter', '1', 'O.K.', 0, 1, '', now())";
         QTest::newRow("its own row") << "station_a" << record << "";
-        QTest::newRow("another's row") << "station_b" << record
-                                       << "belongs to the station station_a";
-        QTest::newRow("delete") << "station_b" << "DELETE FROM morven.issued"
+        QTest::newRow("another's row")
+            << "station_b" << record << "belongs to the station station_a";
+        QTest::newRow("delete") << "station_b"
+                                << "DELETE FROM morven.issued"
                                 << "permission denied";
-        QTest::newRow("rewrite") << "station_b" << "UPDATE morven.issued SET outcome = 'O.K.'"
+        QTest::newRow("rewrite") << "station_b"
+                                 << "UPDATE morven.issued SET outcome = 'O.K.'"
                                  << "permission denied";
         QTest::newRow("insert") << "station_b"
                                 << "INSERT INTO morven.issued (source, value, port, recipe, "
                                    "host, os_user) VALUES ('counter counter', '9', 'p', 'r', "
                                    "'h', 'u')"
                                 << "permission denied";
-        QTest::newRow("move the counter back")
-            << "station_b" << "UPDATE morven.counter SET next = 1" << "permission denied";
-        QTest::newRow("load a list") << "station_b" << "SELECT morven.load_list('x', '{a}')"
+        QTest::newRow("move the counter back") << "station_b"
+                                               << "UPDATE morven.counter SET next = 1"
+                                               << "permission denied";
+        QTest::newRow("load a list") << "station_b"
+                                     << "SELECT morven.load_list('x', '{a}')"
                                      << "permission denied";
     }
 
@@ -234,9 +242,10 @@ private slots:
         QFETCH(QString, sql);
         QFETCH(QString, refused);
         PostgresServer server(Stations);
-        server.Query("SELECT morven.take_counter('counter', 'rule', 1, 1, 100, '{port}', "
-                     "'recipe', NULL, 'host', 'user')",
-                     "station_a");
+        server.Query(
+            "SELECT morven.take_counter('counter', 'rule', 1, 1, 100, '{port}', "
+            "'recipe', NULL, 'host', 'user')",
+            "station_a");
         const QString before = "SELECT station, value, outcome FROM morven.issued";
         const QList<QStringList> rows = server.Query(before);
         QString error;

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "ExitStatusHelp.h"
-#include "write/DatabaseConnection.h"
 #include "line/PortChoice.h"
+#include "write/DatabaseConnection.h"
 
 namespace morven {
 
@@ -45,8 +45,9 @@ std::optional<QString> Unrecorded(const CliOptions& options) {
     if (!options.noLog || !options.station.serial ||
         !DatabaseConnection::IsUri(options.station.serial->statePath))
         return std::nullopt;
-    return QStringLiteral("--no-log cannot be given with a database's serial values: a write "
-                          "is kept in the log until its row is updated");
+    return QStringLiteral(
+        "--no-log cannot be given with a database's serial values: a write "
+        "is kept in the log until its row is updated");
 }
 
 }  // namespace

@@ -202,10 +202,10 @@ int Write(const CliOptions& options) {
     if (const auto refusal = StrictRefusal(station, job.report))
         return Refuse(*refusal, kernelPath);
     if (const auto refusal = Unapproved(station, job)) return Refuse(*refusal, kernelPath);
-    auto opened = OpenSerialDatabase(station, station.logPath, StopRequested, [](const QString& said) {
-        PrintError(said);
-    });
-    if (const auto* refusal = std::get_if<WriteRefusal>(&opened)) return Refuse(*refusal, kernelPath);
+    auto opened = OpenSerialDatabase(station, station.logPath, StopRequested,
+                                     [](const QString& said) { PrintError(said); });
+    if (const auto* refusal = std::get_if<WriteRefusal>(&opened))
+        return Refuse(*refusal, kernelPath);
     const auto& database = std::get<std::unique_ptr<DatabaseSerialStore>>(opened);
     // Serial values are taken now, for every board at once, before any port is opened.
     auto images = BoardImages(station, job, IssueContextOf(station, choice), database.get());

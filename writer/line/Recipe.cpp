@@ -58,8 +58,9 @@ std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 
     if (DatabaseConnection::HasPassword(state.text))
         return QStringLiteral("bad ") + state.name + QStringLiteral(" '") +
                DatabaseConnection::Shown(state.text) +
-               QStringLiteral("': no password in the URI; libpq finds it in ~/.pgpass, "
-                              "PGPASSFILE or a service file");
+               QStringLiteral(
+                   "': no password in the URI; libpq finds it in ~/.pgpass, "
+                   "PGPASSFILE or a service file");
     rule.statePath = state.text.isEmpty()                    ? DefaultSerialStatePath(rule.listPath)
                      : DatabaseConnection::IsUri(state.text) ? state.text
                                                              : Resolve(folder, state.text);

@@ -83,9 +83,9 @@ std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const Recipe& re
     if (database) {
         auto taken = database->Take(context);
         if (const auto* problem = std::get_if<DatabaseSerialStore::Problem>(&taken))
-            return SerialRefusal(problem->away ? WriteOutcome::SerialStoreAway
-                                               : WriteOutcome::SerialRefused,
-                                 problem->text);
+            return SerialRefusal(
+                problem->away ? WriteOutcome::SerialStoreAway : WriteOutcome::SerialRefused,
+                problem->text);
         values = std::get<QList<SerialValue>>(taken);
     } else {
         auto taken = TakeSerialValues(rule, int(context.ports.size()));

@@ -84,16 +84,16 @@ DatabaseConnection::Wait DatabaseConnection::WaitForSocket(bool forWriting,
     }
 }
 
-DatabaseConnection::Error DatabaseConnection::Abandon(Wait why, const QString& doing,
-                                                      int seconds) {
+DatabaseConnection::Error DatabaseConnection::Abandon(Wait why, const QString& doing, int seconds) {
     // Closed, not cancelled: PQcancel waits for the server without a bound, and a server that
     // hangs would hold the station there. The server's statement_timeout ends what it was
     // doing, and an unfinished transaction takes nothing.
     PQfinish(connection_);
     connection_ = nullptr;
     return {{},
-            why == Wait::Stopped ? QStringLiteral("interrupted while ") + doing
-                                 : QStringLiteral("no answer within %1 s while ").arg(seconds) + doing,
+            why == Wait::Stopped
+                ? QStringLiteral("interrupted while ") + doing
+                : QStringLiteral("no answer within %1 s while ").arg(seconds) + doing,
             true};
 }
 
@@ -101,12 +101,13 @@ std::optional<QString> DatabaseConnection::Open() {
     if (connection_) PQfinish(connection_);
     const QByteArray uri = uri_.toUtf8();
     const QByteArray connectTimeout = QByteArray::number(ConnectSeconds);
-    const QByteArray options = "-c statement_timeout=" + QByteArray::number(StatementSeconds * 1000);
+    const QByteArray options =
+        "-c statement_timeout=" + QByteArray::number(StatementSeconds * 1000);
     // The URI first, expanded; what follows it overrides it.
     const char* const keywords[] = {"dbname", "connect_timeout", "options", "application_name",
                                     nullptr};
-    const char* const values[] = {uri.constData(), connectTimeout.constData(),
-                                  options.constData(), "morven-cli", nullptr};
+    const char* const values[] = {uri.constData(), connectTimeout.constData(), options.constData(),
+                                  "morven-cli", nullptr};
     connection_ = PQconnectStartParams(keywords, values, 1);
     const auto failed = [this](const QString& why) {
         const QString text = QStringLiteral("the database at ") + Host() +
@@ -116,7 +117,8 @@ std::optional<QString> DatabaseConnection::Open() {
         return text;
     };
     if (!connection_) return QStringLiteral("out of memory for a database connection");
-    if (PQstatus(connection_) == CONNECTION_BAD) return failed(Trimmed(PQerrorMessage(connection_)));
+    if (PQstatus(connection_) == CONNECTION_BAD)
+        return failed(Trimmed(PQerrorMessage(connection_)));
     const qint64 deadline = QDeadlineTimer(ConnectSeconds * 1000).deadline();
     PostgresPollingStatusType state = PGRES_POLLING_WRITING;
     while (state != PGRES_POLLING_OK) {

@@ -18,8 +18,8 @@ namespace {
 constexpr int TakeAttempts = 20;
 
 bool Retryable(const DatabaseConnection::Error& error) {
-    return !error.lost && (error.sqlState == QLatin1String("40001") ||   // serialization
-                           error.sqlState == QLatin1String("40P01"));  // deadlock
+    return !error.lost && (error.sqlState == QLatin1String("40001") ||  // serialization
+                           error.sqlState == QLatin1String("40P01"));   // deadlock
 }
 
 // A text[] parameter: {"a","b"}, quotes and backslashes escaped.
@@ -41,7 +41,8 @@ QString SystemUser() {
 QString RuleText(const SerialRule& rule) {
     QString text =
         QStringLiteral("address 0x%1, format ").arg(rule.address, 0, 16) + rule.format.Text();
-    if (rule.listPath.isEmpty()) text += QStringLiteral(", start %1, step %2").arg(rule.start).arg(rule.step);
+    if (rule.listPath.isEmpty())
+        text += QStringLiteral(", start %1, step %2").arg(rule.start).arg(rule.step);
     return text;
 }
 
@@ -56,9 +57,8 @@ QString Schema() {
 DatabaseSerialStore::DatabaseSerialStore(const SerialRule& rule, QString pendingPath,
                                          std::function<bool()> stop)
     : rule_(rule),
-      name_(NameIn(rule.statePath, rule.listPath.isEmpty()
-                                       ? QStringLiteral("counter")
-                                       : QFileInfo(rule.listPath).fileName())),
+      name_(NameIn(rule.statePath, rule.listPath.isEmpty() ? QStringLiteral("counter")
+                                                           : QFileInfo(rule.listPath).fileName())),
       source_((rule.listPath.isEmpty() ? QStringLiteral("counter ") : QStringLiteral("list ")) +
               name_),
       ruleText_(RuleText(rule)),
@@ -128,8 +128,9 @@ std::variant<QList<SerialValue>, DatabaseSerialStore::Problem> DatabaseSerialSto
             auto value = SerialValueOf(rule_.format, row.value(0));
             if (const auto* why = std::get_if<QString>(&value)) {
                 abandon();
-                return Problem{false, QStringLiteral("the ") + source_ + QStringLiteral("'s value \"") +
-                                          row.value(0) + QStringLiteral("\" ") + *why};
+                return Problem{false, QStringLiteral("the ") + source_ +
+                                          QStringLiteral("'s value \"") + row.value(0) +
+                                          QStringLiteral("\" ") + *why};
             }
             values << std::get<SerialValue>(value);
         }
@@ -155,7 +156,8 @@ QString DatabaseSerialStore::Update(const QJsonObject& row) {
     const char* const sql = "SELECT morven.record_write($1, $2, $3, $4, $5, $6, $7)";
     auto updated = connection_.Exec(sql, parameters);
     // A connection the server dropped (a restart) is made again once.
-    if (const auto* error = std::get_if<DatabaseConnection::Error>(&updated); error && error->lost) {
+    if (const auto* error = std::get_if<DatabaseConnection::Error>(&updated);
+        error && error->lost) {
         if (const auto refused = connection_.Open()) {
             away_ = *refused;
             return away_;
@@ -171,17 +173,16 @@ QString DatabaseSerialStore::Update(const QJsonObject& row) {
 
 QString DatabaseSerialStore::RecordWrite(const WriteRecord& record) {
     if (record.serialValue.isEmpty()) return {};
-    const QJsonObject row{
-        {"database", DatabaseConnection::Shown(WithoutName(rule_.statePath))},
-        {"source", source_},
-        {"value", record.serialValue},
-        {"outcome", record.outcome},
-        {"status", record.status},
-        {"seconds", record.seconds},
-        {"image_sha256", QString::fromLatin1(record.sha256.toHex())},
-        {"ended", record.time.addMSecs(qRound64(record.seconds * 1000))
-                      .toUTC()
-                      .toString(Qt::ISODateWithMs)}};
+    const QJsonObject row{{"database", DatabaseConnection::Shown(WithoutName(rule_.statePath))},
+                          {"source", source_},
+                          {"value", record.serialValue},
+                          {"outcome", record.outcome},
+                          {"status", record.status},
+                          {"seconds", record.seconds},
+                          {"image_sha256", QString::fromLatin1(record.sha256.toHex())},
+                          {"ended", record.time.addMSecs(qRound64(record.seconds * 1000))
+                                        .toUTC()
+                                        .toString(Qt::ISODateWithMs)}};
     const QString why = Update(row);
     if (why.isEmpty() || away_.isEmpty()) return why;
     QString error;
@@ -234,8 +235,7 @@ QString DatabaseSerialStore::StateText() {
                QStringLiteral("\", not this one") + where;
     if (counter)
         return QStringLiteral("next value ") + row[1] + where + QStringLiteral(", ") +
-               QString::number(std::max(0.0, row[2].toDouble()), 'f', 0) +
-               QStringLiteral(" left");
+               QString::number(std::max(0.0, row[2].toDouble()), 'f', 0) + QStringLiteral(" left");
     return row[1] + QStringLiteral(" of ") + row[2] + QStringLiteral(" values left") + where;
 }
 
@@ -243,8 +243,8 @@ std::variant<QString, DatabaseSerialStore::Problem> DatabaseSerialStore::LoadLis
     const QString& uri, const QString& path, std::function<bool()> stop) {
     const auto lines = SerialListLines(path);
     if (const auto* why = std::get_if<QString>(&lines))
-        return Problem{false, QStringLiteral("the list ") + path +
-                                  QStringLiteral(" cannot be read: ") + *why};
+        return Problem{
+            false, QStringLiteral("the list ") + path + QStringLiteral(" cannot be read: ") + *why};
     const QStringList& values = std::get<QStringList>(lines);
     QHash<QString, qsizetype> seen;
     for (qsizetype k = 0; k < values.size(); ++k) {
@@ -259,8 +259,8 @@ std::variant<QString, DatabaseSerialStore::Problem> DatabaseSerialStore::LoadLis
     const QString name = NameIn(uri, QFileInfo(path).fileName());
     DatabaseConnection connection(WithoutName(uri), std::move(stop));
     if (const auto refused = connection.Open()) return Problem{true, *refused};
-    const auto loaded = connection.Exec("SELECT morven.load_list($1, $2)",
-                                        {name.toUtf8(), ArrayLiteral(values)});
+    const auto loaded =
+        connection.Exec("SELECT morven.load_list($1, $2)", {name.toUtf8(), ArrayLiteral(values)});
     if (const auto* error = std::get_if<DatabaseConnection::Error>(&loaded))
         return Problem{error->lost,
                        error->text + (error->sqlState == QLatin1String("42501")

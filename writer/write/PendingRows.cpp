@@ -78,8 +78,7 @@ bool PendingRows::Add(const QJsonObject& row, QString* error) const {
         *error = lock.Error();
         return false;
     }
-    return AppendToWriteLog(path_, QJsonDocument(row).toJson(QJsonDocument::Compact) + '\n',
-                            error);
+    return AppendToWriteLog(path_, QJsonDocument(row).toJson(QJsonDocument::Compact) + '\n', error);
 }
 
 PendingRows::Outcome PendingRows::Update(
@@ -100,8 +99,8 @@ PendingRows::Outcome PendingRows::Update(
     for (const QByteArray& line : file.readAll().split('\n')) {
         if (line.trimmed().isEmpty()) continue;
         const QJsonDocument row = QJsonDocument::fromJson(line);
-        const QString problem = row.isObject() ? update(row.object())
-                                               : QStringLiteral("a line is not a JSON object");
+        const QString problem =
+            row.isObject() ? update(row.object()) : QStringLiteral("a line is not a JSON object");
         if (problem.isEmpty()) {
             ++outcome.updated;
             continue;

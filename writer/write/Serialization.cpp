@@ -163,8 +163,7 @@ std::variant<SerialFormat, QString> SerialFormat::Parse(const QString& text) {
 quint64 SerialFormat::Largest() const {
     switch (kind) {
         case Kind::LittleEndian:
-        case Kind::BigEndian:
-            return width >= 8 ? Unlimited : (quint64(1) << (8 * width)) - 1;
+        case Kind::BigEndian: return width >= 8 ? Unlimited : (quint64(1) << (8 * width)) - 1;
         case Kind::Decimal: {
             quint64 largest = 1;
             for (int digit = 0; digit < width; ++digit) {
@@ -173,8 +172,7 @@ quint64 SerialFormat::Largest() const {
             }
             return largest - 1;
         }
-        case Kind::Hex:
-            return width >= 16 ? Unlimited : (quint64(1) << (4 * width)) - 1;
+        case Kind::Hex: return width >= 16 ? Unlimited : (quint64(1) << (4 * width)) - 1;
         case Kind::Bytes: return 0;
     }
     return 0;
