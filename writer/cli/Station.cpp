@@ -1,11 +1,12 @@
 #include "Station.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 
 #include "ExitStatus.h"
 #include "PortChoice.h"
 #include "port/SerialDevices.h"
-#include "write/Serialization.h"
+#include "write/SerialStateFile.h"
 
 namespace morven {
 
@@ -39,22 +40,23 @@ std::optional<WriteRefusal> Unapproved(const CliOptions& options, const WriteJob
 }
 
 std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const CliOptions& options,
-                                                                const WriteJob& job, int boards) {
+                                                                const WriteJob& job,
+                                                                const QStringList& ports,
+                                                                const TakeWait& wait) {
     std::vector<BoardImage> images;
     if (!options.serial) {
-        for (int board = 0; board < boards; ++board) images.emplace_back(job);
+        for (qsizetype board = 0; board < ports.size(); ++board) images.emplace_back(job);
         return images;
     }
     const SerialRule& rule = *options.serial;
-    const auto refused = [](const QString& why) {
-        return WriteRefusal{
-            WriteOutcome::SerialRefused,
-            QStringLiteral("No serial values: ") + why + QStringLiteral(". Nothing was sent.")};
-    };
     if (const QString problem = CheckSerialArea(rule, job); !problem.isEmpty())
-        return refused(problem);
-    auto taken = TakeSerialValues(rule, boards);
-    if (const auto* problem = std::get_if<QString>(&taken)) return refused(*problem);
+        return SerialRefusal(problem);
+    SerialStateFile store;
+    auto taken = store.Take(rule, ports,
+                            IssueContext::OfThisProcess(options.recipePath,
+                                                        QCoreApplication::arguments()),
+                            wait);
+    if (const auto* refusal = std::get_if<WriteRefusal>(&taken)) return *refusal;
     for (const SerialValue& value : std::get<QList<SerialValue>>(taken))
         images.emplace_back(job, rule.address, value.bytes, value.text);
     return images;
@@ -89,8 +91,23 @@ StationCheck CheckStation(const CliOptions& options, const WriteJob& job) {
     if (options.serial) {
         const SerialRule& rule = *options.serial;
         const QString area = CheckSerialArea(rule, job);
+        const auto stock = SerialStateFile().Stock(rule);
+        QString state;
+        if (const auto* refusal = std::get_if<WriteRefusal>(&stock)) {
+            state = refusal->text;
+            fail(OutcomeStatus(refusal->outcome));
+        } else {
+            const SerialStock& left = std::get<SerialStock>(stock);
+            state = left.left == 0 ? QStringLiteral("no values left")
+                                   : QStringLiteral("next value %1, %2 left")
+                                         .arg(left.next)
+                                         .arg(left.left);
+            if (left.left == 0) fail(OutcomeStatus(WriteOutcome::SerialRefused));
+            if (left.fresh) state += QStringLiteral(" (no state yet: ") + rule.statePath +
+                                     QStringLiteral(" is made by the first write)");
+        }
         check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) +
-                           (area.isEmpty() ? SerialStateText(rule) : area);
+                           (area.isEmpty() ? state : area);
         if (!area.isEmpty()) fail(OutcomeStatus(WriteOutcome::SerialRefused));
     }
     return check;

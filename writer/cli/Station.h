@@ -7,6 +7,7 @@
 
 #include "CommandLine.h"
 #include "write/BoardImage.h"
+#include "write/SerialStore.h"
 #include "write/WriteJob.h"
 
 namespace morven {
@@ -19,8 +20,11 @@ std::optional<WriteRefusal> Unapproved(const CliOptions& options, const WriteJob
 // Each board's image: the job's, or, with serialization, the job's with a value of its own taken
 // for it now (values are never handed out twice, so a write that fails leaves a gap). Refused
 // when the serial area holds data or the values have run out.
+// One value for each of ports, on record in the issue log before this returns.
 std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const CliOptions& options,
-                                                                const WriteJob& job, int boards);
+                                                                const WriteJob& job,
+                                                                const QStringList& ports,
+                                                                const TakeWait& wait);
 
 // What a station's --check adds to the file's report: the kernel's and image's approval, the
 // ports and the serial values left; status 0 when the station is ready, else the first

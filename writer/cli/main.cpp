@@ -189,7 +189,10 @@ int Write(const CliOptions& options) {
         return Refuse(*refusal, kernelPath);
     if (const auto refusal = Unapproved(options, job)) return Refuse(*refusal, kernelPath);
     // Serial values are taken now, for every board at once, before any port is opened.
-    auto images = BoardImages(options, job, int(choice.ports.size()));
+    QStringList portNames;
+    for (const ChosenPort& port : choice.ports) portNames << port.name;
+    auto images = BoardImages(options, job, portNames,
+                              {StopRequested, [](const QString& text) { PrintError(text); }});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images))
         return Refuse(*refusal, kernelPath);
     PrintError(job.fileName + QStringLiteral(" (") + FormatName(job.report.format) +
