@@ -1,12 +1,11 @@
 #include "Station.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 
 #include "ExitStatus.h"
 #include "PortChoice.h"
 #include "port/SerialDevices.h"
-#include "write/SerialStateFile.h"
+#include "write/Serialization.h"
 
 namespace morven {
 
@@ -27,47 +26,45 @@ WriteRefusal HashRefusal(const QString& what, const QString& file, const QByteAr
 
 }  // namespace
 
-std::optional<WriteRefusal> Unapproved(const CliOptions& options, const WriteJob& job) {
+std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job) {
     const QByteArray image = job.report.sha256.toHex();
-    if (!options.approvedImageSha256.isEmpty() && image != options.approvedImageSha256)
+    if (!recipe.imageSha256.isEmpty() && image != recipe.imageSha256)
         return HashRefusal(QStringLiteral("image (the N bytes of)"), job.fileName, image,
-                           options.approvedImageSha256);
+                           recipe.imageSha256);
     const QByteArray kernel = KernelSha256(job);
-    if (!options.approvedKernelSha256.isEmpty() && kernel != options.approvedKernelSha256)
-        return HashRefusal(QStringLiteral("kernel file"), options.kernelPath, kernel,
-                           options.approvedKernelSha256);
+    if (!recipe.kernelSha256.isEmpty() && kernel != recipe.kernelSha256)
+        return HashRefusal(QStringLiteral("kernel file"), recipe.kernelPath, kernel,
+                           recipe.kernelSha256);
     return std::nullopt;
 }
 
-std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const CliOptions& options,
+std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const Recipe& recipe,
                                                                 const WriteJob& job,
                                                                 const QStringList& ports,
+                                                                SerialStore& store,
+                                                                const IssueContext& context,
                                                                 const TakeWait& wait) {
     std::vector<BoardImage> images;
-    if (!options.serial) {
+    if (!recipe.serial) {
         for (qsizetype board = 0; board < ports.size(); ++board) images.emplace_back(job);
         return images;
     }
-    const SerialRule& rule = *options.serial;
+    const SerialRule& rule = *recipe.serial;
     if (const QString problem = CheckSerialArea(rule, job); !problem.isEmpty())
         return SerialRefusal(problem);
-    SerialStateFile store;
-    auto taken = store.Take(rule, ports,
-                            IssueContext::OfThisProcess(options.recipePath,
-                                                        QCoreApplication::arguments()),
-                            wait);
+    auto taken = store.Take(rule, ports, context, wait);
     if (const auto* refusal = std::get_if<WriteRefusal>(&taken)) return *refusal;
     for (const SerialValue& value : std::get<QList<SerialValue>>(taken))
         images.emplace_back(job, rule.address, value.bytes, value.text);
     return images;
 }
 
-StationCheck CheckStation(const CliOptions& options, const WriteJob& job) {
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store) {
     StationCheck check;
-    check.lines << QStringLiteral("recipe:    ") + options.recipePath
-                << QStringLiteral("kernel:    ") + options.kernelPath +
+    check.lines << QStringLiteral("recipe:    ") + recipe.path
+                << QStringLiteral("kernel:    ") + recipe.kernelPath +
                        QStringLiteral(", SHA-256 ") + QString::fromLatin1(KernelSha256(job));
-    const auto unapproved = Unapproved(options, job);
+    const auto unapproved = Unapproved(recipe, job);
     check.lines << QStringLiteral("approved:  ") +
                        (unapproved ? QStringLiteral("no: ") + unapproved->text
                                    : QStringLiteral("the image and the kernel"));
@@ -75,7 +72,7 @@ StationCheck CheckStation(const CliOptions& options, const WriteJob& job) {
         if (check.status == ExitOk) check.status = status;
     };
     if (unapproved) fail(OutcomeStatus(unapproved->outcome));
-    const auto chosen = ChoosePorts(options.ports, SystemSerialPorts);
+    const auto chosen = ChoosePorts(recipe.ports, SystemSerialPorts);
     if (const auto* error = std::get_if<QString>(&chosen)) {
         check.lines << QStringLiteral("ports:     ") + *error;
         fail(ExitUsage);
@@ -88,10 +85,10 @@ StationCheck CheckStation(const CliOptions& options, const WriteJob& job) {
                 fail(OutcomeStatus(WriteOutcome::PortOpenFailed));
         }
     }
-    if (options.serial) {
-        const SerialRule& rule = *options.serial;
+    if (recipe.serial) {
+        const SerialRule& rule = *recipe.serial;
         const QString area = CheckSerialArea(rule, job);
-        const auto stock = SerialStateFile().Stock(rule);
+        const auto stock = store.Stock(rule);
         QString state;
         if (const auto* refusal = std::get_if<WriteRefusal>(&stock)) {
             state = refusal->text;
@@ -103,8 +100,9 @@ StationCheck CheckStation(const CliOptions& options, const WriteJob& job) {
                                          .arg(left.next)
                                          .arg(left.left);
             if (left.left == 0) fail(OutcomeStatus(WriteOutcome::SerialRefused));
-            if (left.fresh) state += QStringLiteral(" (no state yet: ") + rule.statePath +
-                                     QStringLiteral(" is made by the first write)");
+            if (left.fresh)
+                state += QStringLiteral(" (no state yet: the first write makes ") +
+                         rule.statePath + QStringLiteral(")");
         }
         check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) +
                            (area.isEmpty() ? state : area);
