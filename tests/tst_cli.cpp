@@ -543,7 +543,7 @@ private slots:
         QTest::newRow("no --port, two adapters") << QStringList{} << 2 << "error: no --port given";
         QTest::newRow("by serial number") << QStringList{"serial:A50285B1"} << 2 << "/dev/ttyUSB1";
         QTest::newRow("unknown serial number")
-            << QStringList{"serial:NOPE"} << 2 << "error: no serial adapter has";
+            << QStringList{"serial:NOPE"} << 2 << "error: no serial adapter plugged in has";
         QTest::newRow("serial number two adapters share")
             << QStringList{"serial:SHARED"} << 2
             << "error: serial:SHARED names 2 adapters: /dev/ttyUSB0, /dev/ttyUSB1";
@@ -567,11 +567,13 @@ private slots:
                 arguments.contains("serial:SHARED") ? "SHARED" : QString("A50285B%1").arg(i),
                 "0403:6001"};
         const auto choice = morven::ChoosePorts(arguments, [&ports] { return ports; });
-        if (const auto* error = std::get_if<QString>(&choice)) {
-            QVERIFY2(chosen.startsWith("error: ") && error->startsWith(chosen.mid(7)),
-                     qPrintable(*error));
+        if (const auto* problem = std::get_if<morven::PortProblem>(&choice)) {
+            const QString& error = problem->text;
+            QVERIFY2(chosen.startsWith("error: ") && error.startsWith(chosen.mid(7)),
+                     qPrintable(error));
+            QCOMPARE(problem->absent, chosen.contains("no serial adapter"));
             if (arguments.isEmpty())
-                QVERIFY(error->contains(adapters == 0 ? "none" : "/dev/ttyUSB1"));
+                QVERIFY(error.contains(adapters == 0 ? "none" : "/dev/ttyUSB1"));
             return;
         }
         const auto& ports_ = std::get<morven::PortChoice>(choice).ports;

@@ -35,8 +35,8 @@ bool StopRequested() { return InterruptSignals::Received() != 0; }
 
 // Every port is closed by now; the process ends by the signal, as a shell expects.
 [[noreturn]] void Interrupted() {
-    PrintError(QStringLiteral("interrupted by %1")
-                   .arg(QString::fromLocal8Bit(strsignal(InterruptSignals::Received()))));
+    PrintError(QStringLiteral("interrupted by SIG%1")
+                   .arg(QString::fromLatin1(sigabbrev_np(InterruptSignals::Received()))));
     InterruptSignals::DieBySignal();
 }
 
@@ -55,6 +55,11 @@ int Refuse(const WriteRefusal& refusal, const QString& kernelPath) {
         case WriteOutcome::SRecordUnreadable: PrintOutcome(refusal.text); break;
         default: PrintError(refusal.text); break;
     }
+    // Raw binary is never told by its content: it reads as an S-record file without records.
+    if (refusal.outcome == WriteOutcome::NothingToWrite &&
+        refusal.text.contains(QStringLiteral("no S1, S2 or S3 data record")))
+        PrintError(QStringLiteral(
+            "hint: a raw binary file needs --binary-at ADDR, the address of its first byte"));
     return OutcomeStatus(refusal.outcome);
 }
 
@@ -71,7 +76,13 @@ int Check(const CliOptions& options) {
     const InterruptSignals interrupts([] {});
     const Recipe& station = options.station;
     auto loaded = LoadFirmwareInput(station.firmware, StopRequested);
-    if (const auto* refusal = std::get_if<WriteRefusal>(&loaded)) return Refuse(*refusal, {});
+    if (const auto* refusal = std::get_if<WriteRefusal>(&loaded)) {
+        // A check sends nothing, and a file never read has no format yet.
+        if (refusal->outcome != WriteOutcome::SRecordUnreadable) return Refuse(*refusal, {});
+        PrintOutcome(QStringLiteral("file:      ") + DisplayName(station.firmware.path) +
+                     QStringLiteral("\nverdict:   refused: it cannot be read: ") + refusal->reason);
+        return OutcomeStatus(refusal->outcome);
+    }
     const LoadReport& report = std::get<LoadedImage>(loaded).report;
     auto refusal = NothingToWrite(station.firmware.path, report);
     if (!refusal) refusal = StrictRefusal(station, report);
@@ -145,8 +156,12 @@ void PrintTable(const QList<WriteResult>& results) {
 int Write(const CliOptions& options) {
     const Recipe& station = options.station;
     auto chosen = ChoosePorts(station.ports, SystemSerialPorts);
-    if (const auto* error = std::get_if<QString>(&chosen)) {
-        PrintError(*error + QStringLiteral(" (see morven-cli --help)"));
+    if (const auto* problem = std::get_if<PortProblem>(&chosen)) {
+        if (problem->absent) {
+            PrintError(problem->text);
+            return OutcomeStatus(WriteOutcome::PortOpenFailed);
+        }
+        PrintError(problem->text + QStringLiteral(" (see morven-cli --help)"));
         return ExitUsage;
     }
     const PortChoice& choice = std::get<PortChoice>(chosen);

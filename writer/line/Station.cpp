@@ -73,9 +73,9 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore
     };
     if (unapproved) fail(OutcomeStatus(unapproved->outcome));
     const auto chosen = ChoosePorts(recipe.ports, SystemSerialPorts);
-    if (const auto* error = std::get_if<QString>(&chosen)) {
-        check.lines << QStringLiteral("ports:     ") + *error;
-        fail(ExitUsage);
+    if (const auto* problem = std::get_if<PortProblem>(&chosen)) {
+        check.lines << QStringLiteral("ports:     ") + problem->text;
+        fail(problem->absent ? OutcomeStatus(WriteOutcome::PortOpenFailed) : ExitUsage);
     } else {
         for (const ChosenPort& port : std::get<PortChoice>(chosen).ports) {
             const SerialDeviceInfo device = DescribeSerialDevice(port.device);

@@ -108,7 +108,11 @@ void LocalSerialPort::OnError(QSerialPort::SerialPortError error) {
                             error == QSerialPort::ResourceError;
     // An unplugged adapter reports a flood of these; the first one closes the port.
     if (!linkBroken || Failed()) return;
-    Fail(port_.errorString());
+    // A vanished device leaves whatever errno came last in errorString(): say what happened.
+    Fail(error == QSerialPort::ResourceError
+             ? QStringLiteral("the port went away during the write (unplugged, or the board's "
+                              "side closed)")
+             : port_.errorString());
 }
 
 void LocalSerialPort::Fail(const QString& reason) {
