@@ -19,18 +19,7 @@ namespace {
 
 constexpr int Runs = 101;
 
-template <typename Work>
-std::vector<double> TimesMs(Work work) {
-    std::vector<double> times;
-    for (int run = 0; run < Runs; ++run) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times;
-}
+double Ms(const QElapsedTimer& timer) { return static_cast<double>(timer.nsecsElapsed()) / 1e6; }
 
 // The floor: append a line and fdatasync it, write a new file and fsync it, rename it, fsync
 // the folder, with a lock file opened, as a take does, without reading or checking anything.
@@ -69,11 +58,20 @@ int main(int argc, char** argv) {
     for (int k = 1; k <= 8; ++k) ports << QStringLiteral("serial:A50285B%1").arg(k);
     const auto context = morven::IssueContext::OfThisProcess({}, QCoreApplication::arguments());
     morven::SerialStateFile store;
-    const auto take = TimesMs([&] {
+    // Interleaved, so that both meet the same load on a shared machine.
+    std::vector<double> take, floor;
+    for (int run = 0; run < Runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
         if (std::holds_alternative<morven::WriteRefusal>(store.Take(rule, ports, context, {})))
             std::fprintf(stderr, "refused\n");
-    });
-    const auto floor = TimesMs([&] { Floor(QFile::encodeName(dir.path())); });
+        take.push_back(Ms(timer));
+        timer.restart();
+        Floor(QFile::encodeName(dir.path()));
+        floor.push_back(Ms(timer));
+    }
+    std::sort(take.begin(), take.end());
+    std::sort(floor.begin(), floor.end());
     std::printf("%d takes of 8 values, ms: median %.2f (min %.2f, max %.2f); floor median %.2f "
                 "(min %.2f, max %.2f); median ratio %.2f\n",
                 Runs, take[Runs / 2], take.front(), take.back(), floor[Runs / 2], floor.front(),
