@@ -67,7 +67,7 @@ write() {
     for k in "$@"; do ports+=(--port "$work/board$k"); done
     local record=(--no-log)
     [[ " ${extra[*]} " != *" --log "* ]] || record=()
-    /usr/bin/time -f "%U %S %M" -o "$out.cpu" "$cli" --json --quiet "${record[@]}" "${ports[@]}" "${extra[@]}" \
+    /usr/bin/time -f "%U %S %M %e" -o "$out.cpu" "$cli" --json --quiet "${record[@]}" "${ports[@]}" "${extra[@]}" \
         --kernel "$work/kernel.bin" "$image" > "$out.json" 2> "$out.err"
 }
 
@@ -85,6 +85,8 @@ PY
 }
 cpu() { awk '{ s += $1 + $2 } END { printf "%.3f s", s }' "$@"; }
 peak() { awk '{ printf "%.1f MiB peak", $3 / 1024 }' "$1"; }
+# The process's own wall time: with --serial it includes taking the values before any port opens.
+wall() { awk '{ printf "process %.2f s", $4 }' "$1"; }
 
 echo "image $(basename "$image"), ${bytes:-full}, $boards boards${pace:+, paced}"
 for run in $(seq "$runs"); do
@@ -98,14 +100,14 @@ for run in $(seq "$runs"); do
     wait
 
     echo "run $run: single $single s, CPU $(cpu "$work/single.cpu"), $(peak "$work/single.cpu")"
-    echo "  gang:      $(summary "$single" "$work/gang.json"), CPU $(cpu "$work/gang.cpu"), $(peak "$work/gang.cpu")"
+    echo "  gang:      $(summary "$single" "$work/gang.json"), CPU $(cpu "$work/gang.cpu"), $(peak "$work/gang.cpu"), $(wall "$work/gang.cpu")"
     if [ -n "$serial" ]; then
         start_boards "$boards"
         extra=(--serial-at 0x5FF00 --serial-format dec:8 --serial-state "$work/counter")
         write "$work/serial" $(seq "$boards")
         extra=()
         wait
-        echo "  serial:    $(summary "$single" "$work/serial.json"), CPU $(cpu "$work/serial.cpu"), $(peak "$work/serial.cpu")"
+        echo "  serial:    $(summary "$single" "$work/serial.json"), CPU $(cpu "$work/serial.cpu"), $(peak "$work/serial.cpu"), $(wall "$work/serial.cpu")"
     fi
     if [ -n "$database" ]; then
         start_boards "$boards"
@@ -115,7 +117,7 @@ for run in $(seq "$runs"); do
         write "$work/database" $(seq "$boards")
         extra=()
         wait
-        echo "  database:  $(summary "$single" "$work/database.json"), CPU $(cpu "$work/database.cpu"), $(peak "$work/database.cpu")"
+        echo "  database:  $(summary "$single" "$work/database.json"), CPU $(cpu "$work/database.cpu"), $(peak "$work/database.cpu"), $(wall "$work/database.cpu")"
     fi
     [ -n "$processes" ] || continue
     start_boards "$boards"

@@ -238,7 +238,7 @@ $$;
 
 REVOKE ALL ON ALL TABLES IN SCHEMA morven FROM PUBLIC;
 REVOKE ALL ON ALL FUNCTIONS IN SCHEMA morven FROM PUBLIC;
-GRANT SELECT ON morven.counter, morven.list TO morven_station;
+GRANT SELECT ON morven.counter, morven.list, morven.list_value TO morven_station;
 GRANT EXECUTE ON FUNCTION morven.take_counter, morven.take_list, morven.record_write
     TO morven_station;
 GRANT EXECUTE ON FUNCTION morven.load_list TO morven_lists;

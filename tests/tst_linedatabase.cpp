@@ -70,7 +70,8 @@ private slots:
         Line line(6);
         const QString file = line.Path("macs.txt");
         SimulatedWrite::WriteFile(file, Macs);
-        const CliRun load = Cli({"--serial-load-list", file, "--serial-state", server.Uri("lead")});
+        const CliRun load = Cli({"--serial-load-list", file, "--serial-format", "bytes:6",
+                                 "--serial-state", server.Uri("lead")});
         QCOMPARE(load.status, 0);
         QVERIFY2(load.out.contains("holds 5 values"), load.out);
 
@@ -91,8 +92,8 @@ private slots:
         QVERIFY(line.boards[4]->HostBytes().isEmpty());
 
         SimulatedWrite::WriteFile(file, QByteArray(Macs).replace("00:02", "00:22"));
-        const CliRun changed =
-            Cli({"--serial-load-list", file, "--serial-state", server.Uri("lead")});
+        const CliRun changed = Cli({"--serial-load-list", file, "--serial-format", "bytes:6",
+                                    "--serial-state", server.Uri("lead")});
         QCOMPARE(changed.status, 11);
         QVERIFY2(changed.err.contains("line 2 of the list macs.txt differs"), changed.err);
     }

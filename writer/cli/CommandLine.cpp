@@ -94,14 +94,15 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         "FILE");
     const QCommandLineOption serialState(
         "serial-state",
-        "The counter's state (or how far the list is taken); default under "
-        "$XDG_STATE_HOME/morven/. A line's database instead: postgresql://HOST/DB#NAME, NAME the "
-        "counter or list (default: counter, or the list's file name).",
+        "The counter's state (or how far the list is taken); default "
+        "$XDG_STATE_HOME/morven/serial-counter (serial-list-NAME for a list). A line's database "
+        "instead: postgresql://HOST/DB#NAME, NAME the counter or list (default: counter, or the "
+        "list's file name).",
         "FILE");
     const QCommandLineOption serialLoadList(
         "serial-load-list",
-        "Load the list FILE into the line's database that --serial-state names, once; load it "
-        "again after lines were appended to it.",
+        "Load the list FILE, its values checked against --serial-format, into the line's "
+        "database that --serial-state names, once; load it again after lines were appended.",
         "FILE");
     parser.addOptions({port, kernel, quiet, check, strict, json, log, noLog, binaryAt, recipe,
                        serialAt, serialFormat, serialStart, serialStep, serialList, serialState,
@@ -129,6 +130,8 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
             return std::get<QString>(parsed);
     const QStringList files = parser.positionalArguments();
     if (options.listPorts) return options;
+    if (options.check && options.json)
+        return QStringLiteral("--json is for the writes' outcomes and --list-ports, not --check");
     if (parser.isSet(serialLoadList)) {
         options.loadList = parser.value(serialLoadList);
         options.loadInto = parser.value(serialState);
@@ -140,6 +143,12 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
                    QStringLiteral("; libpq finds it in ~/.pgpass, PGPASSFILE or a service file");
         if (!files.isEmpty() || parser.isSet(recipe) || parser.isSet(serialAt))
             return QStringLiteral("--serial-load-list loads a list, and writes nothing");
+        if (parser.isSet(serialFormat)) {
+            auto format = SerialFormat::Parse(parser.value(serialFormat));
+            if (const auto* why = std::get_if<QString>(&format))
+                return QStringLiteral("bad --serial-format: ") + *why;
+            options.loadFormat = std::get<SerialFormat>(format);
+        }
         return options;
     }
     if (parser.isSet(recipe)) {
@@ -151,12 +160,15 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
                 return QStringLiteral("--%1 cannot be given with --recipe, which fixes it")
                     .arg(fixed.names().last());
         if (!files.isEmpty()) return QStringLiteral("--recipe names the FILE; give none");
+        if (options.noLog)
+            return QStringLiteral(
+                "--no-log cannot be given with --recipe: a station's writes are "
+                "always recorded");
         auto read = ReadRecipe(parser.value(recipe));
         if (const auto* problem = std::get_if<QString>(&read)) return *problem;
         const QString logOption = station.logPath;
         station = std::get<Recipe>(std::move(read));
         if (station.logPath.isEmpty()) station.logPath = logOption;  // the recipe's log comes first
-        if (const auto problem = Unrecorded(options)) return *problem;
         return options;
     }
     if (files.isEmpty()) return QStringLiteral("no FILE given");
@@ -179,9 +191,10 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     const auto named = [&parser](const QCommandLineOption& option) {
         return NamedSetting{QStringLiteral("--") + option.names().last(), parser.value(option)};
     };
-    auto rule = MakeSerialRule({named(serialAt), named(serialFormat), named(serialStart),
-                                named(serialStep), named(serialList), named(serialState)},
-                               QDir::currentPath());
+    auto rule =
+        MakeSerialRule({named(serialAt), named(serialFormat), named(serialStart), named(serialStep),
+                        named(serialList), named(serialState)},
+                       QDir::currentPath(), DefaultSerialStatePath(parser.value(serialList)));
     if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
     station.serial = std::get<SerialRule>(rule);
     if (const auto problem = Unrecorded(options)) return *problem;

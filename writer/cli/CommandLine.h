@@ -11,12 +11,13 @@ namespace morven {
 struct CliOptions {
     bool listPorts = false;
     bool quiet = false;
-    bool check = false;   // report on FILE only: no port, no kernel
-    bool json = false;    // outcomes as JSON objects on standard output
+    bool check = false;  // report on FILE only: no port, no kernel
+    bool json = false;   // outcomes as JSON objects on standard output
     bool noLog = false;
-    Recipe station;  // --recipe FILE, or made of the options that name the file, ports, ...
+    Recipe station;    // --recipe FILE, or made of the options that name the file, ports, ...
     QString loadList;  // --serial-load-list: the list file to load,
-    QString loadInto;  // into this database
+    QString loadInto;  // into this database,
+    SerialFormat loadFormat;  // its values checked against this
 };
 
 // Fills parser with morven-cli's options and reads arguments. --help and --version print and

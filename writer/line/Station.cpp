@@ -25,20 +25,6 @@ WriteRefusal HashRefusal(const QString& what, const QString& file, const QByteAr
                 QStringLiteral(". Nothing was sent.")};
 }
 
-WriteRefusal SerialRefusal(WriteOutcome outcome, const QString& why) {
-    return {outcome,
-            QStringLiteral("No serial values: ") + why + QStringLiteral(". Nothing was sent.")};
-}
-
-// What is left of the rule's values, taking nothing; the status when the line cannot go on.
-std::pair<QString, int> SerialStock(const SerialRule& rule, const std::function<bool()>& stop) {
-    if (!DatabaseConnection::IsUri(rule.statePath)) return {SerialStateText(rule), ExitOk};
-    DatabaseSerialStore database(rule, {}, stop);
-    if (const auto away = database.Connect())
-        return {*away, OutcomeStatus(WriteOutcome::SerialStoreAway)};
-    return {database.StateText(), ExitOk};
-}
-
 }  // namespace
 
 std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job) {
@@ -62,44 +48,30 @@ std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatab
     auto database = std::make_unique<DatabaseSerialStore>(*recipe.serial, pending, stop);
     if (const auto away = database->Connect())
         return stop() ? WriteRefusal{WriteOutcome::Cancelled, *away}
-                      : SerialRefusal(WriteOutcome::SerialStoreAway, *away);
+                      : DatabaseSerialStore::Away(*away);
     if (const QString said = database->UpdatePendingRows(); !said.isEmpty()) tell(said);
     return database;
 }
 
-std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const Recipe& recipe,
-                                                                const WriteJob& job,
-                                                                const IssueContext& context,
-                                                                DatabaseSerialStore* database) {
+std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
+    const Recipe& recipe, const WriteJob& job, const QStringList& ports, SerialStore& store,
+    const IssueContext& context, const TakeWait& wait) {
     std::vector<BoardImage> images;
     if (!recipe.serial) {
-        for (qsizetype board = 0; board < context.ports.size(); ++board) images.emplace_back(job);
+        for (qsizetype board = 0; board < ports.size(); ++board) images.emplace_back(job);
         return images;
     }
     const SerialRule& rule = *recipe.serial;
     if (const QString problem = CheckSerialArea(rule, job); !problem.isEmpty())
-        return SerialRefusal(WriteOutcome::SerialRefused, problem);
-    QList<SerialValue> values;
-    if (database) {
-        auto taken = database->Take(context);
-        if (const auto* problem = std::get_if<DatabaseSerialStore::Problem>(&taken))
-            return SerialRefusal(
-                problem->away ? WriteOutcome::SerialStoreAway : WriteOutcome::SerialRefused,
-                problem->text);
-        values = std::get<QList<SerialValue>>(taken);
-    } else {
-        auto taken = TakeSerialValues(rule, int(context.ports.size()));
-        if (const auto* problem = std::get_if<QString>(&taken))
-            return SerialRefusal(WriteOutcome::SerialRefused, *problem);
-        values = std::get<QList<SerialValue>>(taken);
-    }
-    for (const SerialValue& value : values)
+        return SerialRefusal(problem);
+    auto taken = store.Take(rule, ports, context, wait);
+    if (const auto* refusal = std::get_if<WriteRefusal>(&taken)) return *refusal;
+    for (const SerialValue& value : std::get<QList<SerialValue>>(taken))
         images.emplace_back(job, rule.address, value.bytes, value.text);
     return images;
 }
 
-StationCheck CheckStation(const Recipe& recipe, const WriteJob& job,
-                          const std::function<bool()>& stop) {
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store) {
     StationCheck check;
     check.lines << QStringLiteral("recipe:    ") + recipe.path
                 << QStringLiteral("kernel:    ") + recipe.kernelPath +
@@ -113,9 +85,9 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job,
     };
     if (unapproved) fail(OutcomeStatus(unapproved->outcome));
     const auto chosen = ChoosePorts(recipe.ports, SystemSerialPorts);
-    if (const auto* error = std::get_if<QString>(&chosen)) {
-        check.lines << QStringLiteral("ports:     ") + *error;
-        fail(ExitUsage);
+    if (const auto* problem = std::get_if<PortProblem>(&chosen)) {
+        check.lines << QStringLiteral("ports:     ") + problem->text;
+        fail(problem->absent ? OutcomeStatus(WriteOutcome::PortOpenFailed) : ExitUsage);
     } else {
         for (const ChosenPort& port : std::get<PortChoice>(chosen).ports) {
             const SerialDeviceInfo device = DescribeSerialDevice(port.device);
@@ -128,11 +100,24 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job,
     if (recipe.serial) {
         const SerialRule& rule = *recipe.serial;
         const QString area = CheckSerialArea(rule, job);
-        const auto [stock, status] =
-            area.isEmpty() ? SerialStock(rule, stop)
-                           : std::pair{area, OutcomeStatus(WriteOutcome::SerialRefused)};
-        check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) + stock;
-        fail(status);
+        const auto stock = store.Stock(rule);
+        QString state;
+        if (const auto* refusal = std::get_if<WriteRefusal>(&stock)) {
+            state = refusal->text;
+            fail(OutcomeStatus(refusal->outcome));
+        } else {
+            const SerialStock& left = std::get<SerialStock>(stock);
+            state = left.left == 0
+                        ? QStringLiteral("no values left")
+                        : QStringLiteral("next value %1, %2 left").arg(left.next).arg(left.left);
+            if (left.left == 0) fail(OutcomeStatus(WriteOutcome::SerialRefused));
+            if (left.fresh)
+                state += QStringLiteral(" (no state yet: the first write makes ") + rule.statePath +
+                         QStringLiteral(")");
+        }
+        check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) +
+                           (area.isEmpty() ? state : area);
+        if (!area.isEmpty()) fail(OutcomeStatus(WriteOutcome::SerialRefused));
     }
     return check;
 }

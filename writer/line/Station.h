@@ -10,6 +10,7 @@
 #include "Recipe.h"
 #include "write/BoardImage.h"
 #include "write/DatabaseSerialStore.h"
+#include "write/SerialStore.h"
 #include "write/WriteJob.h"
 
 namespace morven {
@@ -27,14 +28,13 @@ std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatab
     const Recipe& recipe, const QString& logPath, const std::function<bool()>& stop,
     const std::function<void(const QString&)>& tell);
 
-// Each board's image, one for each of the context's ports: the job's, or, with serialization,
-// the job's with a value of its own taken for it now, from database when there is one (values
-// are never handed out twice, so a write that fails leaves a gap). Refused when the serial area
-// holds data or the values have run out.
-std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const Recipe& recipe,
-                                                                const WriteJob& job,
-                                                                const IssueContext& context,
-                                                                DatabaseSerialStore* database);
+// Each board's image: the job's, or, with serialization, the job's with a value of its own taken
+// from store for it now, for the port of the same place (values are never handed out twice, so a
+// write that fails leaves a gap, and each is in the store's record before this returns). Refused
+// when the serial area holds data, the values have run out or the store refuses them.
+std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
+    const Recipe& recipe, const WriteJob& job, const QStringList& ports, SerialStore& store,
+    const IssueContext& context, const TakeWait& wait);
 
 // What a station's check adds to the file's report: the kernel's and image's approval, the
 // ports and the serial values left; status 0 when the station is ready, else the first
@@ -44,8 +44,6 @@ struct StationCheck {
     QStringList lines;
     int status = 0;
 };
-// stop() ends a wait for the line's database.
-StationCheck CheckStation(const Recipe& recipe, const WriteJob& job,
-                          const std::function<bool()>& stop);
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store);
 
 }  // namespace morven

@@ -1,12 +1,9 @@
 #include "DatabaseSerialStore.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <QFileInfo>
-#include <QHash>
-#include <QSysInfo>
+#include <limits>
 
+#include "SerialList.h"
 #include "WriteRecord.h"
 
 namespace morven {
@@ -33,19 +30,6 @@ QByteArray ArrayLiteral(const QStringList& items) {
     return (QLatin1Char('{') + quoted.join(QLatin1Char(',')) + QLatin1Char('}')).toUtf8();
 }
 
-QString SystemUser() {
-    const passwd* user = ::getpwuid(::geteuid());
-    return user ? QString::fromLocal8Bit(user->pw_name) : QString::number(::geteuid());
-}
-
-QString RuleText(const SerialRule& rule) {
-    QString text =
-        QStringLiteral("address 0x%1, format ").arg(rule.address, 0, 16) + rule.format.Text();
-    if (rule.listPath.isEmpty())
-        text += QStringLiteral(", start %1, step %2").arg(rule.start).arg(rule.step);
-    return text;
-}
-
 QString Schema() {
     return QStringLiteral(
         "; create it with psql -f /usr/share/morven/morven-line.sql (the README's production "
@@ -56,12 +40,11 @@ QString Schema() {
 
 DatabaseSerialStore::DatabaseSerialStore(const SerialRule& rule, QString pendingPath,
                                          std::function<bool()> stop)
-    : rule_(rule),
+    : database_(DatabaseConnection::Shown(WithoutName(rule.statePath))),
       name_(NameIn(rule.statePath, rule.listPath.isEmpty() ? QStringLiteral("counter")
                                                            : QFileInfo(rule.listPath).fileName())),
       source_((rule.listPath.isEmpty() ? QStringLiteral("counter ") : QStringLiteral("list ")) +
               name_),
-      ruleText_(RuleText(rule)),
       connection_(WithoutName(rule.statePath), std::move(stop)),
       pending_(std::move(pendingPath)) {}
 
@@ -74,7 +57,27 @@ QString DatabaseSerialStore::WithoutName(const QString& uri) {
     return uri.left(uri.indexOf(QLatin1Char('#')));
 }
 
-std::optional<QString> DatabaseSerialStore::Connect() { return connection_.Open(); }
+std::optional<QString> DatabaseSerialStore::Connect() {
+    auto refused = connection_.Open();
+    connected_ = !refused;
+    return refused;
+}
+
+std::optional<WriteRefusal> DatabaseSerialStore::Connected() {
+    if (connected_) return std::nullopt;
+    if (const auto away = Connect()) return Away(*away);
+    return std::nullopt;
+}
+
+WriteRefusal DatabaseSerialStore::Away(const QString& why) {
+    return {WriteOutcome::SerialStoreAway,
+            QStringLiteral("No serial values: ") + why + QStringLiteral(". Nothing was sent.")};
+}
+
+WriteRefusal DatabaseSerialStore::Refusal(const DatabaseConnection::Error& error) const {
+    const Problem problem = Failure(error);
+    return problem.away ? Away(problem.text) : SerialRefusal(problem.text);
+}
 
 DatabaseSerialStore::Problem DatabaseSerialStore::Failure(
     const DatabaseConnection::Error& error) const {
@@ -90,21 +93,23 @@ DatabaseSerialStore::Problem DatabaseSerialStore::Failure(
         return {false, error.text +
                            QStringLiteral("; a product with another rule needs a counter or list "
                                           "of its own: name it after # in the URI (") +
-                           DatabaseConnection::Shown(WithoutName(rule_.statePath)) +
-                           QStringLiteral("#NAME)")};
+                           database_ + QStringLiteral("#NAME)")};
     return {false, error.text};
 }
 
-std::variant<QList<SerialValue>, DatabaseSerialStore::Problem> DatabaseSerialStore::Take(
-    const IssueContext& context) {
-    const bool counter = rule_.listPath.isEmpty();
-    QList<QByteArray> parameters{name_.toUtf8(), ruleText_.toUtf8()};
+std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
+    const SerialRule& rule, const QStringList& ports, const IssueContext& context,
+    const TakeWait&) {
+    if (const auto away = Connected()) return *away;
+    const bool counter = rule.listPath.isEmpty();
+    QList<QByteArray> parameters{name_.toUtf8(), rule.Text().toUtf8()};
     if (counter)
-        parameters << QByteArray::number(rule_.start) << QByteArray::number(rule_.step)
-                   << QByteArray::number(rule_.format.Largest());
-    parameters << ArrayLiteral(context.ports) << context.recipe.toUtf8()
+        parameters << QByteArray::number(rule.start) << QByteArray::number(rule.step)
+                   << QByteArray::number(rule.format.Largest());
+    const QString recipe = context.recipePath.isEmpty() ? context.command : context.recipePath;
+    parameters << ArrayLiteral(ports) << recipe.toUtf8()
                << (context.recipeSha256.isEmpty() ? QByteArray() : context.recipeSha256)
-               << QSysInfo::machineHostName().toUtf8() << SystemUser().toUtf8();
+               << context.host.toUtf8() << context.user.toUtf8();
     const char* const sql =
         counter ? "SELECT v FROM unnest(morven.take_counter($1, $2, $3, $4, $5, $6, $7, $8, $9, "
                   "$10)) WITH ORDINALITY AS t(v, k) ORDER BY k"
@@ -115,29 +120,29 @@ std::variant<QList<SerialValue>, DatabaseSerialStore::Problem> DatabaseSerialSto
     for (int attempt = 1;; ++attempt) {
         if (const auto begun = connection_.Exec("BEGIN");
             std::holds_alternative<DatabaseConnection::Error>(begun))
-            return Failure(std::get<DatabaseConnection::Error>(begun));
+            return Refusal(std::get<DatabaseConnection::Error>(begun));
         auto taken = connection_.Exec(sql, parameters);
         const auto abandon = [this] { connection_.Exec("ROLLBACK"); };
         if (const auto* error = std::get_if<DatabaseConnection::Error>(&taken)) {
             if (!error->lost) abandon();
             if (Retryable(*error) && attempt < TakeAttempts) continue;
-            return Failure(*error);
+            return Refusal(*error);
         }
         QList<SerialValue> values;
         for (const QStringList& row : std::get<DatabaseConnection::Rows>(taken)) {
-            auto value = SerialValueOf(rule_.format, row.value(0));
+            auto value = SerialList::Value(rule.format, row.value(0));
             if (const auto* why = std::get_if<QString>(&value)) {
                 abandon();
-                return Problem{false, QStringLiteral("the ") + source_ +
-                                          QStringLiteral("'s value \"") + row.value(0) +
-                                          QStringLiteral("\" ") + *why};
+                return SerialRefusal(QStringLiteral("the ") + source_ +
+                                     QStringLiteral("'s value \"") + row.value(0) +
+                                     QStringLiteral("\" ") + *why);
             }
             values << std::get<SerialValue>(value);
         }
         const auto committed = connection_.Exec("COMMIT");
         if (const auto* error = std::get_if<DatabaseConnection::Error>(&committed)) {
             if (Retryable(*error) && attempt < TakeAttempts) continue;
-            return Failure(*error);
+            return Refusal(*error);
         }
         return values;
     }
@@ -173,7 +178,7 @@ QString DatabaseSerialStore::Update(const QJsonObject& row) {
 
 QString DatabaseSerialStore::RecordWrite(const WriteRecord& record) {
     if (record.serialValue.isEmpty()) return {};
-    const QJsonObject row{{"database", DatabaseConnection::Shown(WithoutName(rule_.statePath))},
+    const QJsonObject row{{"database", database_},
                           {"source", source_},
                           {"value", record.serialValue},
                           {"outcome", record.outcome},
@@ -194,9 +199,8 @@ QString DatabaseSerialStore::RecordWrite(const WriteRecord& record) {
 }
 
 QString DatabaseSerialStore::UpdatePendingRows() {
-    const QString database = DatabaseConnection::Shown(WithoutName(rule_.statePath));
     const PendingRows::Outcome outcome = pending_.Update([&](const QJsonObject& row) {
-        if (row[QStringLiteral("database")].toString() != database)
+        if (row[QStringLiteral("database")].toString() != database_)
             return QStringLiteral("for the database ") + row[QStringLiteral("database")].toString();
         return Update(row);
     });
@@ -214,48 +218,44 @@ QString DatabaseSerialStore::UpdatePendingRows() {
     return said.join(QStringLiteral("; "));
 }
 
-QString DatabaseSerialStore::StateText() {
-    const bool counter = rule_.listPath.isEmpty();
-    const QString where = QStringLiteral(" (") + source_ + QStringLiteral(" at ") +
-                          connection_.Host() + QLatin1Char(')');
+std::variant<SerialStock, WriteRefusal> DatabaseSerialStore::Stock(const SerialRule& rule) {
+    if (const auto away = Connected()) return *away;
+    const bool counter = rule.listPath.isEmpty();
+    // How many are left, and the next value, as text: a counter's may pass 2^63.
     const auto found = connection_.Exec(
-        counter ? "SELECT rule, next, (largest - next) / step + 1 FROM morven.counter "
-                  "WHERE name = $1"
-                : "SELECT rule, size - taken, size FROM morven.list WHERE name = $1",
+        counter ? "SELECT rule, next, CASE WHEN next > largest THEN 0 "
+                  "ELSE least(floor((largest - next) / step) + 1, 18446744073709551615) END "
+                  "FROM morven.counter WHERE name = $1"
+                : "SELECT l.rule, (SELECT value FROM morven.list_value v WHERE v.list = l.name "
+                  "AND v.position = l.taken + 1), l.size - l.taken "
+                  "FROM morven.list l WHERE l.name = $1",
         {name_.toUtf8()});
-    if (const auto* error = std::get_if<DatabaseConnection::Error>(&found))
-        return Failure(*error).text;
+    if (const auto* error = std::get_if<DatabaseConnection::Error>(&found)) return Refusal(*error);
     const auto& rows = std::get<DatabaseConnection::Rows>(found);
-    if (rows.isEmpty())
-        return counter ? QStringLiteral("a new counter: next value %1").arg(rule_.start) + where
-                       : QStringLiteral("no list is loaded") + where;
+    if (rows.isEmpty()) {
+        if (!counter)
+            return SerialRefusal(QStringLiteral("no list ") + name_ +
+                                 QStringLiteral(" is loaded (morven-cli --serial-load-list)"));
+        const quint64 span = (rule.format.Largest() - rule.start) / rule.step;
+        return SerialStock{QString::number(rule.start),
+                           span == std::numeric_limits<quint64>::max() ? span : span + 1, true};
+    }
     const QStringList& row = rows.front();
-    if (!row[0].isNull() && row[0] != ruleText_)
-        return QStringLiteral("started with the rule \"") + row[0] +
-               QStringLiteral("\", not this one") + where;
-    if (counter)
-        return QStringLiteral("next value ") + row[1] + where + QStringLiteral(", ") +
-               QString::number(std::max(0.0, row[2].toDouble()), 'f', 0) + QStringLiteral(" left");
-    return row[1] + QStringLiteral(" of ") + row[2] + QStringLiteral(" values left") + where;
+    if (!row[0].isNull() && row[0] != rule.Text())
+        return SerialRefusal(QStringLiteral("the ") + source_ +
+                             QStringLiteral(" was started with the rule \"") + row[0] +
+                             QStringLiteral("\", not \"") + rule.Text() + QLatin1Char('"'));
+    const quint64 left = row[2].toULongLong();
+    return SerialStock{left > 0 ? row[1] : QString(), left, false};
 }
 
 std::variant<QString, DatabaseSerialStore::Problem> DatabaseSerialStore::LoadList(
-    const QString& uri, const QString& path, std::function<bool()> stop) {
-    const auto lines = SerialListLines(path);
-    if (const auto* why = std::get_if<QString>(&lines))
-        return Problem{
-            false, QStringLiteral("the list ") + path + QStringLiteral(" cannot be read: ") + *why};
-    const QStringList& values = std::get<QStringList>(lines);
-    QHash<QString, qsizetype> seen;
-    for (qsizetype k = 0; k < values.size(); ++k) {
-        if (const auto earlier = seen.constFind(values[k]); earlier != seen.cend())
-            return Problem{false, QStringLiteral("the list %1 holds \"%2\" twice: its values %3 "
-                                                 "and %4")
-                                      .arg(path, values[k])
-                                      .arg(*earlier + 1)
-                                      .arg(k + 1)};
-        seen.insert(values[k], k);
-    }
+    const QString& uri, const QString& path, const SerialFormat& format,
+    std::function<bool()> stop) {
+    const auto read = SerialList::Read(path, format);
+    if (const auto* why = std::get_if<QString>(&read)) return Problem{false, *why};
+    QStringList values;
+    for (const SerialValue& value : std::get<SerialList>(read).values) values << value.text;
     const QString name = NameIn(uri, QFileInfo(path).fileName());
     DatabaseConnection connection(WithoutName(uri), std::move(stop));
     if (const auto refused = connection.Open()) return Problem{true, *refused};
