@@ -59,6 +59,7 @@ ArrivalReader::ArrivalReader(int fd, qsizetype keep, std::function<void()> arriv
     : fd_(fd), stopFd_(eventfd(0, EFD_CLOEXEC)), keep_(keep), arrived_(std::move(arrived)) {}
 
 ArrivalReader::~ArrivalReader() {
+    stopping_ = true;
     const quint64 one = 1;
     [[maybe_unused]] const ssize_t written = write(stopFd_, &one, sizeof one);
     if (thread_.joinable()) thread_.join();
@@ -106,7 +107,8 @@ bool ArrivalReader::Drain(Buffers& room) {
     auto& [payloads, senders, controls, vectors, messages] = room;
     sockaddr_storage lastSender{};
     QByteArray lastSenderText;
-    for (int received = Batch; received == Batch;) {
+    // A flood keeps every batch full: the end is looked for between batches too.
+    for (int received = Batch; received == Batch && !stopping_;) {
         for (int i = 0; i < Batch; ++i) {
             vectors[i] = {payloads.data() + i * Slot, Slot};
             messages[i].msg_hdr = {&senders[i],

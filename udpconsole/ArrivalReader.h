@@ -51,6 +51,7 @@ private:
     const qsizetype keep_;
     std::function<void()> arrived_;
     std::thread thread_;
+    std::atomic<bool> stopping_ = false;
 
     mutable std::mutex logMutex_;
     std::unique_ptr<ArrivalLog> log_;
