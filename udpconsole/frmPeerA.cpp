@@ -170,7 +170,11 @@ void frmPeerA::ShowArrivals() {
         text += arrival.lost != 0 ? LostText(arrival.lost) : DecodeShiftJis(arrival.payload);
         text += QStringLiteral("\r\n");
     }
-    if (const quint64 lost = reader_->Lost(); lost != 0) txtOutput->setToolTip(LostText(lost));
+    if (const quint64 lost = reader_->Lost(); lost != 0)
+        txtOutput->setToolTip(
+            LostText(lost) +
+            QStringLiteral("\nThe receive buffer holds %1 KiB; net.core.rmem_max limits it.")
+                .arg(udpPeerA.ReceiveBufferBytes() / 1024));
     if (!text.isEmpty()) {
         // The box keeps lines, not line-end bytes: CR LF, or a lone CR, is one line break.
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
