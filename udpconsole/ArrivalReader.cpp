@@ -188,7 +188,8 @@ void ArrivalReader::Hand(std::deque<Arrival>& batch, const QString& error) {
     {
         std::lock_guard lock(takenMutex_);
         for (Arrival& arrival : batch) taken_.arrivals.push_back(std::move(arrival));
-        while (taken_.arrivals.size() > size_t(keep_)) taken_.arrivals.pop_front();
+        for (; taken_.arrivals.size() > size_t(keep_); taken_.arrivals.pop_front())
+            taken_.notKept += taken_.arrivals.front().lost == 0 ? 1 : 0;
         if (!error.isEmpty()) taken_.error = error;
         if (!logError.isEmpty()) taken_.error = logError;
         announce = !announced_ && (!taken_.arrivals.empty() || !taken_.error.isEmpty());

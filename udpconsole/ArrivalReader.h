@@ -33,6 +33,7 @@ public:
 
     struct Taken {
         std::deque<Arrival> arrivals;
+        quint64 notKept = 0;  // older datagrams that gave way to newer ones before being taken
         QString error;  // the log failed (and was closed), or the socket did (and reading ended)
     };
     Taken Take();

@@ -161,15 +161,33 @@ void frmPeerA::ArrivalsWaiting() {
 // arrival: the same text at the same place as one insertion each, but one repaint and one
 // accessibility event.
 void frmPeerA::ShowArrivals() {
-    sinceFrame_.start();
     ArrivalReader::Taken taken = reader_->Take();
     QString text;
-    for (const Arrival& arrival : taken.arrivals) {
+    const auto addLine = [&](qint64 microseconds, const QString& line) {
         if (ShowArrivalTimes->isChecked())
-            text += QString::fromLatin1(ArrivalTime(arrival.microseconds)) + QChar(u' ');
-        text += arrival.lost != 0 ? LostText(arrival.lost) : DecodeShiftJis(arrival.payload);
-        text += QStringLiteral("\r\n");
+            text += QString::fromLatin1(ArrivalTime(microseconds)) + QChar(u' ');
+        text += line + QStringLiteral("\r\n");
+    };
+    auto arrival = taken.arrivals.cbegin();
+    if (taken.arrivals.size() > size_t(FrameLineBudget) || taken.notKept != 0) {
+        const auto shownFrom =
+            taken.arrivals.cend() - std::min(taken.arrivals.size(), size_t(FrameLineBudget));
+        quint64 notShown = taken.notKept;
+        quint64 lost = 0;
+        for (; arrival != shownFrom; ++arrival) {
+            notShown += arrival->lost == 0 ? 1 : 0;
+            lost += arrival->lost;
+        }
+        const qint64 at = arrival != taken.arrivals.cbegin() ? std::prev(arrival)->microseconds
+                                                             : arrival->microseconds;
+        if (lost != 0) addLine(at, LostText(lost));
+        addLine(at, notShown == 1
+                        ? QStringLiteral("1 datagram not shown: too many at once")
+                        : QStringLiteral("%1 datagrams not shown: too many at once").arg(notShown));
     }
+    for (; arrival != taken.arrivals.cend(); ++arrival)
+        addLine(arrival->microseconds,
+                arrival->lost != 0 ? LostText(arrival->lost) : DecodeShiftJis(arrival->payload));
     if (const quint64 lost = reader_->Lost(); lost != 0)
         txtOutput->setToolTip(
             LostText(lost) +
@@ -181,6 +199,8 @@ void frmPeerA::ShowArrivals() {
             .replace(QChar(u'\r'), QChar(u'\n'));
         txtOutput->insertPlainText(text);
     }
+    // From the frame's end: however long it took, the operator gets the next frame's time.
+    sinceFrame_.start();
     if (!taken.error.isEmpty()) {
         LogToFile->setChecked(!LogPath().isEmpty());
         reportError_(taken.error);

@@ -22,8 +22,13 @@ inline constexpr quint16 ConsolePort = 10002;
 inline constexpr qsizetype LargestDatagram = 65507;
 // txtOutput keeps the newest lines only, so that a console left running stays small and fast.
 inline constexpr int OutputLineLimit = 10000;
-// At most one insertion into txtOutput per frame, however fast datagrams come: 40 a second.
+// At most one insertion into txtOutput per frame, however fast datagrams come, and a frame's
+// time between insertions for the operator: at most 40 a second.
 inline constexpr int FrameMilliseconds = 25;
+// Lines one frame inserts at most: 20,000 a second. More would take all of the window's time,
+// and nobody reads them; the older ones of a frame give way to a line that counts them (the log
+// keeps every one).
+inline constexpr int FrameLineBudget = 500;
 
 // The console's one window: sends the text of txtSend on every change and the test pattern on
 // Command1, and shows every datagram that arrives on port 10002. txtOutput's context menu
