@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # PELLUX under a chatty board, beside socat as the floor of what this machine receives.
 #
-#   bench/udp_flood.sh [--a11y] [--runs R] [--rates "5000 20000 50000"] [--seconds S] BUILD_DIR
+#   bench/udp_flood.sh [--a11y] [--unprivileged] [--runs R] [--rates "5000 20000 50000"]
+#                      [--seconds S] BUILD_DIR
 #
 # For each run and rate, build/bench/udp_flood sends numbered 30-byte datagrams to
 # 127.0.0.1:10002 for S seconds (5 unless given): first to `socat -u UDP-RECV:10002 -`, then to
@@ -12,13 +13,17 @@
 # second after it), and the key answer times. Rate 0 measures the key answers on an idle console.
 # --a11y turns PELLUX's accessibility bridge on, on a private AT-SPI bus, with
 # bench/a11y_listener.py taking every event as a screen reader does.
+# --unprivileged runs PELLUX without CAP_NET_ADMIN (setpriv), so that its receive buffer is capped
+# by net.core.rmem_max as any user's is, and gives socat the same buffer (rcvbuf=10 MiB, capped
+# the same way); without it, run as root, PELLUX forces its 20 MiB and socat has the default.
 set -euo pipefail
 
 args=("$@")
-a11y="" runs=3 rates="5000 20000 50000" seconds=5
+a11y="" unprivileged="" runs=3 rates="5000 20000 50000" seconds=5
 while [ $# -gt 1 ]; do
     case "$1" in
         --a11y) a11y=1 ;;
+        --unprivileged) unprivileged=1 ;;
         --runs) runs="$2"; shift ;;
         --rates) rates="$2"; shift ;;
         --seconds) seconds="$2"; shift ;;
@@ -26,7 +31,7 @@ while [ $# -gt 1 ]; do
     esac
     shift
 done
-build="$(realpath "${1:?usage: udp_flood.sh [--a11y] [--runs R] [--rates LIST] [--seconds S] BUILD_DIR}")"
+build="$(realpath "${1:?usage: udp_flood.sh [--a11y] [--unprivileged] [--runs R] [--rates LIST] [--seconds S] BUILD_DIR}")"
 here="$(dirname "$(realpath "$0")")"
 
 if [ -z "${DISPLAY:-}" ]; then
@@ -55,7 +60,7 @@ flood() { [ "$1" -eq 0 ] && { sleep "$seconds"; echo 0; return; }; "$build/bench
 for run in $(seq "$runs"); do
     for rate in $rates; do
         if [ "$rate" -ne 0 ]; then
-            socat -u UDP-RECV:10002 - > "$work/socat.out" &
+            socat -u "UDP-RECV:10002${unprivileged:+,rcvbuf=10485760}" - > "$work/socat.out" &
             receiver=$!
             wait_bound
             before=$(ticks $receiver)
@@ -68,7 +73,7 @@ for run in $(seq "$runs"); do
         fi
 
         rm -f "$work/pellux.log"
-        env QT_QPA_PLATFORM=xcb PELLUX_BOARD_ADDRESS=127.0.0.1 PELLUX_LOG="$work/pellux.log" \
+        ${unprivileged:+setpriv --bounding-set -net_admin} env QT_QPA_PLATFORM=xcb PELLUX_BOARD_ADDRESS=127.0.0.1 PELLUX_LOG="$work/pellux.log" \
             ${a11y:+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1} "$build/udpconsole/pellux" &
         console=$!
         window=$(xdotool search --sync --name '^UDP Test$' | head -1)
@@ -90,6 +95,6 @@ for run in $(seq "$runs"); do
             $3 == "text" && $4 == "datagram" { if ($5 + 0 < next_) order = "NOT in order"; next_ = $5 + 1; n++ }
             $2 == "-" && $3 == "lost" { lost += $4 }
             END { printf "%d of %d %s, %d counted lost", n, sent, order ? order : "in order", lost }' "$work/pellux.log")
-        echo "run $run, $rate/s${a11y:+, a11y}: $floor | pellux: log $logged, kernel drops $kernel, CPU $(cpu $used), keys: $answers"
+        echo "run $run, $rate/s${a11y:+, a11y}${unprivileged:+, unprivileged}: $floor | pellux: log $logged, kernel drops $kernel, CPU $(cpu $used), keys: $answers"
     done
 done
