@@ -106,6 +106,7 @@ void ArrivalReader::Run() {
 bool ArrivalReader::Drain(Buffers& room) {
     auto& [payloads, senders, controls, vectors, messages] = room;
     sockaddr_storage lastSender{};
+    socklen_t lastSenderLength = 0;
     QByteArray lastSenderText;
     // A flood keeps every batch full: the end is looked for between batches too.
     for (int received = Batch; received == Batch && !stopping_;) {
@@ -121,7 +122,12 @@ bool ArrivalReader::Drain(Buffers& room) {
         }
         received = recvmmsg(fd_, messages.data(), Batch, MSG_DONTWAIT, nullptr);
         if (received < 0) {
-            if (errno == EAGAIN || errno == EINTR) break;
+            if (errno == EAGAIN || errno == EINTR) {
+                std::deque<Arrival> after;
+                NoteDrops(KernelDrops(fd_), NowMicroseconds(), after);
+                Hand(after);
+                break;
+            }
             std::deque<Arrival> none;
             Hand(none, QStringLiteral("Reading the socket failed: %1")
                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
@@ -131,7 +137,6 @@ bool ArrivalReader::Drain(Buffers& room) {
         for (int i = 0; i < received; ++i) {
             msghdr& header = messages[i].msg_hdr;
             Arrival arrival;
-            arrival.microseconds = 0;
             quint32 drops = 0;
             for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
                 if (c->cmsg_level != SOL_SOCKET) continue;
@@ -145,9 +150,10 @@ bool ArrivalReader::Drain(Buffers& room) {
             }
             if (arrival.microseconds == 0) arrival.microseconds = NowMicroseconds();
             NoteDrops(drops, arrival.microseconds, batch);
-            if (header.msg_namelen != sizeof lastSender ||
+            if (header.msg_namelen != lastSenderLength ||
                 std::memcmp(&senders[i], &lastSender, header.msg_namelen) != 0) {
                 lastSender = senders[i];
+                lastSenderLength = header.msg_namelen;
                 lastSenderText = SenderText(senders[i]);
             }
             arrival.sender = lastSenderText;
@@ -174,6 +180,7 @@ void ArrivalReader::NoteDrops(quint32 drops, qint64 microseconds, std::deque<Arr
 }
 
 void ArrivalReader::Hand(std::deque<Arrival>& batch, const QString& error) {
+    if (batch.empty() && error.isEmpty()) return;
     QString logError;
     {
         std::lock_guard lock(logMutex_);
