@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "DurableFile.h"
 #include "WriteRecord.h"
 
 namespace morven {
@@ -45,30 +46,6 @@ private:
     int fd_ = -1;
     QString error_;
 };
-
-// Replaces the file at path with text: a new file beside it, on the disk, renamed over it,
-// and the folder on the disk. A crash leaves the old file or the new, never a part.
-bool Replace(const QString& path, const QByteArray& text, QString* error) {
-    const QString temporary = path + QStringLiteral(".new");
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() ||
-        !file.flush() || ::fsync(file.handle()) != 0) {
-        *error = file.errorString();
-        return false;
-    }
-    file.close();
-    if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) !=
-        0) {
-        *error = SystemError();
-        return false;
-    }
-    const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool synced = folder >= 0 && ::fsync(folder) == 0;
-    if (!synced) *error = SystemError();
-    if (folder >= 0) ::close(folder);
-    return synced;
-}
 
 }  // namespace
 
@@ -109,8 +86,8 @@ PendingRows::Outcome PendingRows::Update(
         kept += line + '\n';
         if (outcome.problem.isEmpty()) outcome.problem = problem;
     }
-    QString error;
-    if (outcome.updated > 0 && !Replace(path_, kept, &error)) {
+    if (outcome.updated == 0) return outcome;
+    if (const QString error = ReplaceDurably(path_, kept); !error.isEmpty()) {
         // The rows updated stay in the file, and are sent again: the database takes the same
         // end twice.
         outcome.problem = QStringLiteral("the file cannot be rewritten: ") + error;
