@@ -43,12 +43,13 @@ inline CliRun Finish(QProcess& process, int limitMs = 15000) {
     return run;
 }
 
-inline CliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
+inline CliRun Cli(const QStringList& arguments, const QByteArray& input = {},
+                  int limitMs = 15000) {
     QProcess process;
     StartCli(process, arguments);
     process.write(input);
     process.closeWriteChannel();
-    return Finish(process);
+    return Finish(process, limitMs);
 }
 
 inline QByteArray Contents(const QString& path) {

@@ -149,9 +149,9 @@ private slots:
         board.StartInBackground();
         {
             PlainHost portTest(board.SlavePath(), B19200);
-            QTest::qWait(30);  // long enough for the board to see the host, then its hang-up
+            QTRY_VERIFY_WITH_TIMEOUT(board.HostOnLine(), 10000);
         }
-        QTest::qWait(30);
+        QTRY_COMPARE_WITH_TIMEOUT(board.HangUps(), 1, 10000);
         PlainHost host(board.SlavePath(), B19200);
         QCOMPARE(BootStage(host).value(1), QByteArray("\xAA"));
     }

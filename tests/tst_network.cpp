@@ -6,6 +6,7 @@
 #include "CliRun.h"
 #include "PortChoice.h"
 #include "Ser2net.h"
+#include "port/NetworkSerialPort.h"
 
 namespace {
 
@@ -17,6 +18,37 @@ QStringList Arguments(const SimulatedWrite& board, const QStringList& ports) {
 }
 
 QString Pty(SimulatedWrite& board) { return QString::fromStdString(board.Board().SlavePath()); }
+
+// A server that answers by a script, for what ser2net never does (refuse BINARY, stop at a
+// speed change): each step waits until the client has sent its trigger, then answers, or closes
+// the connection when the answer is empty.
+class ScriptedServer : public QObject {
+public:
+    explicit ScriptedServer(QList<std::pair<QByteArray, QByteArray>> script)
+        : script_(std::move(script)) {
+        if (!server_.listen(QHostAddress::LocalHost, 0)) qFatal("the server cannot listen");
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* client = server_.nextPendingConnection();
+            connect(client, &QTcpSocket::readyRead, this, [this, client] {
+                heard_ += client->readAll();
+                while (step_ < script_.size() && heard_.contains(script_[step_].first)) {
+                    const QByteArray answer = script_[step_++].second;
+                    if (answer.isEmpty()) return client->disconnectFromHost();
+                    client->write(answer);
+                }
+            });
+        });
+    }
+    morven::NetworkAddress Address() const { return {"127.0.0.1", server_.serverPort()}; }
+
+private:
+    QTcpServer server_;
+    QList<std::pair<QByteArray, QByteArray>> script_;
+    qsizetype step_ = 0;
+    QByteArray heard_;
+};
+
+QByteArray Hex(const char* hex) { return QByteArray::fromHex(hex); }
 
 }  // namespace
 
@@ -99,11 +131,51 @@ private slots:
             QVERIFY(holder.waitForConnected());
             QVERIFY(holder.waitForReadyRead());  // the server's telnet offers: it is served
         }
-        const CliRun run = Cli(Arguments(board, {url}));
+        // A slow name service has a limit of its own, longer than the server's.
+        const CliRun run = Cli(Arguments(board, {url}), {}, 60000);
         QCOMPARE(run.status, 9);
         QVERIFY2(run.LastLine().startsWith("Cannot open the serial port " + url + ": " + says),
                  qPrintable(run.LastLine()));
         QCOMPARE(board.Board().CompletedWrites(), 0);
+    }
+
+    // Each server answer the client must notice, at the open or at a speed change in flight,
+    // which is no open: a server that stops there stopped during the write.
+    void serverAnswers_data() {
+        QTest::addColumn<QByteArray>("answer");  // to the client's speed; empty: close
+        QTest::addColumn<QByteArray>("opening");  // what the server says first
+        QTest::addColumn<QString>("says");       // empty: the line is set up
+        const QByteArray comPort = Hex("fffd00fffb00fffd03fffb03fffd2c");
+        const QByteArray boot = Hex("fffa2c6500004b00fff0");
+        QTest::newRow("refuses BINARY") << boot << Hex("fffc00fffd2c")
+                                        << "the server refuses binary transmission";
+        QTest::newRow("refuses COM-PORT-OPTION")
+            << boot << Hex("fffd00fffe2c") << "the server does not speak RFC 2217";
+        QTest::newRow("sets another speed")
+            << Hex("fffa2c650000e100fff0") << comPort << "the server set 57600 baud, not 19200";
+        QTest::newRow("closes during the speed change")
+            << boot << comPort << "the server closed the connection during the write";
+    }
+
+    void serverAnswers() {
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, opening);
+        QFETCH(QString, says);
+        const QByteArray bootSpeed = Hex("fffa2c0100004b00fff0");
+        ScriptedServer server({{Hex("fffb2c"), opening},
+                               {bootSpeed, answer},
+                               {Hex("fffa2c010000e100fff0"), {}}});
+        morven::NetworkSerialPort port(server.Address(), "rfc2217://scripted");
+        QVERIFY(port.OpenPort());
+        QTRY_VERIFY_WITH_TIMEOUT(!port.Opening(), 20000);
+        if (!port.Failed()) {
+            QVERIFY(port.ChangeLineSettings("57600,N,8,1"));
+            QVERIFY(!port.Opening());
+            QVERIFY(port.IsOpen());
+            QTRY_VERIFY_WITH_TIMEOUT(port.Failed(), 20000);
+        }
+        QVERIFY2(port.FailureText().startsWith("rfc2217://scripted: " + says),
+                 qPrintable(port.FailureText()));
     }
 
     void connectionLostMidWrite() {
