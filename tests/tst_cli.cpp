@@ -16,7 +16,7 @@
 #include <cstdlib>
 
 #include "CliRun.h"
-#include "PortChoice.h"
+#include "line/PortChoice.h"
 #include "image/TargetImage.h"
 
 namespace {

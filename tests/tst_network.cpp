@@ -4,7 +4,7 @@
 #include <csignal>
 
 #include "CliRun.h"
-#include "PortChoice.h"
+#include "line/PortChoice.h"
 #include "Ser2net.h"
 #include "port/NetworkSerialPort.h"
 

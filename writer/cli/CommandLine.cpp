@@ -3,8 +3,8 @@
 #include <QDir>
 #include <optional>
 
-#include "ExitStatus.h"
-#include "Recipe.h"
+#include "ExitStatusHelp.h"
+#include "line/PortChoice.h"
 
 namespace morven {
 
@@ -39,14 +39,6 @@ bytes written twice are warned of on standard error and written as they load
 (refused with --strict).)";
 
 }  // namespace
-
-std::optional<quint64> ParseNumber(const QString& text) {
-    bool ok = false;
-    const bool hex = text.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive);
-    const quint64 value = hex ? text.mid(2).toULongLong(&ok, 16) : text.toULongLong(&ok, 10);
-    if (!ok || text.trimmed() != text || text.startsWith(QLatin1Char('+'))) return std::nullopt;
-    return value;
-}
 
 std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
                                                    const QStringList& arguments) {
@@ -107,13 +99,14 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     options.listPorts = parser.isSet(listPorts);
     options.quiet = parser.isSet(quiet);
     options.check = parser.isSet(check);
-    options.strict = parser.isSet(strict);
+    Recipe& station = options.station;
+    station.strict = parser.isSet(strict);
     options.json = parser.isSet(json);
     options.noLog = parser.isSet(noLog);
-    options.logPath = parser.value(log);
-    options.ports = parser.values(port);
-    options.kernelPath = parser.value(kernel);
-    for (const QString& name : options.ports)
+    station.logPath = parser.value(log);
+    station.ports = parser.values(port);
+    station.kernelPath = parser.value(kernel);
+    for (const QString& name : station.ports)
         if (const auto parsed = ParsePortArgument(name); std::holds_alternative<QString>(parsed))
             return std::get<QString>(parsed);
     const QStringList files = parser.positionalArguments();
@@ -127,19 +120,22 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
                 return QStringLiteral("--%1 cannot be given with --recipe, which fixes it")
                     .arg(fixed.names().last());
         if (!files.isEmpty()) return QStringLiteral("--recipe names the FILE; give none");
-        options.recipePath = parser.value(recipe);
-        if (const auto problem = ApplyRecipe(options.recipePath, options)) return *problem;
+        auto read = ReadRecipe(parser.value(recipe));
+        if (const auto* problem = std::get_if<QString>(&read)) return *problem;
+        const QString logOption = station.logPath;
+        station = std::get<Recipe>(std::move(read));
+        if (station.logPath.isEmpty()) station.logPath = logOption;  // the recipe's log comes first
         return options;
     }
     if (files.isEmpty()) return QStringLiteral("no FILE given");
     if (files.size() > 1) return QStringLiteral("one FILE only, not %1").arg(files.size());
-    options.firmware.path = files.front();
+    station.firmware.path = files.front();
     if (parser.isSet(binaryAt)) {
         const auto address = ParseNumber(parser.value(binaryAt));
         if (!address || *address > 0xFFFFFFFFu)
             return QStringLiteral("bad --binary-at '") + parser.value(binaryAt) +
                    QStringLiteral("': give an address such as 0x1000 or 4096");
-        options.firmware.binaryAt = static_cast<std::uint32_t>(*address);
+        station.firmware.binaryAt = static_cast<std::uint32_t>(*address);
     }
     if (!parser.isSet(serialAt)) {
         for (const QCommandLineOption& serial :
@@ -155,7 +151,7 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
                                 named(serialStep), named(serialList), named(serialState)},
                                QDir::currentPath());
     if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
-    options.serial = std::get<SerialRule>(rule);
+    station.serial = std::get<SerialRule>(rule);
     return options;
 }
 

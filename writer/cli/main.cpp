@@ -9,13 +9,12 @@
 
 #include "CommandLine.h"
 #include "ConsoleProgress.h"
-#include "ExitStatus.h"
 #include "InterruptSignals.h"
 #include "PortListing.h"
-#include "Station.h"
-#include "port/SerialPort.h"
+#include "line/ExitStatus.h"
+#include "line/Station.h"
+#include "line/StationRun.h"
 #include "write/KernelFile.h"
-#include "write/WriteFlow.h"
 #include "write/WriteRecord.h"
 
 using namespace morven;
@@ -40,29 +39,6 @@ bool StopRequested() { return InterruptSignals::Received() != 0; }
     InterruptSignals::DieBySignal();
 }
 
-// One board of a run: the port it is on, and its write's own link, timers, progress and flow.
-struct Board {
-    Board(ChosenPort chosen, ProgressBoard& progressBoard, int row, const QString& label,
-          WriteLog* log, BoardImage boardImage)
-        : port(std::move(chosen)),
-          image(std::move(boardImage)),
-          progress(progressBoard, row, label),
-          flow(link, {port.name, DescribeSerialDevice(port.device)}, progress, log) {
-        if (port.number > 0)
-            serial.SelectPort(port.number);
-        else
-            serial.SelectDevice(port.device);
-    }
-
-    ChosenPort port;
-    BoardImage image;  // the job's, with this board's serial value
-    SerialPort serial;
-    SerialLink link{serial};
-    ConsoleProgress progress;
-    WriteFlow flow;
-    std::optional<Task<WriteResult>> task;
-};
-
 // A refusal before anything was sent: its words on standard error, except for the outcomes
 // whose text has always been the last line on standard output.
 int Refuse(const WriteRefusal& refusal, const QString& kernelPath) {
@@ -81,27 +57,28 @@ int Refuse(const WriteRefusal& refusal, const QString& kernelPath) {
     return OutcomeStatus(refusal.outcome);
 }
 
-std::optional<WriteRefusal> StrictRefusal(const CliOptions& options, const LoadReport& report) {
-    if (!options.strict || !report.HasWarnings()) return std::nullopt;
+std::optional<WriteRefusal> StrictRefusal(const Recipe& station, const LoadReport& report) {
+    if (!station.strict || !report.HasWarnings()) return std::nullopt;
     return WriteRefusal{WriteOutcome::WarningsRefused,
                         QStringLiteral("The %1 file %2 has warnings and --strict refuses it. "
                                        "Nothing was sent.")
-                            .arg(FormatName(report.format), DisplayName(options.firmware.path))};
+                            .arg(FormatName(report.format), DisplayName(station.firmware.path))};
 }
 
 // --check: what the file holds and whether a write would send it.
 int Check(const CliOptions& options) {
     const InterruptSignals interrupts([] {});
-    auto loaded = LoadFirmwareInput(options.firmware, StopRequested);
+    const Recipe& station = options.station;
+    auto loaded = LoadFirmwareInput(station.firmware, StopRequested);
     if (const auto* refusal = std::get_if<WriteRefusal>(&loaded)) return Refuse(*refusal, {});
     const LoadReport& report = std::get<LoadedImage>(loaded).report;
-    auto refusal = NothingToWrite(options.firmware.path, report);
-    if (!refusal) refusal = StrictRefusal(options, report);
+    auto refusal = NothingToWrite(station.firmware.path, report);
+    if (!refusal) refusal = StrictRefusal(station, report);
     const QString verdict = !refusal ? QStringLiteral("would be written")
                             : report.HasData()
                                 ? QStringLiteral("refused: warnings under --strict")
                                 : QStringLiteral("refused: ") + report.NothingToWriteReason();
-    QStringList lines{QStringLiteral("file:      ") + DisplayName(options.firmware.path)};
+    QStringList lines{QStringLiteral("file:      ") + DisplayName(station.firmware.path)};
     lines << report.Details() << QStringLiteral("verdict:   ") + verdict;
     std::fputs((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit().constData(),
                stdout);
@@ -110,14 +87,14 @@ int Check(const CliOptions& options) {
 
 // --check --recipe: whether the station is ready to write: the file's report, the approval of
 // the image and the kernel, the ports and the serial values left.
-int CheckRecipe(const CliOptions& options) {
+int CheckRecipe(const Recipe& recipe) {
     const InterruptSignals interrupts([] {});
-    auto prepared = PrepareWrite(options.firmware, options.kernelPath, StopRequested);
+    auto prepared = PrepareWrite(recipe.firmware, recipe.kernelPath, StopRequested);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
-        return Refuse(*refusal, options.kernelPath);
+        return Refuse(*refusal, recipe.kernelPath);
     const WriteJob& job = std::get<WriteJob>(prepared);
-    const StationCheck station = CheckStation(options, job);
-    const auto strict = StrictRefusal(options, job.report);
+    const StationCheck station = CheckStation(recipe, job);
+    const auto strict = StrictRefusal(recipe, job.report);
     const int status = station.status != ExitOk ? station.status
                        : strict                 ? OutcomeStatus(strict->outcome)
                                                 : ExitOk;
@@ -164,7 +141,8 @@ void PrintTable(const QList<WriteResult>& results) {
 }
 
 int Write(const CliOptions& options) {
-    auto chosen = ChoosePorts(options.ports, SystemSerialPorts);
+    const Recipe& station = options.station;
+    auto chosen = ChoosePorts(station.ports, SystemSerialPorts);
     if (const auto* error = std::get_if<QString>(&chosen)) {
         PrintError(*error + QStringLiteral(" (see morven-cli --help)"));
         return ExitUsage;
@@ -172,43 +150,47 @@ int Write(const CliOptions& options) {
     const PortChoice& choice = std::get<PortChoice>(chosen);
     if (!choice.note.isEmpty()) PrintError(choice.note);
 
-    std::vector<std::unique_ptr<Board>> boards;
-    const InterruptSignals interrupts([&boards] {
-        for (const auto& board : boards)
-            board->flow.Cancel(StatusSignalBase + InterruptSignals::Received(),
-                               QStringLiteral("interrupted"));
+    std::optional<StationRun> run;
+    const InterruptSignals interrupts([&run] {
+        if (run)
+            run->Cancel(StatusSignalBase + InterruptSignals::Received(),
+                        QStringLiteral("interrupted"));
     });
-    const QString kernelPath = options.kernelPath.isEmpty() ? KernelFilePath() : options.kernelPath;
-    auto prepared = PrepareWrite(options.firmware, kernelPath, StopRequested);
+    const QString kernelPath = station.kernelPath.isEmpty() ? KernelFilePath() : station.kernelPath;
+    auto prepared = PrepareWrite(station.firmware, kernelPath, StopRequested);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
         return Refuse(*refusal, kernelPath);
     const WriteJob& job = std::get<WriteJob>(prepared);
     for (const QString& warning : job.report.Warnings())
         PrintError(QStringLiteral("warning: ") + warning);
-    if (const auto refusal = StrictRefusal(options, job.report))
+    if (const auto refusal = StrictRefusal(station, job.report))
         return Refuse(*refusal, kernelPath);
-    if (const auto refusal = Unapproved(options, job)) return Refuse(*refusal, kernelPath);
+    if (const auto refusal = Unapproved(station, job)) return Refuse(*refusal, kernelPath);
     // Serial values are taken now, for every board at once, before any port is opened.
-    auto images = BoardImages(options, job, int(choice.ports.size()));
+    auto images = BoardImages(station, job, int(choice.ports.size()));
     if (const auto* refusal = std::get_if<WriteRefusal>(&images))
         return Refuse(*refusal, kernelPath);
+    auto& boardImages = std::get<std::vector<BoardImage>>(images);
     PrintError(job.fileName + QStringLiteral(" (") + FormatName(job.report.format) +
                QStringLiteral("): ") + job.report.SummaryLine());
 
     std::optional<WriteLog> log;
     if (!options.noLog)
-        log.emplace(options.logPath, [](const QString& warning) {
+        log.emplace(station.logPath, [](const QString& warning) {
             PrintError(QStringLiteral("warning: ") + warning);
         });
     const bool gang = choice.ports.size() > 1;
-    ProgressBoard progress(stderr, ProgressStyle(options.quiet), int(choice.ports.size()));
+    ProgressBoard progressBoard(stderr, ProgressStyle(options.quiet), int(choice.ports.size()));
     qsizetype labelWidth = 0;
     for (const ChosenPort& port : choice.ports) labelWidth = std::max(labelWidth, port.name.size());
+    std::vector<std::unique_ptr<ConsoleProgress>> progress;
+    std::vector<ProgressDisplay*> displays;
     for (const ChosenPort& port : choice.ports) {
         const QString label = gang ? port.name.leftJustified(labelWidth + 2) : QString();
-        const BoardImage& image = std::get<std::vector<BoardImage>>(images)[boards.size()];
-        boards.push_back(std::make_unique<Board>(port, progress, int(boards.size()), label,
-                                                 log ? &*log : nullptr, image));
+        const BoardImage& image = boardImages[progress.size()];
+        progress.push_back(
+            std::make_unique<ConsoleProgress>(progressBoard, int(progress.size()), label));
+        displays.push_back(progress.back().get());
         if (!image.SerialValue().isEmpty())
             PrintError(port.name + QStringLiteral(": serial ") + image.SerialValue() +
                        QStringLiteral(", N = %1, checksum 0x%2, SHA-256 ")
@@ -222,24 +204,13 @@ int Write(const CliOptions& options) {
         PrintError(QStringLiteral("writing %1 through %2 with the kernel %3")
                        .arg(job.fileName, devices.join(QStringLiteral(", ")), kernelPath));
     }
+    run.emplace(job, choice.ports, std::move(boardImages), displays, log ? &*log : nullptr);
     if (StopRequested()) Interrupted();
-    // Every board shares the one job: the image is not copied per board.
-    std::vector<SerialLink*> links;
-    for (const auto& board : boards) {
-        board->task.emplace(board->flow.Write(job, board->image));
-        board->task->Start();
-        links.push_back(&board->link);
-    }
-    DriveLinks(links);
-
     // Each write is on record already, the moment it ended. A signal that came after the last
     // one ended changes nothing.
-    QList<WriteResult> results;
+    const QList<WriteResult> results = run->Run();
     bool cancelled = false;
-    for (const auto& board : boards) {
-        results << board->task->Result();
-        cancelled = cancelled || results.last().Cancelled();
-    }
+    for (const WriteResult& result : results) cancelled = cancelled || result.Cancelled();
     if (cancelled) Interrupted();
     if (options.json)
         for (const WriteResult& result : results)
@@ -273,5 +244,5 @@ int main(int argc, char** argv) {
         return ExitOk;
     }
     if (!options.check) return Write(options);
-    return options.recipePath.isEmpty() ? Check(options) : CheckRecipe(options);
+    return options.station.path.isEmpty() ? Check(options) : CheckRecipe(options.station);
 }

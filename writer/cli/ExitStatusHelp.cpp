@@ -1,4 +1,4 @@
-#include "ExitStatus.h"
+#include "ExitStatusHelp.h"
 
 namespace morven {
 

@@ -26,26 +26,26 @@ WriteRefusal HashRefusal(const QString& what, const QString& file, const QByteAr
 
 }  // namespace
 
-std::optional<WriteRefusal> Unapproved(const CliOptions& options, const WriteJob& job) {
+std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job) {
     const QByteArray image = job.report.sha256.toHex();
-    if (!options.approvedImageSha256.isEmpty() && image != options.approvedImageSha256)
+    if (!recipe.imageSha256.isEmpty() && image != recipe.imageSha256)
         return HashRefusal(QStringLiteral("image (the N bytes of)"), job.fileName, image,
-                           options.approvedImageSha256);
+                           recipe.imageSha256);
     const QByteArray kernel = KernelSha256(job);
-    if (!options.approvedKernelSha256.isEmpty() && kernel != options.approvedKernelSha256)
-        return HashRefusal(QStringLiteral("kernel file"), options.kernelPath, kernel,
-                           options.approvedKernelSha256);
+    if (!recipe.kernelSha256.isEmpty() && kernel != recipe.kernelSha256)
+        return HashRefusal(QStringLiteral("kernel file"), recipe.kernelPath, kernel,
+                           recipe.kernelSha256);
     return std::nullopt;
 }
 
-std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const CliOptions& options,
+std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const Recipe& recipe,
                                                                 const WriteJob& job, int boards) {
     std::vector<BoardImage> images;
-    if (!options.serial) {
+    if (!recipe.serial) {
         for (int board = 0; board < boards; ++board) images.emplace_back(job);
         return images;
     }
-    const SerialRule& rule = *options.serial;
+    const SerialRule& rule = *recipe.serial;
     const auto refused = [](const QString& why) {
         return WriteRefusal{
             WriteOutcome::SerialRefused,
@@ -60,12 +60,12 @@ std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const CliOptions
     return images;
 }
 
-StationCheck CheckStation(const CliOptions& options, const WriteJob& job) {
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job) {
     StationCheck check;
-    check.lines << QStringLiteral("recipe:    ") + options.recipePath
-                << QStringLiteral("kernel:    ") + options.kernelPath +
+    check.lines << QStringLiteral("recipe:    ") + recipe.path
+                << QStringLiteral("kernel:    ") + recipe.kernelPath +
                        QStringLiteral(", SHA-256 ") + QString::fromLatin1(KernelSha256(job));
-    const auto unapproved = Unapproved(options, job);
+    const auto unapproved = Unapproved(recipe, job);
     check.lines << QStringLiteral("approved:  ") +
                        (unapproved ? QStringLiteral("no: ") + unapproved->text
                                    : QStringLiteral("the image and the kernel"));
@@ -73,7 +73,7 @@ StationCheck CheckStation(const CliOptions& options, const WriteJob& job) {
         if (check.status == ExitOk) check.status = status;
     };
     if (unapproved) fail(OutcomeStatus(unapproved->outcome));
-    const auto chosen = ChoosePorts(options.ports, SystemSerialPorts);
+    const auto chosen = ChoosePorts(recipe.ports, SystemSerialPorts);
     if (const auto* error = std::get_if<QString>(&chosen)) {
         check.lines << QStringLiteral("ports:     ") + *error;
         fail(ExitUsage);
@@ -86,8 +86,8 @@ StationCheck CheckStation(const CliOptions& options, const WriteJob& job) {
                 fail(OutcomeStatus(WriteOutcome::PortOpenFailed));
         }
     }
-    if (options.serial) {
-        const SerialRule& rule = *options.serial;
+    if (recipe.serial) {
+        const SerialRule& rule = *recipe.serial;
         const QString area = CheckSerialArea(rule, job);
         check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) +
                            (area.isEmpty() ? SerialStateText(rule) : area);

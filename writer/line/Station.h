@@ -5,7 +5,7 @@
 #include <variant>
 #include <vector>
 
-#include "CommandLine.h"
+#include "Recipe.h"
 #include "write/BoardImage.h"
 #include "write/WriteJob.h"
 
@@ -14,21 +14,21 @@ namespace morven {
 // A production station's checks before any port is opened.
 
 // The refusal of an image or kernel other than the recipe approves, naming both hashes.
-std::optional<WriteRefusal> Unapproved(const CliOptions& options, const WriteJob& job);
+std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job);
 
 // Each board's image: the job's, or, with serialization, the job's with a value of its own taken
 // for it now (values are never handed out twice, so a write that fails leaves a gap). Refused
 // when the serial area holds data or the values have run out.
-std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const CliOptions& options,
+std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const Recipe& recipe,
                                                                 const WriteJob& job, int boards);
 
-// What a station's --check adds to the file's report: the kernel's and image's approval, the
+// What a station's check adds to the file's report: the kernel's and image's approval, the
 // ports and the serial values left; status 0 when the station is ready, else the first
 // problem's (11 unapproved or a serial area with data, 9 a port absent, 2 a port unknown).
 struct StationCheck {
     QStringList lines;
     int status = 0;
 };
-StationCheck CheckStation(const CliOptions& options, const WriteJob& job);
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job);
 
 }  // namespace morven

@@ -5,7 +5,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 
-#include "CommandLine.h"
+#include "PortChoice.h"
 
 namespace morven {
 
@@ -20,6 +20,14 @@ bool IsSha256(const QString& text) {
 }
 
 }  // namespace
+
+std::optional<quint64> ParseNumber(const QString& text) {
+    bool ok = false;
+    const bool hex = text.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive);
+    const quint64 value = hex ? text.mid(2).toULongLong(&ok, 16) : text.toULongLong(&ok, 10);
+    if (!ok || text.trimmed() != text || text.startsWith(QLatin1Char('+'))) return std::nullopt;
+    return value;
+}
 
 std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 6>& settings,
                                                  const QString& folder) {
@@ -52,7 +60,7 @@ std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 
     return rule;
 }
 
-std::optional<QString> ApplyRecipe(const QString& path, CliOptions& options) {
+std::variant<Recipe, QString> ReadRecipe(const QString& path) {
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable())
         return QStringLiteral("cannot read the recipe ") + path;
@@ -60,6 +68,8 @@ std::optional<QString> ApplyRecipe(const QString& path, CliOptions& options) {
     if (recipe.status() != QSettings::NoError)
         return QStringLiteral("the recipe ") + path + QStringLiteral(" is not an INI file");
     const QString folder = info.absolutePath();
+    Recipe station;
+    station.path = path;
     const auto text = [&recipe](const char* key) {
         return recipe.value(QString::fromLatin1(key)).toStringList().join(QLatin1Char(','));
     };
@@ -71,33 +81,32 @@ std::optional<QString> ApplyRecipe(const QString& path, CliOptions& options) {
         if (!IsSha256(text(key)))
             return QStringLiteral("bad ") + QString::fromLatin1(key) + QStringLiteral(" in ") +
                    path + QStringLiteral(": 64 hex digits, as --check prints them");
-    options.firmware.path = Resolve(folder, text("image/file"));
-    options.approvedImageSha256 = text("image/sha256").toLower().toLatin1();
-    options.kernelPath = Resolve(folder, text("kernel/file"));
-    options.approvedKernelSha256 = text("kernel/sha256").toLower().toLatin1();
+    station.firmware.path = Resolve(folder, text("image/file"));
+    station.imageSha256 = text("image/sha256").toLower().toLatin1();
+    station.kernelPath = Resolve(folder, text("kernel/file"));
+    station.kernelSha256 = text("kernel/sha256").toLower().toLatin1();
     if (recipe.contains(QStringLiteral("image/binary_at"))) {
         const auto at = ParseNumber(text("image/binary_at"));
         if (!at || *at > 0xFFFFFFFFu)
             return QStringLiteral("bad image/binary_at in ") + path +
                    QStringLiteral(": an address");
-        options.firmware.binaryAt = static_cast<std::uint32_t>(*at);
+        station.firmware.binaryAt = static_cast<std::uint32_t>(*at);
     }
 
-    options.ports.clear();
     for (const QString& port : recipe.value(QStringLiteral("station/ports")).toStringList())
-        if (!port.trimmed().isEmpty()) options.ports << port.trimmed();
-    if (options.ports.isEmpty())
+        if (!port.trimmed().isEmpty()) station.ports << port.trimmed();
+    if (station.ports.isEmpty())
         return QStringLiteral("the recipe ") + path + QStringLiteral(" lacks station/ports");
-    for (const QString& name : options.ports)
+    for (const QString& name : station.ports)
         if (const auto parsed = ParsePortArgument(name); std::holds_alternative<QString>(parsed))
             return QStringLiteral("station/ports in ") + path + QStringLiteral(": ") +
                    std::get<QString>(parsed);
     const QString strict = text("station/strict").trimmed().toLower();
     if (!strict.isEmpty() && strict != QLatin1String("true") && strict != QLatin1String("false"))
         return QStringLiteral("bad station/strict in ") + path + QStringLiteral(": true or false");
-    options.strict = strict != QLatin1String("false");  // a station refuses warnings unless told
+    station.strict = strict != QLatin1String("false");  // a station refuses warnings unless told
     if (recipe.contains(QStringLiteral("station/log")))
-        options.logPath = Resolve(folder, text("station/log"));
+        station.logPath = Resolve(folder, text("station/log"));
 
     if (recipe.childGroups().contains(QStringLiteral("serial"))) {
         const auto named = [&](const char* key) {
@@ -111,9 +120,9 @@ std::optional<QString> ApplyRecipe(const QString& path, CliOptions& options) {
                                     named("step"), named("list"), named("state")},
                                    folder);
         if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
-        options.serial = std::get<SerialRule>(rule);
+        station.serial = std::get<SerialRule>(rule);
     }
-    return std::nullopt;
+    return station;
 }
 
 }  // namespace morven

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QList>
+#include <functional>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "PortChoice.h"
+#include "write/BoardImage.h"
+#include "write/ProgressDisplay.h"
+#include "write/WriteFlow.h"
+#include "write/WriteJob.h"
+
+namespace morven {
+
+class WriteLog;
+
+// A gang's writes of one job: every board on its own port, with its own image, progress and
+// flow, all driven together on this thread's event loop. Both front ends run a station this way.
+class StationRun {
+public:
+    // One progress display and one image per port, in the ports' order; log may be null. The job,
+    // the displays and the log must outlive the run.
+    StationRun(const WriteJob& job, const QList<ChosenPort>& ports, std::vector<BoardImage> images,
+               std::span<ProgressDisplay* const> progress, WriteLog* log);
+    ~StationRun();
+
+    // Called the moment a board's write is on record, while the others may still be writing.
+    using BoardEnded = std::function<void(int board, const WriteResult& result)>;
+    // Writes every board at once and returns each board's result, in the ports' order.
+    QList<WriteResult> Run(const BoardEnded& ended = {});
+    // Ends every write at its current wait; each is recorded with this status and text.
+    void Cancel(int status, const QString& text);
+
+private:
+    struct Board;
+    const WriteJob& job_;
+    std::vector<std::unique_ptr<Board>> boards_;
+};
+
+}  // namespace morven
