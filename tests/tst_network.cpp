@@ -4,8 +4,8 @@
 #include <csignal>
 
 #include "CliRun.h"
-#include "line/PortChoice.h"
 #include "Ser2net.h"
+#include "line/PortChoice.h"
 #include "port/NetworkSerialPort.h"
 
 namespace {
@@ -142,13 +142,13 @@ private slots:
     // Each server answer the client must notice, at the open or at a speed change in flight,
     // which is no open: a server that stops there stopped during the write.
     void serverAnswers_data() {
-        QTest::addColumn<QByteArray>("answer");  // to the client's speed; empty: close
+        QTest::addColumn<QByteArray>("answer");   // to the client's speed; empty: close
         QTest::addColumn<QByteArray>("opening");  // what the server says first
-        QTest::addColumn<QString>("says");       // empty: the line is set up
+        QTest::addColumn<QString>("says");        // empty: the line is set up
         const QByteArray comPort = Hex("fffd00fffb00fffd03fffb03fffd2c");
         const QByteArray boot = Hex("fffa2c6500004b00fff0");
-        QTest::newRow("refuses BINARY") << boot << Hex("fffc00fffd2c")
-                                        << "the server refuses binary transmission";
+        QTest::newRow("refuses BINARY")
+            << boot << Hex("fffc00fffd2c") << "the server refuses binary transmission";
         QTest::newRow("refuses COM-PORT-OPTION")
             << boot << Hex("fffd00fffe2c") << "the server does not speak RFC 2217";
         QTest::newRow("sets another speed")
@@ -162,9 +162,8 @@ private slots:
         QFETCH(QByteArray, opening);
         QFETCH(QString, says);
         const QByteArray bootSpeed = Hex("fffa2c0100004b00fff0");
-        ScriptedServer server({{Hex("fffb2c"), opening},
-                               {bootSpeed, answer},
-                               {Hex("fffa2c010000e100fff0"), {}}});
+        ScriptedServer server(
+            {{Hex("fffb2c"), opening}, {bootSpeed, answer}, {Hex("fffa2c010000e100fff0"), {}}});
         morven::NetworkSerialPort port(server.Address(), "rfc2217://scripted");
         QVERIFY(port.OpenPort());
         QTRY_VERIFY_WITH_TIMEOUT(!port.Opening(), 20000);

@@ -79,10 +79,10 @@ private slots:
             << Hex("fffd2c") << QStringList{"comport"} << Hex("fffb2c");
         QTest::newRow("DONT COM-PORT-OPTION")
             << Hex("fffe2c") << QStringList{"comport refused"} << QByteArray();
-        QTest::newRow("WONT BINARY") << Hex("fffc00") << QStringList{"binary refused"}
-                                     << QByteArray();
-        QTest::newRow("DONT BINARY") << Hex("fffe00") << QStringList{"binary refused"}
-                                     << QByteArray();
+        QTest::newRow("WONT BINARY")
+            << Hex("fffc00") << QStringList{"binary refused"} << QByteArray();
+        QTest::newRow("DONT BINARY")
+            << Hex("fffe00") << QStringList{"binary refused"} << QByteArray();
         QTest::newRow("speed acknowledged")
             << Hex("fffa2c650000e100fff0") << QStringList{"speed:57600"} << QByteArray();
         QTest::newRow("speed with 0xFF doubled in it")
@@ -92,17 +92,17 @@ private slots:
             << QByteArray();
         QTest::newRow("other option's subnegotiation ignored")
             << Hex("fffa1801fff043") << QStringList{"data:43"} << QByteArray();
-        QTest::newRow("NOP and GA ignored") << Hex("44fff1fff945") << QStringList{"data:4445"}
-                                            << QByteArray();
+        QTest::newRow("NOP and GA ignored")
+            << Hex("44fff1fff945") << QStringList{"data:4445"} << QByteArray();
         QTest::newRow("lone IAC inside a subnegotiation dropped")
             << Hex("fffa2c6500ff0100e100fff0") << QStringList{"speed:57600"} << QByteArray();
         // Far past any answer's length: read to its end and dropped, never acted on.
         QTest::newRow("endless doubled 0xFF in a subnegotiation")
-            << Hex("fffa2c65") + QByteArray(20000, '\xFF') + Hex("fff046")
-            << QStringList{"data:46"} << QByteArray();
+            << Hex("fffa2c65") + QByteArray(20000, '\xFF') + Hex("fff046") << QStringList{"data:46"}
+            << QByteArray();
         QTest::newRow("endless plain subnegotiation")
-            << Hex("fffa2c70") + QByteArray(5000, '\x01') + Hex("fff047")
-            << QStringList{"data:47"} << QByteArray();
+            << Hex("fffa2c70") + QByteArray(5000, '\x01') + Hex("fff047") << QStringList{"data:47"}
+            << QByteArray();
     }
 
     void decoding() {
@@ -129,8 +129,8 @@ private slots:
     void encoding_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("data with 0xFF") << Rfc2217Codec::Escaped(Hex("00ff11ffff"))
-                                        << Hex("00ffff11ffffffff");
+        QTest::newRow("data with 0xFF")
+            << Rfc2217Codec::Escaped(Hex("00ff11ffff")) << Hex("00ffff11ffffffff");
         QTest::newRow("57600,N,8,1")
             << Rfc2217Codec::SettingsCommands({57600, morven::LineSettings::Parity::None, 8, 1})
             << Hex("fffa2c010000e100fff0 fffa2c0208fff0 fffa2c0301fff0 fffa2c0401fff0"

@@ -85,6 +85,10 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         "The counter's state (or how far the list is taken); default under "
         "$XDG_STATE_HOME/morven/.",
         "FILE");
+    // Started through ssh by another morven-cli, never by hand.
+    QCommandLineOption remoteWrite("remote-write", "Serve a write from another machine.", "FORMAT");
+    remoteWrite.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(remoteWrite);
     parser.addOptions({port, kernel, quiet, check, strict, json, log, noLog, binaryAt, recipe,
                        serialAt, serialFormat, serialStart, serialStep, serialList, serialState,
                        listPorts});
@@ -96,6 +100,11 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     if (parser.isSet(version)) parser.showVersion();
 
     CliOptions options;
+    if (parser.isSet(remoteWrite)) {
+        options.remoteFormat = parser.value(remoteWrite).toInt();
+        if (options.remoteFormat <= 0) return QStringLiteral("bad --remote-write format");
+        return options;
+    }
     options.listPorts = parser.isSet(listPorts);
     options.quiet = parser.isSet(quiet);
     options.check = parser.isSet(check);

@@ -14,6 +14,7 @@ struct CliOptions {
     bool check = false;   // report on FILE only: no port, no kernel
     bool json = false;    // outcomes as JSON objects on standard output
     bool noLog = false;
+    int remoteFormat = 0;  // --remote-write FORMAT: the remote end of an ssh:// write
     Recipe station;  // --recipe FILE, or made of the options that name the file, ports, ...
 };
 

@@ -11,6 +11,7 @@
 #include "ConsoleProgress.h"
 #include "InterruptSignals.h"
 #include "PortListing.h"
+#include "RemoteEnd.h"
 #include "line/ExitStatus.h"
 #include "line/Station.h"
 #include "line/StationRun.h"
@@ -239,6 +240,7 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     const CliOptions& options = std::get<CliOptions>(parsed);
+    if (options.remoteFormat > 0) return ServeRemoteWrite(options.remoteFormat);
     if (options.listPorts) {
         std::fputs(PortListing(options.json).toLocal8Bit().constData(), stdout);
         return ExitOk;

@@ -77,6 +77,7 @@ bool NetworkSerialPort::OpenPort() {
     closed_ = false;
     codec_.Reset();
     outgoing_.clear();
+    unsent_.clear();
     failure_.clear();
     input_.clear();
     held_.clear();
@@ -97,8 +98,7 @@ bool NetworkSerialPort::OpenPort() {
 }
 
 bool NetworkSerialPort::Opening() const {
-    return state_ == State::Resolving || state_ == State::Connecting ||
-           state_ == State::SettingUp;
+    return state_ == State::Resolving || state_ == State::Connecting || state_ == State::SettingUp;
 }
 
 void NetworkSerialPort::ClosePort() {
@@ -143,7 +143,12 @@ void NetworkSerialPort::DiscardInput() {
     if (state_ != State::SettingUp && state_ != State::Ready && state_ != State::ChangingSpeed)
         return;
     ++purgesPending_;
-    SendRaw(Rfc2217Codec::PurgeCommand());
+    // The purge goes out with the next bytes written, in one segment: the server takes both in
+    // one read. Nothing written in this pass: it goes alone after it.
+    if (unsent_.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this] { SendRaw({}); }, Qt::QueuedConnection);
+    unsent_ += Rfc2217Codec::PurgeCommand();
     if (state_ == State::Ready) Await("acknowledge a purge", AnswerLimitMs);
 }
 
@@ -307,8 +312,9 @@ void NetworkSerialPort::SendRaw(const QByteArray& bytes) {
         outgoing_ += bytes;
         return;
     }
-    if (bytes.isEmpty() || socket_.state() != QAbstractSocket::ConnectedState) return;
-    socket_.write(bytes);
+    const QByteArray out = std::exchange(unsent_, {}) + bytes;
+    if (out.isEmpty() || socket_.state() != QAbstractSocket::ConnectedState) return;
+    socket_.write(out);
     socket_.flush();
 }
 

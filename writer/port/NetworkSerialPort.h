@@ -93,13 +93,14 @@ private:
     State state_ = State::Closed;
     int lookupId_ = -1;
     QList<QHostAddress> addresses_;  // still to try, in the resolver's order
-    QTimer answerTimer_;  // the resolver's or the server's time
-    QString awaited_;     // what is awaited
+    QTimer answerTimer_;             // the resolver's or the server's time
+    QString awaited_;                // what is awaited
     QString lineSettings_ = BootLineSettings;
     bool closed_ = false;    // by us: the server's close that follows is no failure
     bool comPort_ = false;   // the server has taken up RFC 2217
     bool batching_ = false;  // replies wait in outgoing_ until a batch from the server is read
     QByteArray outgoing_;
+    QByteArray unsent_;      // purges that go out with the next bytes written
     int purgesPending_ = 0;  // data from the target is dropped until every purge is acknowledged
     QByteArray held_;        // bytes written while the settings were pending
     QByteArray input_;       // data from the target, telnet removed
