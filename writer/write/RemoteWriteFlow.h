@@ -33,6 +33,11 @@ public:
 
     // The job and image are only read, and must outlive the task.
     Task<WriteResult> Write(const WriteJob& job, const BoardImage& image);
+    // Write of the job's own image driven to its end on this thread's event loop.
+    WriteResult Run(const WriteJob& job) {
+        const BoardImage image(job);
+        return RunToEnd(link_, Write(job, image));
+    }
     void Cancel(int status, const QString& text);
 
     // MORVEN_SSH_COMMAND split as a shell splits words, or "ssh".

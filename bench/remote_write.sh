@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# A write to a board on another machine, written there through ssh://, beside the same write on
+# a local pty and through rfc2217:// (ser2net), all started at the same moment on fresh boards:
+# on a shared machine each run's load weighs on every way alike.
+#
+#   bench/remote_write.sh [--pace] [--runs R] [--bytes B] [--rtt MS] BUILD_DIR
+#
+# Per run, the write's own seconds (morven-cli's record: from starting to the outcome) of:
+# local; ser2net on loopback; ssh:// on loopback; ssh:// and ser2net behind bench/delay_proxy.py
+# adding the round trip (default 30 ms). For ssh:// also the remote's own seconds (its record on
+# the board's machine): the difference is the start-up (login, transfer) and the way back.
+# The OpenSSH server runs on 127.0.0.1 with keys and configuration in a temporary folder.
+set -euo pipefail
+PATH="$PATH:/usr/sbin"  # where Debian puts ser2net and sshd
+
+pace="" runs=3 bytes="" rtt=30
+while [ $# -gt 1 ]; do
+    case "$1" in
+        --pace) pace="--pace" ;;
+        --runs) runs="$2"; shift ;;
+        --bytes) bytes="$2"; shift ;;
+        --rtt) rtt="$2"; shift ;;
+        *) echo "unknown option $1" >&2; exit 2 ;;
+    esac
+    shift
+done
+build="$(realpath "${1:?usage: remote_write.sh [--pace] [--runs R] [--bytes B] [--rtt MS] BUILD_DIR}")"
+bench="$(dirname "$(realpath "$0")")"
+work=$(mktemp -d)
+cleanup() {
+    jobs -p | xargs -r kill 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+"$bench/make_inputs.sh" "$work" > /dev/null
+head -c 291 /dev/zero | tr '\0' '\132' > "$work/kernel.bin"
+image="$work/image.mot" binary="$work/image.bin"
+if [ -n "$bytes" ]; then
+    head -c "$bytes" "$work/image.bin" > "$work/small.bin"
+    srec_cat "$work/small.bin" -binary -o "$work/small.mot" -motorola -address-length=3
+    image="$work/small.mot" binary="$work/small.bin"
+fi
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+listening() { grep -qi "0100007F:$(printf '%04X' "$1") 00000000:0000 0A" /proc/net/tcp; }
+
+# The OpenSSH server: its logins find the build's morven-cli first.
+ssh_port=$(free_port)
+for key in host user; do ssh-keygen -q -t ed25519 -N "" -f "$work/${key}_key"; done
+cp "$work/user_key.pub" "$work/authorized_keys"
+cat > "$work/sshd_config" <<EOF
+Port $ssh_port
+ListenAddress 127.0.0.1
+HostKey $work/host_key
+PidFile $work/sshd.pid
+AuthorizedKeysFile $work/authorized_keys
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+UsePAM no
+StrictModes no
+PermitRootLogin yes
+SetEnv PATH=$build/writer:/usr/local/bin:/usr/bin:/bin XDG_STATE_HOME=$work/remote-state
+LogLevel ERROR
+EOF
+echo "bench-sshd $(cut -d' ' -f1,2 "$work/host_key.pub")" > "$work/known_hosts"
+cat > "$work/ssh_config" <<EOF
+Host *
+  User $(id -un)
+  IdentityFile $work/user_key
+  IdentitiesOnly yes
+  IdentityAgent none
+  UserKnownHostsFile $work/known_hosts
+  GlobalKnownHostsFile /dev/null
+  HostKeyAlias bench-sshd
+  LogLevel ERROR
+EOF
+[ "$(id -u)" -ne 0 ] || mkdir -p /run/sshd
+/usr/sbin/sshd -D -e -f "$work/sshd_config" &
+while ! listening "$ssh_port"; do sleep 0.02; done
+export MORVEN_SSH_COMMAND="ssh -F $work/ssh_config"
+
+# One write of the image to a fresh board through "$1" (local, ser2net or ssh), behind a proxy
+# adding "$2" ms of round trip; prints its seconds, and for ssh the remote's own after a slash.
+write_through() {
+    local way="$1" delay="$2" dir="$work/$1-$2"
+    mkdir -p "$dir"
+    rm -f "$dir/board" "$dir/received.bin" "$dir/remote.jsonl"
+    "$build/tools/board-sim" $pace --once --link "$dir/board" --image-out "$dir/received.bin" > /dev/null &
+    local board=$!
+    while [ ! -L "$dir/board" ]; do sleep 0.02; done
+    local tty; tty=$(readlink "$dir/board")
+    local port="$tty" server="" proxy="" target=""
+    if [ "$way" = ser2net ]; then
+        target=$(free_port)
+        printf 'connection: &b\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,19200n81,local\n  options:\n    chardelay: false\n' \
+            "$target" "$tty" > "$dir/ser2net.yaml"
+        ser2net -n -d -u -c "$dir/ser2net.yaml" 2> /dev/null &
+        server=$!
+        while ! listening "$target"; do sleep 0.02; done
+    elif [ "$way" = ssh ]; then
+        target=$ssh_port
+    fi
+    local front="$target"
+    if [ "$delay" != 0 ]; then
+        front=$(free_port)
+        python3 "$bench/delay_proxy.py" "$front" "$target" "$(awk "BEGIN { print $delay / 2 }")" &
+        proxy=$!
+        while ! listening "$front"; do sleep 0.02; done
+    fi
+    [ "$way" = ser2net ] && port="rfc2217://127.0.0.1:$front"
+    [ "$way" = ssh ] && port="ssh://127.0.0.1:$front$tty"
+    "$build/writer/morven-cli" --json --quiet --no-log --port "$port" --kernel "$work/kernel.bin" "$image" > "$dir/out.json"
+    wait "$board" || true
+    [ -n "$proxy" ] && kill "$proxy" 2> /dev/null
+    [ -n "$server" ] && kill "$server" 2> /dev/null
+    cmp -s "$binary" "$dir/received.bin" || { echo "board image differs ($way $delay)" >&2; exit 1; }
+    local remote=""
+    if [ "$way" = ssh ]; then
+        # The remote's record of this board, on the board's machine.
+        remote=$(python3 -c "
+import json, sys
+for line in open('$work/remote-state/morven/writes.jsonl'):
+    r = json.loads(line)
+    if r['device'] == '$tty': s = r['seconds']
+print('/%s' % s)")
+    fi
+    python3 -c "import json; r = json.load(open('$dir/out.json')); assert r['outcome'] == 'O.K.', r; print('%s$remote' % r['seconds'])"
+}
+
+echo "image $(basename "$image") ${bytes:-full}, kernel 291 bytes${pace:+, paced}, +$rtt ms round trip; seconds (ssh: here/remote)"
+for run in $(seq "$runs"); do
+    ways=("local 0" "ser2net 0" "ssh 0" "ssh $rtt" "ser2net $rtt")
+    writes=()
+    for way in "${ways[@]}"; do
+        write_through $way > "$work/result-${way/ /-}" &
+        writes+=($!)
+    done
+    for write in "${writes[@]}"; do wait "$write"; done
+    line="run $run:"
+    local_s=$(cat "$work/result-local-0")
+    for way in "${ways[@]}"; do
+        result=$(cat "$work/result-${way/ /-}")
+        here=${result%%/*}
+        line+=" ${way/ /+}ms $result ($(awk "BEGIN { printf \"%.4f\", $here / $local_s }")x)"
+    done
+    echo "$line"
+done
