@@ -3,23 +3,28 @@
 # a local pty and through rfc2217:// (ser2net), all started at the same moment on fresh boards:
 # on a shared machine each run's load weighs on every way alike.
 #
-#   bench/remote_write.sh [--pace] [--runs R] [--bytes B] [--rtt MS] BUILD_DIR
+#   bench/remote_write.sh [--pace] [--runs R] [--bytes B] [--rtt MS] [--only-rfc2217]
+#                         [--client NAME=MORVEN_CLI]... BUILD_DIR
 #
 # Per run, the write's own seconds (morven-cli's record: from starting to the outcome) of:
 # local; ser2net on loopback; ssh:// on loopback; ssh:// and ser2net behind bench/delay_proxy.py
 # adding the round trip (default 30 ms). For ssh:// also the remote's own seconds (its record on
 # the board's machine): the difference is the start-up (login, transfer) and the way back.
 # The OpenSSH server runs on 127.0.0.1 with keys and configuration in a temporary folder.
+# --client adds a write through ser2net on loopback by another morven-cli (an older build), and
+# --only-rfc2217 leaves out ssh:// and the round trip: local and ser2net only.
 set -euo pipefail
 PATH="$PATH:/usr/sbin"  # where Debian puts ser2net and sshd
 
-pace="" runs=3 bytes="" rtt=30
+pace="" runs=3 bytes="" rtt=30 only_rfc2217="" clients=()
 while [ $# -gt 1 ]; do
     case "$1" in
         --pace) pace="--pace" ;;
         --runs) runs="$2"; shift ;;
         --bytes) bytes="$2"; shift ;;
         --rtt) rtt="$2"; shift ;;
+        --only-rfc2217) only_rfc2217=1 ;;
+        --client) clients+=("$2"); shift ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
     esac
     shift
@@ -44,44 +49,14 @@ free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1
 listening() { grep -qi "0100007F:$(printf '%04X' "$1") 00000000:0000 0A" /proc/net/tcp; }
 
 # The OpenSSH server: its logins find the build's morven-cli first.
-ssh_port=$(free_port)
-for key in host user; do ssh-keygen -q -t ed25519 -N "" -f "$work/${key}_key"; done
-cp "$work/user_key.pub" "$work/authorized_keys"
-cat > "$work/sshd_config" <<EOF
-Port $ssh_port
-ListenAddress 127.0.0.1
-HostKey $work/host_key
-PidFile $work/sshd.pid
-AuthorizedKeysFile $work/authorized_keys
-PasswordAuthentication no
-KbdInteractiveAuthentication no
-UsePAM no
-StrictModes no
-PermitRootLogin yes
-SetEnv PATH=$build/writer:/usr/local/bin:/usr/bin:/bin XDG_STATE_HOME=$work/remote-state
-LogLevel ERROR
-EOF
-echo "bench-sshd $(cut -d' ' -f1,2 "$work/host_key.pub")" > "$work/known_hosts"
-cat > "$work/ssh_config" <<EOF
-Host *
-  User $(id -un)
-  IdentityFile $work/user_key
-  IdentitiesOnly yes
-  IdentityAgent none
-  UserKnownHostsFile $work/known_hosts
-  GlobalKnownHostsFile /dev/null
-  HostKeyAlias bench-sshd
-  LogLevel ERROR
-EOF
-[ "$(id -u)" -ne 0 ] || mkdir -p /run/sshd
-/usr/sbin/sshd -D -e -f "$work/sshd_config" &
-while ! listening "$ssh_port"; do sleep 0.02; done
-export MORVEN_SSH_COMMAND="ssh -F $work/ssh_config"
+source "$bench/../tools/loopback-sshd.sh"
+start_loopback_sshd "$work" "$build/writer"
 
 # One write of the image to a fresh board through "$1" (local, ser2net or ssh), behind a proxy
-# adding "$2" ms of round trip; prints its seconds, and for ssh the remote's own after a slash.
+# adding "$2" ms of round trip, by the morven-cli "$3"; prints its seconds, and for ssh the
+# remote's own after a slash.
 write_through() {
-    local way="$1" delay="$2" dir="$work/$1-$2"
+    local way="$1" delay="$2" cli="$3" dir="$work/write-$4"
     mkdir -p "$dir"
     rm -f "$dir/board" "$dir/received.bin" "$dir/remote.jsonl"
     "$build/tools/board-sim" $pace --once --link "$dir/board" --image-out "$dir/received.bin" > /dev/null &
@@ -108,7 +83,7 @@ write_through() {
     fi
     [ "$way" = ser2net ] && port="rfc2217://127.0.0.1:$front"
     [ "$way" = ssh ] && port="ssh://127.0.0.1:$front$tty"
-    "$build/writer/morven-cli" --json --quiet --no-log --port "$port" --kernel "$work/kernel.bin" "$image" > "$dir/out.json"
+    "$cli" --json --quiet --no-log --port "$port" --kernel "$work/kernel.bin" "$image" > "$dir/out.json"
     wait "$board" || true
     [ -n "$proxy" ] && kill "$proxy" 2> /dev/null
     [ -n "$server" ] && kill "$server" 2> /dev/null
@@ -128,19 +103,25 @@ print('/%s' % s)")
 
 echo "image $(basename "$image") ${bytes:-full}, kernel 291 bytes${pace:+, paced}, +$rtt ms round trip; seconds (ssh: here/remote)"
 for run in $(seq "$runs"); do
-    ways=("local 0" "ser2net 0" "ssh 0" "ssh $rtt" "ser2net $rtt")
+    ways=("local 0 this" "ser2net 0 this")
+    [ -n "$only_rfc2217" ] || ways+=("ssh 0 this" "ssh $rtt this" "ser2net $rtt this")
+    for client in "${clients[@]}"; do ways+=("ser2net 0 $client"); done
     writes=()
-    for way in "${ways[@]}"; do
-        write_through $way > "$work/result-${way/ /-}" &
+    for i in "${!ways[@]}"; do
+        read -r way delay name <<< "${ways[$i]}"
+        cli="$build/writer/morven-cli"
+        [ "$name" = this ] || cli="${name#*=}"
+        write_through "$way" "$delay" "$cli" "$i" > "$work/result-$i" &
         writes+=($!)
     done
     for write in "${writes[@]}"; do wait "$write"; done
     line="run $run:"
-    local_s=$(cat "$work/result-local-0")
-    for way in "${ways[@]}"; do
-        result=$(cat "$work/result-${way/ /-}")
+    local_s=$(cat "$work/result-0")
+    for i in "${!ways[@]}"; do
+        read -r way delay name <<< "${ways[$i]}"
+        result=$(cat "$work/result-$i")
         here=${result%%/*}
-        line+=" ${way/ /+}ms $result ($(awk "BEGIN { printf \"%.4f\", $here / $local_s }")x)"
+        line+=" $way+${delay}ms(${name%%=*}) $result ($(awk "BEGIN { printf \"%.4f\", $here / $local_s }")x)"
     done
     echo "$line"
 done
