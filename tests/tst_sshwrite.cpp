@@ -1,5 +1,6 @@
 // Boards on other machines written there: morven-cli through Debian's OpenSSH server on
 // 127.0.0.1 to the installed-style morven-cli of the build, which writes the simulated board.
+#include <QCryptographicHash>
 #include <QSerialPort>
 #include <csignal>
 
@@ -64,20 +65,36 @@ private slots:
         QCOMPARE(there["serial_value"], here["serial_value"]);
     }
 
-    // One gang: a board on this machine, one behind ser2net and one written through ssh.
-    void gangOfLocalNetworkAndSshBoards() {
+    // One station's gang, from its recipe: a board on this machine, one behind ser2net and one
+    // written through ssh, named as COM3 by MORVEN_COM3.
+    void recipeGangOfLocalNetworkAndSshBoards() {
         Sshd sshd;
         const SshCommand command(sshd.Command());
         SimulatedWrite local, network, remote;
         const QByteArray image = RandomImage(0x2000, 4);
         local.SetSRecords(SRecordsFor(image));
         Ser2net server({Pty(network)});
-        const CliRun run =
-            Cli(Arguments(local, {Pty(local), server.Url(), sshd.Url(Pty(remote))}), {}, 60000);
+        qputenv("MORVEN_COM3", sshd.Url(Pty(remote)).toUtf8());
+        const auto sha = [](const QByteArray& bytes) {
+            return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+        };
+        SimulatedWrite::WriteFile(
+            local.FilePath("station.ini"),
+            "[image]\nfile = program.mot\nsha256 = " + sha(image) +
+                "\n[kernel]\nfile = zididuv.bin\nsha256 = " + sha(Contents(local.kernelPath)) +
+                "\n[station]\nports = " + Pty(local).toUtf8() + ", " + server.Url().toUtf8() +
+                ", COM3\nstrict = false\nlog = writes.jsonl\n");
+        const CliRun run = Cli({"--quiet", "--recipe", local.FilePath("station.ini")}, {}, 60000);
+        qunsetenv("MORVEN_COM3");
         QVERIFY2(run.status == 0, run.out + run.err);
         QVERIFY(Received(local) == image);
         QVERIFY(Received(network) == image);
         QVERIFY(Received(remote) == image);
+        const QList<QJsonObject> records = LogLines(local.FilePath("writes.jsonl"));
+        QCOMPARE(records.size(), 3);
+        for (const QJsonObject& record : records)
+            if (record["port"].toString() == "COM3")
+                QCOMPARE(record["device"].toString(), sshd.Url(Pty(remote)));
     }
 
     // Each failure said plainly, with status 9 and the URL; nothing reaches the board.
