@@ -19,10 +19,10 @@ standard error.
 PORT is COM1 to COM10 or 1 to 10 (port n opens MORVEN_COMn, else /dev/ttyS(n-1)),
 a device path such as /dev/ttyUSB0 or /dev/serial/by-id/..., serial:NUMBER (the
 adapter's serial number, as --list-ports shows it), rfc2217://HOST:PORT, a
-serial port served on another machine (ser2net), or ssh://[USER@]HOST[:PORT]/DEV,
-a board written on its own machine by the morven-cli there, started through ssh
-(MORVEN_SSH_COMMAND, default ssh); HOST is a name, an IPv4 address or [IPv6].
-Name several ports to write the same file to every board at once: a
+serial port served on another machine (ser2net), or
+ssh://[USER@]HOST[:PORT]/DEVICE, a board written on its own machine by the
+morven-cli there, started through ssh (MORVEN_SSH_COMMAND, default ssh); HOST is
+a name, an IPv4 address or [IPv6]. Name several ports to write the same file to every board at once: a
 table on standard output then gives each port's outcome. Without --port, the one
 USB serial adapter present is used.
 
