@@ -22,9 +22,9 @@ adapter's serial number, as --list-ports shows it), rfc2217://HOST:PORT, a
 serial port served on another machine (ser2net), or
 ssh://[USER@]HOST[:PORT]/DEVICE, a board written on its own machine by the
 morven-cli there, started through ssh (MORVEN_SSH_COMMAND, default ssh); HOST is
-a name, an IPv4 address or [IPv6]. Name several ports to write the same file to every board at once: a
-table on standard output then gives each port's outcome. Without --port, the one
-USB serial adapter present is used.
+a name, an IPv4 address or [IPv6]. Name several ports to write the same file to
+every board at once: a table on standard output then gives each port's outcome.
+Without --port, the one USB serial adapter present is used.
 
 Every write appends a JSON line to $XDG_STATE_HOME/morven/writes.jsonl (by default
 ~/.local/state/morven/writes.jsonl) the moment it ends: time, host, port, device,
