@@ -1,6 +1,8 @@
 #include "RemoteWriteFlow.h"
 
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -163,7 +165,9 @@ Task<WriteResult> RemoteWriteFlow::Write(const WriteJob& job, const BoardImage& 
                                      .arg(RemoteFormat)});
     // In a process group of its own: a Ctrl-C at the terminal reaches this program, which ends
     // the remote write in order, and not ssh, which would drop the connection under it.
+#ifdef Q_OS_UNIX
     ssh.setChildProcessModifier([] { setpgid(0, 0); });
+#endif
     ssh.start();
     ssh.write(request.Frame().Encoded());
     request = {};
