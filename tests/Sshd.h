@@ -72,7 +72,6 @@ public:
         return QString("ssh://127.0.0.1:%1%2").arg(port_).arg(device);
     }
     quint16 Port() const { return port_; }
-    QString StatePath() const { return Path("remote-state"); }
     // The remote write log, on the board's machine.
     QString RemoteLog() const { return Path("remote-state/morven/writes.jsonl"); }
     qint64 Pid() const { return process_.processId(); }

@@ -215,7 +215,7 @@ private slots:
         QVERIFY2(!said.contains("in use") && next.state() == QAbstractSocket::ConnectedState, said);
     }
 
-    // A URL that cannot name a port is a usage error, said before anything is opened.
+    // A URL that cannot name a port is a usage error, said before anything is opened or started.
     void malformedUrls_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("says");
@@ -231,6 +231,18 @@ private slots:
                                                << "goes in brackets";
         QTest::newRow("not IPv6 in brackets") << "rfc2217://[board]:2000"
                                               << "not an IPv6 address";
+        QTest::newRow("ssh: no device") << "ssh://lab3"
+                                        << "ssh://[USER@]HOST[:PORT]/DEVICE";
+        QTest::newRow("ssh: empty host") << "ssh:///dev/ttyUSB0"
+                                         << "the host is empty";
+        QTest::newRow("ssh: port 0") << "ssh://lab3:0/dev/ttyUSB0"
+                                     << "from 1 to 65535";
+        QTest::newRow("ssh: host as an option") << "ssh://-oProxyCommand=x/dev/ttyUSB0"
+                                                << "not a name or an address";
+        QTest::newRow("ssh: empty user") << "ssh://@lab3/dev/ttyUSB0"
+                                         << "user name";
+        QTest::newRow("ssh: IPv6 without brackets") << "ssh://::1/dev/ttyUSB0"
+                                                    << "goes in brackets";
     }
 
     void malformedUrls() {

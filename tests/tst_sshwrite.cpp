@@ -216,32 +216,6 @@ private slots:
         QVERIFY2(run.LastLine() == "O.K.", run.out + run.err);
         QVERIFY(Received(board) == image);
     }
-
-    // A URL that cannot name a board is a usage error, said before anything is started.
-    void malformedUrls_data() {
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("no device") << "ssh://lab3"
-                                   << "ssh://[USER@]HOST[:PORT]/DEVICE";
-        QTest::newRow("empty host") << "ssh:///dev/ttyUSB0"
-                                    << "the host is empty";
-        QTest::newRow("port 0") << "ssh://lab3:0/dev/ttyUSB0"
-                                << "from 1 to 65535";
-        QTest::newRow("host as an option") << "ssh://-oProxyCommand=x/dev/ttyUSB0"
-                                           << "not a name or an address";
-        QTest::newRow("empty user") << "ssh://@lab3/dev/ttyUSB0"
-                                    << "user name";
-        QTest::newRow("IPv6 without brackets") << "ssh://::1/dev/ttyUSB0"
-                                               << "goes in brackets";
-    }
-
-    void malformedUrls() {
-        QFETCH(QString, url);
-        QFETCH(QString, says);
-        const CliRun run = Cli({"--port", url, "/nonexistent/program.mot"});
-        QCOMPARE(run.status, 2);
-        QVERIFY2(run.err.contains(says.toUtf8()), run.err);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSshWrite)

@@ -37,8 +37,6 @@ public:
     void Add(QByteArrayView bytes);
     std::optional<RemoteFrame> Next();
     bool Broken() const { return broken_; }
-    // Bytes held that make no whole frame yet.
-    qsizetype Held() const { return buffer_.size(); }
 
 private:
     QByteArray buffer_;

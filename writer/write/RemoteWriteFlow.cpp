@@ -131,18 +131,11 @@ QStringList RemoteWriteFlow::SshCommand() {
 }
 
 void RemoteWriteFlow::Cancel(int status, const QString& text) {
-    if (link_.Cancelled()) return;  // the first reason stands
-    cancelStatus_ = status;
-    cancelText_ = text;
-    link_.Cancel();
+    cancelled_.Cancel(link_, status, text);
 }
 
 Task<WriteResult> RemoteWriteFlow::Write(const WriteJob& job, const BoardImage& image) {
-    WriteResult result{.started = QDateTime::currentDateTimeUtc(),
-                       .board = board_,
-                       .length = image.Length(),
-                       .sha256 = image.Sha256(),
-                       .serialValue = image.SerialValue()};
+    WriteResult result = StartedResult(board_, image);
     QElapsedTimer clock;
     clock.start();
     const QString url = board_.device.device;
@@ -202,8 +195,8 @@ Task<WriteResult> RemoteWriteFlow::Write(const WriteJob& job, const BoardImage& 
     }
     if (link_.Cancelled() && (!channel.result || result.Cancelled())) {
         result.outcome = WriteOutcome::Cancelled;
-        result.status = cancelStatus_;
-        result.text = cancelText_;
+        result.status = cancelled_.status;
+        result.text = cancelled_.text;
     } else if (!channel.result) {
         const QString reason = Reason(ssh, channel, where_.host);
         result.outcome = channel.writing ? WriteOutcome::PortFailed : WriteOutcome::PortOpenFailed;

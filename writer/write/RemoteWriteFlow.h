@@ -49,8 +49,7 @@ private:
     BoardPort board_;
     ProgressDisplay& progress_;
     WriteLog* log_;
-    int cancelStatus_ = 0;
-    QString cancelText_;
+    CancelReason cancelled_;
 };
 
 }  // namespace morven
