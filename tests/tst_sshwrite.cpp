@@ -157,7 +157,8 @@ private slots:
     void connectionLostMidWrite() {
         Sshd sshd;
         const SshCommand command(sshd.Command());
-        SimulatedWrite board;
+        // The board takes its time over the first block: the write is surely under way.
+        SimulatedWrite board(Faults("block:1=delay:2500"));
         board.SetSRecords(SRecordsFor(RandomImage(morven::ImageSize, 6)));
         QProcess process;
         StartCli(process, Arguments(board, {sshd.Url(Pty(board))}));
@@ -183,7 +184,7 @@ private slots:
         QFETCH(int, signal);
         Sshd sshd;
         const SshCommand command(sshd.Command());
-        SimulatedWrite board;
+        SimulatedWrite board(Faults("kernel-byte:100=delay:2500"));
         board.SetKernel(QByteArray(4000, '\x5A'));
         QProcess process;
         StartCli(process, Arguments(board, {sshd.Url(Pty(board))}));
