@@ -83,10 +83,16 @@ write_through() {
     fi
     [ "$way" = ser2net ] && port="rfc2217://127.0.0.1:$front"
     [ "$way" = ssh ] && port="ssh://127.0.0.1:$front$tty"
-    "$cli" --json --quiet --no-log --port "$port" --kernel "$work/kernel.bin" "$image" > "$dir/out.json"
-    wait "$board" || true
+    # A write that does not end "O.K." is shown as its outcome, and the others go on.
+    "$cli" --json --quiet --no-log --port "$port" --kernel "$work/kernel.bin" "$image" > "$dir/out.json" || true
     [ -n "$proxy" ] && kill "$proxy" 2> /dev/null
     [ -n "$server" ] && kill "$server" 2> /dev/null
+    if ! python3 -c "import json, sys; sys.exit(json.load(open('$dir/out.json'))['outcome'] != 'O.K.')"; then
+        kill "$board" 2> /dev/null
+        python3 -c "import json; print('\"%s\"' % json.load(open('$dir/out.json'))['outcome'])"
+        return
+    fi
+    wait "$board" || true
     cmp -s "$binary" "$dir/received.bin" || { echo "board image differs ($way $delay)" >&2; exit 1; }
     local remote=""
     if [ "$way" = ssh ]; then
@@ -121,7 +127,9 @@ for run in $(seq "$runs"); do
         read -r way delay name <<< "${ways[$i]}"
         result=$(cat "$work/result-$i")
         here=${result%%/*}
-        line+=" $way+${delay}ms(${name%%=*}) $result ($(awk "BEGIN { printf \"%.4f\", $here / $local_s }")x)"
+        ratio="-"
+        [[ "$here" =~ ^[0-9.]+$ ]] && ratio=$(awk "BEGIN { printf \"%.4f\", $here / $local_s }")x
+        line+=" $way+${delay}ms(${name%%=*}) $result ($ratio)"
     done
     echo "$line"
 done
