@@ -3,7 +3,7 @@
 # a local pty and through rfc2217:// (ser2net), all started at the same moment on fresh boards:
 # on a shared machine each run's load weighs on every way alike.
 #
-#   bench/remote_write.sh [--pace] [--runs R] [--bytes B] [--rtt MS] [--only-rfc2217]
+#   bench/remote_write.sh [--pace] [--runs R] [--bytes B] [--rtt MS] [--only-rfc2217 | --only-ssh]
 #                         [--client NAME=MORVEN_CLI]... BUILD_DIR
 #
 # Per run, the write's own seconds (morven-cli's record: from starting to the outcome) of:
@@ -12,11 +12,12 @@
 # the board's machine): the difference is the start-up (login, transfer) and the way back.
 # The OpenSSH server runs on 127.0.0.1 with keys and configuration in a temporary folder.
 # --client adds a write through ser2net on loopback by another morven-cli (an older build), and
-# --only-rfc2217 leaves out ssh:// and the round trip: local and ser2net only.
+# --only-rfc2217 leaves out ssh:// and the round trip: local and ser2net only; --only-ssh leaves
+# out ser2net: local and ssh:// only.
 set -euo pipefail
 PATH="$PATH:/usr/sbin"  # where Debian puts ser2net and sshd
 
-pace="" runs=3 bytes="" rtt=30 only_rfc2217="" clients=()
+pace="" runs=3 bytes="" rtt=30 only_rfc2217="" only_ssh="" clients=()
 while [ $# -gt 1 ]; do
     case "$1" in
         --pace) pace="--pace" ;;
@@ -24,6 +25,7 @@ while [ $# -gt 1 ]; do
         --bytes) bytes="$2"; shift ;;
         --rtt) rtt="$2"; shift ;;
         --only-rfc2217) only_rfc2217=1 ;;
+        --only-ssh) only_ssh=1 ;;
         --client) clients+=("$2"); shift ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
     esac
@@ -109,8 +111,10 @@ print('/%s' % s)")
 
 echo "image $(basename "$image") ${bytes:-full}, kernel 291 bytes${pace:+, paced}, +$rtt ms round trip; seconds (ssh: here/remote)"
 for run in $(seq "$runs"); do
-    ways=("local 0 this" "ser2net 0 this")
-    [ -n "$only_rfc2217" ] || ways+=("ssh 0 this" "ssh $rtt this" "ser2net $rtt this")
+    ways=("local 0 this")
+    [ -n "$only_ssh" ] || ways+=("ser2net 0 this")
+    [ -n "$only_rfc2217" ] || ways+=("ssh 0 this" "ssh $rtt this")
+    [ -n "$only_rfc2217" ] || [ -n "$only_ssh" ] || ways+=("ser2net $rtt this")
     for client in "${clients[@]}"; do ways+=("ser2net 0 $client"); done
     writes=()
     for i in "${!ways[@]}"; do
