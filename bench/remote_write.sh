@@ -87,8 +87,8 @@ write_through() {
     [ "$way" = ssh ] && port="ssh://127.0.0.1:$front$tty"
     # A write that does not end "O.K." is shown as its outcome, and the others go on.
     "$cli" --json --quiet --no-log --port "$port" --kernel "$work/kernel.bin" "$image" > "$dir/out.json" || true
-    [ -n "$proxy" ] && kill "$proxy" 2> /dev/null
-    [ -n "$server" ] && kill "$server" 2> /dev/null
+    [ -z "$proxy" ] || kill "$proxy" 2> /dev/null || true
+    [ -z "$server" ] || kill "$server" 2> /dev/null || true
     if ! python3 -c "import json, sys; sys.exit(json.load(open('$dir/out.json'))['outcome'] != 'O.K.')"; then
         kill "$board" 2> /dev/null
         python3 -c "import json; print('\"%s\"' % json.load(open('$dir/out.json'))['outcome'])"
