@@ -10,15 +10,6 @@
 
 namespace {
 
-// Boards' images written through url: FILE, kernel and log in the board's folder.
-QStringList Arguments(const SimulatedWrite& board, const QStringList& ports) {
-    QStringList arguments{"--log", board.FilePath("writes.jsonl")};
-    for (const QString& port : ports) arguments << "--port" << port;
-    return arguments << "--kernel" << board.kernelPath << board.sRecordPath;
-}
-
-QString Pty(SimulatedWrite& board) { return QString::fromStdString(board.Board().SlavePath()); }
-
 // A server that answers by a script, for what ser2net never does (refuse BINARY, stop at a
 // speed change): each step waits until the client has sent its trigger, then answers, or closes
 // the connection when the answer is empty.
@@ -65,7 +56,7 @@ private slots:
         board.SetSRecords(SRecordsFor(image));
         board.SetKernel(QByteArray(300, '\xFF'));
         Ser2net server({Pty(board)});
-        const CliRun run = Cli(Arguments(board, {server.Url()}));
+        const CliRun run = Cli(BoardArguments(board, {server.Url()}));
         QCOMPARE(run.LastLine(), QString("O.K."));
         QCOMPARE(run.status, 0);
         QVERIFY(Received(board) == image);
@@ -83,7 +74,7 @@ private slots:
         const QByteArray image = RandomImage(0x2000, 4);
         local.SetSRecords(SRecordsFor(image));
         Ser2net server({Pty(remote)});
-        const CliRun run = Cli(Arguments(local, {Pty(local), server.Url()}));
+        const CliRun run = Cli(BoardArguments(local, {Pty(local), server.Url()}));
         QCOMPARE(run.status, 0);
         QVERIFY(Received(local) == image);
         QVERIFY(Received(remote) == image);
@@ -99,7 +90,7 @@ private slots:
         Ser2net server({Pty(board)});
         DelayingProxy proxy(server.Port(), 15);
         QProcess process;
-        StartCli(process, Arguments(board, {proxy.Url()}));
+        StartCli(process, BoardArguments(board, {proxy.Url()}));
         QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
         const CliRun run = Finish(process);
         QVERIFY2(run.LastLine() == "O.K.", run.out + run.err);
@@ -132,7 +123,7 @@ private slots:
             QVERIFY(holder.waitForReadyRead());  // the server's telnet offers: it is served
         }
         // A slow name service has a limit of its own, longer than the server's.
-        const CliRun run = Cli(Arguments(board, {url}), {}, 60000);
+        const CliRun run = Cli(BoardArguments(board, {url}), {}, 60000);
         QCOMPARE(run.status, 9);
         QVERIFY2(run.LastLine().startsWith("Cannot open the serial port " + url + ": " + says),
                  qPrintable(run.LastLine()));
@@ -182,7 +173,7 @@ private slots:
         board.SetSRecords(SRecordsFor(RandomImage(morven::ImageSize, 6)));
         Ser2net server({Pty(board)});
         QProcess process;
-        StartCli(process, Arguments(board, {server.Url()}));
+        StartCli(process, BoardArguments(board, {server.Url()}));
         WaitForImageStage(process);
         server.Kill();
         const CliRun run = Finish(process);
@@ -199,7 +190,7 @@ private slots:
         board.SetKernel(QByteArray(4000, '\x5A'));
         Ser2net server({Pty(board)});
         QProcess process;
-        StartCli(process, Arguments(board, {server.Url()}));
+        StartCli(process, BoardArguments(board, {server.Url()}));
         QByteArray seen;
         QTRY_VERIFY((seen += process.readAllStandardError()).contains("kernel "));
         ::kill(pid_t(process.processId()), SIGINT);

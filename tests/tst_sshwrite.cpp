@@ -10,14 +10,6 @@
 
 namespace {
 
-QStringList Arguments(const SimulatedWrite& board, const QStringList& ports) {
-    QStringList arguments{"--log", board.FilePath("writes.jsonl")};
-    for (const QString& port : ports) arguments << "--port" << port;
-    return arguments << "--kernel" << board.kernelPath << board.sRecordPath;
-}
-
-QString Pty(SimulatedWrite& board) { return QString::fromStdString(board.Board().SlavePath()); }
-
 // The client's ssh command for the tests that follow, as a station's service account sets it.
 class SshCommand {
 public:
@@ -42,7 +34,7 @@ private slots:
         board.SetSRecords(SRecordsFor(image));
         board.SetKernel(QByteArray(300, '\xFF'));
         const QString url = sshd.Url(Pty(board));
-        QStringList arguments = Arguments(board, {url});
+        QStringList arguments = BoardArguments(board, {url});
         arguments << "--serial-at"
                   << "0x2ff0"
                   << "--serial-format"
@@ -143,7 +135,7 @@ private slots:
             url = QString("ssh://127.0.0.1:%1%2").arg(FreeLoopbackPort()).arg(Pty(board));
         QSerialPort holder(Pty(board));
         if (how == "busy") QVERIFY(holder.open(QIODevice::ReadWrite));
-        const CliRun run = Cli(Arguments(board, {url}), {}, 60000);
+        const CliRun run = Cli(BoardArguments(board, {url}), {}, 60000);
         QCOMPARE(run.status, 9);
         QVERIFY2(run.LastLine().startsWith("Cannot open the serial port " + url + ": ") &&
                      run.LastLine().contains(says),
@@ -161,7 +153,7 @@ private slots:
         SimulatedWrite board(Faults("block:1=delay:2500"));
         board.SetSRecords(SRecordsFor(RandomImage(morven::ImageSize, 6)));
         QProcess process;
-        StartCli(process, Arguments(board, {sshd.Url(Pty(board))}));
+        StartCli(process, BoardArguments(board, {sshd.Url(Pty(board))}));
         WaitForImageStage(process);
         QVERIFY(!sshd.RemoteWriters().isEmpty());
         for (const qint64 session : sshd.Sessions()) ::kill(pid_t(session), SIGKILL);
@@ -187,7 +179,7 @@ private slots:
         SimulatedWrite board(Faults("kernel-byte:100=delay:2500"));
         board.SetKernel(QByteArray(4000, '\x5A'));
         QProcess process;
-        StartCli(process, Arguments(board, {sshd.Url(Pty(board))}));
+        StartCli(process, BoardArguments(board, {sshd.Url(Pty(board))}));
         QByteArray seen;  // the remote's progress, shown here
         QTRY_VERIFY_WITH_TIMEOUT((seen += process.readAllStandardError()).contains(" / 4000 bytes"),
                                  30000);
@@ -209,9 +201,9 @@ private slots:
         const QByteArray image = RandomImage(0x4000, 5);
         board.SetSRecords(SRecordsFor(image));
         QProcess process;
-        StartCli(
-            process,
-            Arguments(board, {QString("ssh://127.0.0.1:%1%2").arg(proxy.Port()).arg(Pty(board))}));
+        StartCli(process,
+                 BoardArguments(
+                     board, {QString("ssh://127.0.0.1:%1%2").arg(proxy.Port()).arg(Pty(board))}));
         QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
         const CliRun run = Finish(process);
         QVERIFY2(run.LastLine() == "O.K.", run.out + run.err);
