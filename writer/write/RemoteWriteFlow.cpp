@@ -182,7 +182,6 @@ Task<WriteResult> RemoteWriteFlow::Write(const WriteJob& job, const BoardImage& 
     }
     Take(ssh, channel, progress_);
 
-    result.board.device.network = true;
     if (channel.result) {
         const RemoteResult& remote = *channel.result;
         result.board.device = remote.device;
