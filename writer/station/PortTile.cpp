@@ -3,7 +3,7 @@
 #include <QVBoxLayout>
 #include <QtMath>
 
-#include "WindowFont.h"
+#include "StationLabel.h"
 
 namespace morven {
 
@@ -32,12 +32,7 @@ Look LookOf(PortTile::State state) {
 }
 
 QLabel* AddLabel(QVBoxLayout* layout, qreal scale = 1, bool bold = false) {
-    auto* label = new QLabel;
-    QFont font = common::WindowFont();
-    font.setPointSizeF(font.pointSizeF() * scale);
-    font.setBold(bold);
-    label->setFont(font);
-    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    QLabel* label = StationLabel(scale, bold);
     layout->addWidget(label);
     return label;
 }

@@ -3,18 +3,14 @@
 #include <QHeaderView>
 #include <QVBoxLayout>
 
-#include "WindowFont.h"
+#include "StationLabel.h"
 
 namespace morven {
 
 RecentWrites::RecentWrites(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    Totals = new QLabel;
-    QFont font = common::WindowFont();
-    font.setPointSizeF(font.pointSizeF() * 1.4);
-    font.setBold(true);
-    Totals->setFont(font);
+    Totals = StationLabel(1.4, true);
     layout->addWidget(Totals);
     List = new QTreeWidget;
     List->setAccessibleName(QStringLiteral("Last writes"));

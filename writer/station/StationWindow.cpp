@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "OperatorDialogs.h"
+#include "StationLabel.h"
 #include "WindowFont.h"
 #include "line/Station.h"
 #include "line/StationRun.h"
@@ -29,7 +30,7 @@ std::function<bool()> GiveUpAfter(qint64 milliseconds) {
 }
 
 QLabel* ValueLabel() {
-    auto* label = new QLabel;
+    QLabel* label = StationLabel(10 / common::WindowFont().pointSizeF());
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }
@@ -91,7 +92,7 @@ StationWindow::StationWindow(QWidget* parent)
 
     Recent = new RecentWrites;
     layout->addWidget(Recent);
-    LogWarning = new QLabel;
+    LogWarning = StationLabel();
     LogWarning->setWordWrap(true);
     LogWarning->hide();
     layout->addWidget(LogWarning);
@@ -139,6 +140,8 @@ bool StationWindow::Load(const QString& recipePath) {
     }
     setTabOrder(previous, Recent->List);
     Examine(true);
+    // Room for every tile's words; the layout's own minimum undercounts wrapped text.
+    resize(sizeHint());
     Start->setFocus();
     return true;
 }

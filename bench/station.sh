@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# A gang of eight written from the station's window (morven-station on an X server, started
+# with F5 as the operator does) and the same gang from morven-cli, side by side in each run, on
+# fresh boards, same image and kernel. With --a11y the window runs with the accessibility bridge
+# on (QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1) on a private AT-SPI bus, with bench/a11y_listener.py
+# listening to every event as a screen reader does.
+#
+#   bench/station.sh [--pace] [--a11y] [--runs R] [--boards N] BUILD_DIR
+#
+# Per run: each board's wall time (the write's own "seconds", from opening the port to the
+# outcome) from the window and from morven-cli, the ratio of the window's slowest board to
+# morven-cli's, and the window's CPU time (user + system, /proc) from the key to the last
+# board's record, as a share of that span.
+set -euo pipefail
+
+args=("$@")
+pace="" a11y="" runs=3 boards=8
+while [ $# -gt 1 ]; do
+    case "$1" in
+        --pace) pace="--pace" ;;
+        --a11y) a11y=1 ;;
+        --runs) runs="$2"; shift ;;
+        --boards) boards="$2"; shift ;;
+        *) echo "unknown option $1" >&2; exit 2 ;;
+    esac
+    shift
+done
+build="$(realpath "${1:?usage: station.sh [--pace] [--a11y] [--runs R] [--boards N] BUILD_DIR}")"
+
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "${args[@]}"
+fi
+if [ -n "$a11y" ] && [ -z "${STATION_BENCH_BUS:-}" ]; then
+    export STATION_BENCH_BUS=1
+    exec dbus-run-session -- "$0" "${args[@]}"
+fi
+
+work=$(mktemp -d)
+cleanup() {
+    jobs -p | xargs -r kill 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+if [ -n "$a11y" ]; then
+    /usr/libexec/at-spi-bus-launcher --launch-immediately &
+    sleep 1
+    /usr/bin/python3 "$(dirname "$0")/a11y_listener.py" &
+    sleep 1
+fi
+"$(dirname "$0")/make_inputs.sh" "$work"
+image_sha=$("$build/writer/morven-cli" --check "$work/image.mot" | awk '/^SHA-256:/ {print $2}')
+kernel_sha=$(sha256sum "$work/kernel.bin" | cut -d' ' -f1)
+
+board_pids=()
+start_boards() {
+    board_pids=()
+    for k in $(seq "$boards"); do
+        rm -f "$work/board$k"
+        "$build/tools/board-sim" $pace --once --link "$work/board$k" > /dev/null &
+        board_pids+=($!)
+    done
+    for k in $(seq "$boards"); do
+        while [ ! -L "$work/board$k" ]; do sleep 0.05; done
+    done
+}
+
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+now() { date +%s.%N; }
+ticks_per_second=$(getconf CLK_TCK)
+lines() { [ -f "$1" ] && wc -l < "$1" || echo 0; }
+
+# "slowest fastest all-O.K." of the seconds in a JSON lines file.
+seconds() {
+    python3 - "$1" <<'PY'
+import json, sys
+rows = [json.loads(line) for line in open(sys.argv[1]) if line.strip()]
+s = [r["seconds"] for r in rows]
+print(f"{max(s):.3f} {min(s):.3f} {'all-O.K.' if all(r['outcome'] == 'O.K.' for r in rows) else 'NOT-ALL-O.K.'}")
+PY
+}
+
+printf '%-4s %-30s %-30s %9s %13s\n' run "window: slowest fastest" "morven-cli: slowest fastest" ratio "window CPU %"
+for run in $(seq "$runs"); do
+    start_boards
+    log="$work/station$run.jsonl"
+    port_list=$(for k in $(seq "$boards"); do echo -n "$work/board$k,"; done)
+    cat > "$work/station.ini" <<INI
+[image]
+file = image.mot
+sha256 = $image_sha
+[kernel]
+file = kernel.bin
+sha256 = $kernel_sha
+[station]
+ports = ${port_list%,}
+strict = true
+log = $log
+INI
+    env ${a11y:+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1} "$build/writer/morven-station" "$work/station.ini" \
+        > "$work/station.out" 2>&1 &
+    pid=$!
+    window=$(xdotool search --sync --name '^MORVEN station' | head -1)
+    sleep 1
+    xdotool windowfocus --sync "$window"
+    cpu0=$(cpu_ticks $pid)
+    t0=$(now)
+    xdotool key --window "$window" F5
+    while [ "$(lines "$log")" -lt "$boards" ]; do sleep 0.5; done
+    t1=$(now)
+    cpu1=$(cpu_ticks $pid)
+    kill $pid
+    wait $pid 2>/dev/null || true
+    read -r w_slow w_fast w_ok < <(seconds "$log")
+
+    start_boards
+    cli_ports=()
+    for k in $(seq "$boards"); do cli_ports+=(--port "$work/board$k"); done
+    "$build/writer/morven-cli" --json --quiet --no-log "${cli_ports[@]}" --kernel "$work/kernel.bin" \
+        "$work/image.mot" > "$work/cli$run.json" 2> "$work/cli.err" || true
+    wait "${board_pids[@]}"
+    read -r c_slow c_fast c_ok < <(seconds "$work/cli$run.json")
+    cpu=$(echo "100 * ($cpu1 - $cpu0) / $ticks_per_second / ($t1 - $t0)" | bc -l)
+    printf '%-4s %-30s %-30s %9.4f %12.2f%%\n' "$run" "$w_slow $w_fast $w_ok" "$c_slow $c_fast $c_ok" \
+        "$(echo "$w_slow / $c_slow" | bc -l)" "$cpu"
+done
