@@ -9,8 +9,9 @@
 #
 # Per run: each board's wall time (the write's own "seconds", from opening the port to the
 # outcome) from the window and from morven-cli, the ratio of the window's slowest board to
-# morven-cli's, and the window's CPU time (user + system, /proc) from the key to the last
-# board's record, as a share of that span.
+# morven-cli's, the window's CPU time (user + system, /proc) from the key to the last board's
+# record as a share of that span, and morven-cli's CPU time (/usr/bin/time) as a share of its
+# slowest board's wall time.
 set -euo pipefail
 
 args=("$@")
@@ -79,7 +80,7 @@ print(f"{max(s):.3f} {min(s):.3f} {'all-O.K.' if all(r['outcome'] == 'O.K.' for 
 PY
 }
 
-printf '%-4s %-30s %-30s %9s %13s\n' run "window: slowest fastest" "morven-cli: slowest fastest" ratio "window CPU %"
+printf '%-4s %-30s %-30s %9s %13s %13s\n' run "window: slowest fastest" "morven-cli: slowest fastest" ratio "window CPU %" "cli CPU %"
 for run in $(seq "$runs"); do
     start_boards
     log="$work/station$run.jsonl"
@@ -115,11 +116,13 @@ INI
     start_boards
     cli_ports=()
     for k in $(seq "$boards"); do cli_ports+=(--port "$work/board$k"); done
-    "$build/writer/morven-cli" --json --quiet --no-log "${cli_ports[@]}" --kernel "$work/kernel.bin" \
-        "$work/image.mot" > "$work/cli$run.json" 2> "$work/cli.err" || true
+    /usr/bin/time -f "%U %S" -o "$work/cli.cpu" "$build/writer/morven-cli" --json --quiet --no-log \
+        "${cli_ports[@]}" --kernel "$work/kernel.bin" "$work/image.mot" > "$work/cli$run.json" \
+        2> "$work/cli.err" || true
     wait "${board_pids[@]}"
     read -r c_slow c_fast c_ok < <(seconds "$work/cli$run.json")
     cpu=$(echo "100 * ($cpu1 - $cpu0) / $ticks_per_second / ($t1 - $t0)" | bc -l)
-    printf '%-4s %-30s %-30s %9.4f %12.2f%%\n' "$run" "$w_slow $w_fast $w_ok" "$c_slow $c_fast $c_ok" \
-        "$(echo "$w_slow / $c_slow" | bc -l)" "$cpu"
+    cli_cpu=$(awk -v wall="$c_slow" '{ print 100 * ($1 + $2) / wall }' "$work/cli.cpu")
+    printf '%-4s %-30s %-30s %9.4f %12.2f%% %12.2f%%\n' "$run" "$w_slow $w_fast $w_ok" \
+        "$c_slow $c_fast $c_ok" "$(echo "$w_slow / $c_slow" | bc -l)" "$cpu" "$cli_cpu"
 done

@@ -27,11 +27,6 @@ QString Approval(const std::optional<WriteRefusal>& refusal, const QByteArray& a
                    : QStringLiteral("approved");
 }
 
-QString SerialText(const SerialRule& rule) {
-    return QStringLiteral("at 0x%1: ").arg(rule.address, 0, 16).toUpper().replace("0X", "0x") +
-           SerialStateText(rule);
-}
-
 QString RefusalProblem(const WriteRefusal& refusal, const QString& file, const QString& kernel) {
     switch (refusal.outcome) {
         case WriteOutcome::KernelMissing:
@@ -79,6 +74,12 @@ void FindPorts(const Recipe& recipe, StationSetup& setup) {
 
 }  // namespace
 
+QString SerialNumbersText(const Recipe& recipe) {
+    if (!recipe.serial) return QStringLiteral("none");
+    return QStringLiteral("at 0x") + QString::number(recipe.serial->address, 16).toUpper() +
+           QStringLiteral(": ") + SerialStateText(*recipe.serial);
+}
+
 QList<ChosenPort> StationSetup::PresentPorts() const {
     QList<ChosenPort> present;
     for (const StationPort& port : ports)
@@ -92,7 +93,7 @@ StationSetup ExamineStation(const Recipe& recipe, const std::function<bool()>& s
     const QString file = DisplayName(recipe.firmware.path);
     setup.strictText = recipe.strict ? QStringLiteral("yes: a file with warnings is refused")
                                      : QStringLiteral("no: a file with warnings is written");
-    setup.serialText = recipe.serial ? SerialText(*recipe.serial) : QStringLiteral("none");
+    setup.serialText = SerialNumbersText(recipe);
     FindPorts(recipe, setup);
     auto prepared = PrepareWrite(recipe.firmware, kernelPath, stop);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {

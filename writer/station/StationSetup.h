@@ -39,6 +39,9 @@ struct StationSetup {
     QList<ChosenPort> PresentPorts() const;
 };
 
+// "at 0x5FF00: next value 10000001", or "none" without serial numbers.
+QString SerialNumbersText(const Recipe& recipe);
+
 // Reads the recipe's file and kernel and checks everything a gang needs, sending nothing.
 // stop() ends a read that waits for data.
 StationSetup ExamineStation(const Recipe& recipe, const std::function<bool()>& stop);

@@ -194,6 +194,7 @@ void StationWindow::RunGang() {
         return;
     }
     auto& boardImages = std::get<std::vector<BoardImage>>(images);
+    SerialText->setText(SerialNumbersText(recipe_));
     QList<PortTile*> writing;
     std::vector<ProgressDisplay*> displays;
     for (qsizetype index = 0; index < Tiles.size(); ++index) {
