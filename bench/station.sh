@@ -3,7 +3,7 @@
 # with F5 as the operator does) and the same gang from morven-cli, side by side in each run, on
 # fresh boards, same image and kernel. With --a11y the window runs with the accessibility bridge
 # on (QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1) on a private AT-SPI bus, with bench/a11y_listener.py
-# listening to every event as a screen reader does.
+# listening to every event as a screen reader does (bench/a11y_session.sh).
 #
 #   bench/station.sh [--pace] [--a11y] [--runs R] [--boards N] BUILD_DIR
 #
@@ -31,23 +31,12 @@ build="$(realpath "${1:?usage: station.sh [--pace] [--a11y] [--runs R] [--boards
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "${args[@]}"
 fi
-if [ -n "$a11y" ] && [ -z "${STATION_BENCH_BUS:-}" ]; then
-    export STATION_BENCH_BUS=1
-    exec dbus-run-session -- "$0" "${args[@]}"
+if [ -n "$a11y" ] && [ -z "${A11Y_SESSION_BUS:-}" ]; then
+    exec "$(dirname "$0")/a11y_session.sh" "$0" "${args[@]}"
 fi
 
 work=$(mktemp -d)
-cleanup() {
-    jobs -p | xargs -r kill 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-if [ -n "$a11y" ]; then
-    /usr/libexec/at-spi-bus-launcher --launch-immediately &
-    sleep 1
-    /usr/bin/python3 "$(dirname "$0")/a11y_listener.py" &
-    sleep 1
-fi
+trap 'jobs -p | xargs -r kill 2>/dev/null || true; rm -rf "$work"' EXIT
 "$(dirname "$0")/make_inputs.sh" "$work"
 image_sha=$("$build/writer/morven-cli" --check "$work/image.mot" | awk '/^SHA-256:/ {print $2}')
 kernel_sha=$(sha256sum "$work/kernel.bin" | cut -d' ' -f1)
@@ -76,7 +65,10 @@ seconds() {
 import json, sys
 rows = [json.loads(line) for line in open(sys.argv[1]) if line.strip()]
 s = [r["seconds"] for r in rows]
-print(f"{max(s):.3f} {min(s):.3f} {'all-O.K.' if all(r['outcome'] == 'O.K.' for r in rows) else 'NOT-ALL-O.K.'}")
+bad = sorted({r["outcome"] for r in rows if r["outcome"] != "O.K."})
+if bad:
+    print(f"{sys.argv[1]}: not O.K.: {bad}", file=sys.stderr)
+print(f"{max(s):.3f} {min(s):.3f} {'all-O.K.' if not bad else 'NOT-ALL-O.K.'}")
 PY
 }
 

@@ -63,38 +63,35 @@ std::unique_ptr<QSettings> OperatorDialogs::Settings() {
     return std::make_unique<QSettings>(QStringLiteral("morven"), QStringLiteral("morven"));
 }
 
-std::optional<QString> OperatorDialogs::ChooseSRecordFile(QWidget* parent) {
+std::optional<QString> OperatorDialogs::ChooseFile(QWidget* parent, const QString& folderKey,
+                                                   const DialogMaker& make) {
     std::optional<QString> chosen;
     if (script_) {
         ++script_->fileRequests;
         if (!script_->fileAnswers.isEmpty()) chosen = script_->fileAnswers.takeFirst();
     } else {
-        const auto dialog = MakeSRecordDialog(parent);
+        const auto dialog = make(parent);
         if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
             chosen = dialog->selectedFiles().constFirst();
     }
-    if (chosen) Settings()->setValue(LastFolderKey, QFileInfo(*chosen).absolutePath());
+    if (chosen) Settings()->setValue(folderKey, QFileInfo(*chosen).absolutePath());
     return chosen;
 }
 
+std::optional<QString> OperatorDialogs::ChooseSRecordFile(QWidget* parent) {
+    return ChooseFile(parent, LastFolderKey, MakeSRecordDialog);
+}
+
 std::optional<QString> OperatorDialogs::ChooseRecipeFile(QWidget* parent) {
-    std::optional<QString> chosen;
-    if (script_) {
-        ++script_->fileRequests;
-        if (!script_->fileAnswers.isEmpty()) chosen = script_->fileAnswers.takeFirst();
-    } else {
-        QFileDialog dialog(parent);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setNameFilters(
-            {QStringLiteral("Recipes (*.ini)"), QStringLiteral("All files (*)")});
+    return ChooseFile(parent, LastRecipeFolderKey, [](QWidget* owner) {
+        auto dialog = std::make_unique<QFileDialog>(owner);
+        dialog->setAcceptMode(QFileDialog::AcceptOpen);
+        dialog->setFileMode(QFileDialog::ExistingFile);
+        dialog->setNameFilters({QStringLiteral("Recipes (*.ini)"), QStringLiteral("All files (*)")});
         const QString folder = Settings()->value(LastRecipeFolderKey).toString();
-        if (!folder.isEmpty() && QFileInfo(folder).isDir()) dialog.setDirectory(folder);
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-            chosen = dialog.selectedFiles().constFirst();
-    }
-    if (chosen) Settings()->setValue(LastRecipeFolderKey, QFileInfo(*chosen).absolutePath());
-    return chosen;
+        if (!folder.isEmpty() && QFileInfo(folder).isDir()) dialog->setDirectory(folder);
+        return dialog;
+    });
 }
 
 void OperatorDialogs::AskToConfirm(QWidget* parent, const QString& question, const QString& yes,

@@ -53,6 +53,12 @@ public:
     static void UseScript(Script* script) { script_ = script; }
 
 private:
+    using DialogMaker = std::function<std::unique_ptr<QFileDialog>(QWidget*)>;
+    // A file chosen in the dialog make gives, or the script's answer; its folder is remembered
+    // under folderKey.
+    static std::optional<QString> ChooseFile(QWidget* parent, const QString& folderKey,
+                                             const DialogMaker& make);
+
     static inline Script* script_ = nullptr;
 };
 
