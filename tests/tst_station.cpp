@@ -144,7 +144,9 @@ private slots:
         QSignalSpy ended(window.get(), &StationWindow::GangEnded);
         Press(Qt::Key(key));
         QVERIFY(ended.wait(20000));
-        QCOMPARE(States(*window), states);
+        QStringList details;
+        for (const PortTile* tile : window->Tiles) details << tile->Detail->text();
+        QVERIFY2(States(*window) == states, qPrintable(details.join(" | ")));
         QCOMPARE(window->Recent->Totals->text(), totals);
         QVERIFY(window->Start->isEnabled());
 
