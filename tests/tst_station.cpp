@@ -247,7 +247,7 @@ private slots:
         for (PortTile* tile : window->Tiles)
             connect(tile, &PortTile::Changed, window.get(), [&] {
                 for (const PortTile* each : window->Tiles)
-                    if (!each->Detail->text().startsWith("image")) return;
+                    if (each->Detail->text() != "writing the image") return;
                 if (std::exchange(acted, true)) return;
                 startDisabled = !window->Start->isEnabled() && window->Stop->isEnabled();
                 Press(Qt::Key_F5);  // nothing: the gang is running

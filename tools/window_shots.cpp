@@ -101,10 +101,13 @@ int main(int argc, char** argv) {
     station.show();
     bool writingSaved = false;
     for (morven::PortTile* tile : station.Tiles)
-        QObject::connect(tile, &morven::PortTile::Changed, &station, [&] {
+        QObject::connect(tile->Progress, &QProgressBar::valueChanged, &station, [&] {
             for (const morven::PortTile* each : station.Tiles)
-                if (!each->Detail->text().startsWith(QStringLiteral("image 4"))) return;
-            if (!std::exchange(writingSaved, true)) save(&station, QStringLiteral("morven-station-writing"));
+                if (each->Detail->text() != QStringLiteral("writing the image") ||
+                    each->Progress->value() * 100 < each->Progress->maximum() * 40)
+                    return;
+            if (!std::exchange(writingSaved, true))
+                save(&station, QStringLiteral("morven-station-writing"));
         });
     QObject::connect(&station, &morven::StationWindow::GangEnded, &app, [&] {
         save(&station, QStringLiteral("morven-station-done"));

@@ -1,7 +1,6 @@
 #include "PortTile.h"
 
 #include <QVBoxLayout>
-#include <QtMath>
 
 #include "StationLabel.h"
 
@@ -69,6 +68,7 @@ void PortTile::ShowPort(const StationPort& port) {
     Adapter->setText(QStringLiteral("adapter ") + (serial.isEmpty() ? QStringLiteral("—") : serial));
     Value->clear();
     Progress->setValue(0);
+    Progress->setTextVisible(false);
     outcome_.clear();
     Show(port.Present() ? State::Ready : State::Absent, port.absence);
 }
@@ -76,11 +76,9 @@ void PortTile::ShowPort(const StationPort& port) {
 void PortTile::ShowWriting(const QString& value) {
     Value->setText(value.isEmpty() ? QString() : QStringLiteral("value ") + value);
     Progress->setValue(0);
-    stage_ = WriteStage::Kernel;
-    percent_ = 0;
+    Progress->setTextVisible(true);
     outcome_.clear();
-    Show(State::Writing, {});
-    ShowPercent();
+    Show(State::Writing, QStringLiteral("opening the port"));
 }
 
 void PortTile::ShowResult(const WriteResult& result) {
@@ -92,38 +90,28 @@ void PortTile::ShowResult(const WriteResult& result) {
                         : result.Cancelled()               ? State::Interrupted
                                                            : State::Failed;
     if (state == State::Passed) Progress->setValue(Progress->maximum());
+    Progress->setTextVisible(false);
     outcome_ = result.text;
     Show(state, state == State::Passed
                     ? QStringLiteral("written in %1 s").arg(result.seconds, 0, 'f', 1)
                     : result.text);
 }
 
+// The phase is said in words once; the percent is the bar's own text, so that each step costs
+// one repaint and, with a screen reader on, one event.
 void PortTile::SetProgressMaximum(WriteStage stage, int maximum) {
-    stage_ = stage;
+    const QString phase = stage == WriteStage::Kernel ? QStringLiteral("kernel")
+                                                      : QStringLiteral("image");
+    Progress->setFormat(phase + QStringLiteral(" %p %"));
     Progress->setMaximum(maximum);
     Progress->setValue(0);
-    const qreal width = Progress->contentsRect().width() * Progress->devicePixelRatioF();
-    throttle_.Reset(maximum, qCeil(width), 0);
-    percent_ = 0;
-    ShowPercent();
+    // Whole percents only: a finer bar tells the operator nothing more.
+    throttle_.Reset(maximum, 100, 0);
+    Show(State::Writing, QStringLiteral("writing the ") + phase);
 }
 
 void PortTile::SetProgressValue(int value) {
     if (throttle_.Passes(value)) Progress->setValue(value);
-    const int maximum = Progress->maximum();
-    const int percent = maximum > 0 ? int(qint64(value) * 100 / maximum) : 0;
-    if (percent == percent_) return;
-    percent_ = percent;
-    ShowPercent();
-}
-
-void PortTile::ShowPercent() {
-    if (state_ != State::Writing) return;
-    Detail->setText((stage_ == WriteStage::Kernel ? QStringLiteral("kernel ")
-                                                  : QStringLiteral("image ")) +
-                    QString::number(percent_) + QStringLiteral(" %"));
-    Describe();
-    emit Changed();
 }
 
 void PortTile::Show(State state, const QString& detail) {
@@ -151,7 +139,7 @@ void PortTile::Describe() {
     if (!outcome_.isEmpty())
         parts << QStringLiteral("outcome: ") + outcome_;
     else if (state_ == State::Writing)
-        parts << QStringLiteral("writing the ") + Detail->text();
+        parts << Detail->text();
     else if (state_ == State::Absent)
         parts << QStringLiteral("why: ") + Detail->text();
     const QString description = parts.join(QStringLiteral("; "));

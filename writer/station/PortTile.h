@@ -37,12 +37,12 @@ public:
     QLabel* Device;
     QLabel* Adapter;
     QLabel* StateLabel;  // the state in words: "READY", "WRITING", "O.K.", "FAILED"…
-    QLabel* Detail;      // the phase and percent, the outcome's text, or why the port is absent
+    QLabel* Detail;      // the phase, the outcome's text, or why the port is absent
     QLabel* Value;       // the serial value written
-    QProgressBar* Progress;
+    QProgressBar* Progress;  // while writing, the phase and percent as its text
 
 signals:
-    // The state or its percent changed.
+    // The state or the phase changed.
     void Changed();
 
 protected:
@@ -51,12 +51,9 @@ protected:
 
 private:
     void Show(State state, const QString& detail);
-    void ShowPercent();
     void Describe();
 
     State state_ = State::Ready;
-    WriteStage stage_ = WriteStage::Kernel;
-    int percent_ = -1;
     QString outcome_;  // the last write's, until the next begins
     ProgressThrottle throttle_;
 };
