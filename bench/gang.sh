@@ -58,7 +58,7 @@ write() {
     local out="$1"; shift
     local ports=()
     for k in "$@"; do ports+=(--port "$work/board$k"); done
-    /usr/bin/time -f "%U %S %M" -o "$out.cpu" "$cli" --json --quiet --no-log "${ports[@]}" "${extra[@]}" \
+    /usr/bin/time -f "%U %S %M %e" -o "$out.cpu" "$cli" --json --quiet --no-log "${ports[@]}" "${extra[@]}" \
         --kernel "$work/kernel.bin" "$image" > "$out.json" 2> "$out.err"
 }
 
@@ -76,6 +76,8 @@ PY
 }
 cpu() { awk '{ s += $1 + $2 } END { printf "%.3f s", s }' "$@"; }
 peak() { awk '{ printf "%.1f MiB peak", $3 / 1024 }' "$1"; }
+# The process's own wall time: with --serial it includes taking the values before any port opens.
+wall() { awk '{ printf "process %.2f s", $4 }' "$1"; }
 
 echo "image $(basename "$image"), ${bytes:-full}, $boards boards${pace:+, paced}"
 for run in $(seq "$runs"); do
@@ -89,14 +91,14 @@ for run in $(seq "$runs"); do
     wait
 
     echo "run $run: single $single s, CPU $(cpu "$work/single.cpu"), $(peak "$work/single.cpu")"
-    echo "  gang:      $(summary "$single" "$work/gang.json"), CPU $(cpu "$work/gang.cpu"), $(peak "$work/gang.cpu")"
+    echo "  gang:      $(summary "$single" "$work/gang.json"), CPU $(cpu "$work/gang.cpu"), $(peak "$work/gang.cpu"), $(wall "$work/gang.cpu")"
     if [ -n "$serial" ]; then
         start_boards "$boards"
         extra=(--serial-at 0x5FF00 --serial-format dec:8 --serial-state "$work/counter")
         write "$work/serial" $(seq "$boards")
         extra=()
         wait
-        echo "  serial:    $(summary "$single" "$work/serial.json"), CPU $(cpu "$work/serial.cpu"), $(peak "$work/serial.cpu")"
+        echo "  serial:    $(summary "$single" "$work/serial.json"), CPU $(cpu "$work/serial.cpu"), $(peak "$work/serial.cpu"), $(wall "$work/serial.cpu")"
     fi
     [ -n "$processes" ] || continue
     start_boards "$boards"

@@ -99,6 +99,7 @@ private slots:
         QTest::newRow("port 11") << QStringList{"--port", "COM11", "a.mot"};
         QTest::newRow("port 0") << QStringList{"--port", "0", "a.mot"};
         QTest::newRow("port name without path") << QStringList{"--port", "ttyUSB0", "a.mot"};
+        QTest::newRow("--check with --json") << QStringList{"--check", "--json", "a.mot"};
     }
 
     void usageErrors() {
@@ -124,6 +125,11 @@ private slots:
                                          << "Cannot read the S-record file" << 10;
         QTest::newRow("port missing") << "no port"
                                       << "Cannot open the serial port /nonexistent/tty" << 9;
+        // Not plugged in, as a device path that is not there: no usage error.
+        QTest::newRow("adapter not plugged in") << "no adapter" << "" << 9;
+        // A check reads no format: it names none, and nothing could have been sent.
+        QTest::newRow("checked file unreadable")
+            << "check no file" << "verdict:   refused: it cannot be read: " << 10;
     }
 
     void refusals() {
@@ -137,8 +143,14 @@ private slots:
         if (problem == "kernel 65536") write.SetKernel(QByteArray(65536, '\x01'));
         if (problem == "no file") arguments.last() = write.FilePath("missing.mot");
         if (problem == "no port") arguments[1] = "/nonexistent/tty";
+        if (problem == "no adapter") arguments[1] = "serial:NOT-PLUGGED-IN";
+        if (problem == "check no file") arguments = {"--check", write.FilePath("missing.elf")};
         const CliRun run = Cli(arguments);
-        QVERIFY2(run.LastLine().startsWith(lastLine), run.out + run.err);
+        QVERIFY2(!run.err.contains("--help"), run.err);
+        if (problem == "check no file")
+            QVERIFY2(!run.out.contains("S-record") && !run.out.contains("sent"), run.out);
+        QVERIFY2(lastLine.isEmpty() ? run.out.isEmpty() : run.LastLine().startsWith(lastLine),
+                 run.out + run.err);
         QCOMPARE(run.status, status);
         QVERIFY(write.HostBytes().isEmpty());
     }
@@ -153,7 +165,8 @@ private slots:
         QByteArray binary(4096, Qt::Uninitialized);
         QRandomGenerator random(5);
         for (char& c : binary) c = char(random.bounded(256));
-        QTest::newRow("random binary") << "random.bin" << binary << 11 << "has nothing to write";
+        QTest::newRow("random binary")
+            << "random.bin" << binary << 11 << "hint: a raw binary file needs --binary-at ADDR";
         QTest::newRow("empty") << "empty.mot" << QByteArray() << 11 << "the file is empty";
         QTest::newRow("S0 and S9 only")
             << "header.mot" << QByteArray("S00600004844521B\nS9030000FC\n") << 11
@@ -364,7 +377,9 @@ private slots:
             const QJsonObject record = records[ports[i]];
             const bool fails = !faults[i].isEmpty();
             QVERIFY2(rows[1 + i].startsWith(ports[i]), qPrintable(rows[1 + i]));
-            QVERIFY2(rows[1 + i].contains(fails ? "The serial port failed" : "  O.K.  "),
+            QVERIFY2(rows[1 + i].contains(fails ? "The serial port failed during the write: " +
+                                                      ports[i] + ": the port went away"
+                                                : "  O.K.  "),
                      qPrintable(rows[1 + i]));
             QCOMPARE(record["outcome"].toString().startsWith("O.K."), !fails);
             QCOMPARE(record["sha256"].toString(), sha);
@@ -543,7 +558,7 @@ private slots:
         QTest::newRow("no --port, two adapters") << QStringList{} << 2 << "error: no --port given";
         QTest::newRow("by serial number") << QStringList{"serial:A50285B1"} << 2 << "/dev/ttyUSB1";
         QTest::newRow("unknown serial number")
-            << QStringList{"serial:NOPE"} << 2 << "error: no serial adapter has";
+            << QStringList{"serial:NOPE"} << 2 << "error: no serial adapter plugged in has";
         QTest::newRow("serial number two adapters share")
             << QStringList{"serial:SHARED"} << 2
             << "error: serial:SHARED names 2 adapters: /dev/ttyUSB0, /dev/ttyUSB1";
@@ -567,11 +582,13 @@ private slots:
                 arguments.contains("serial:SHARED") ? "SHARED" : QString("A50285B%1").arg(i),
                 "0403:6001"};
         const auto choice = morven::ChoosePorts(arguments, [&ports] { return ports; });
-        if (const auto* error = std::get_if<QString>(&choice)) {
-            QVERIFY2(chosen.startsWith("error: ") && error->startsWith(chosen.mid(7)),
-                     qPrintable(*error));
+        if (const auto* problem = std::get_if<morven::PortProblem>(&choice)) {
+            const QString& error = problem->text;
+            QVERIFY2(chosen.startsWith("error: ") && error.startsWith(chosen.mid(7)),
+                     qPrintable(error));
+            QCOMPARE(problem->absent, chosen.contains("no serial adapter"));
             if (arguments.isEmpty())
-                QVERIFY(error->contains(adapters == 0 ? "none" : "/dev/ttyUSB1"));
+                QVERIFY(error.contains(adapters == 0 ? "none" : "/dev/ttyUSB1"));
             return;
         }
         const auto& ports_ = std::get<morven::PortChoice>(choice).ports;
@@ -603,13 +620,16 @@ private slots:
     // program dies by the signal, as shells and xargs expect.
     void interrupted_data() {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGHUP: the terminal went away") << SIGHUP;
+        QTest::addColumn<QByteArray>("named");
+        QTest::newRow("SIGINT") << SIGINT << QByteArray("interrupted by SIGINT\n");
+        QTest::newRow("SIGTERM") << SIGTERM << QByteArray("interrupted by SIGTERM\n");
+        QTest::newRow("SIGHUP: the terminal went away")
+            << SIGHUP << QByteArray("interrupted by SIGHUP\n");
     }
 
     void interrupted() {
         QFETCH(int, signal);
+        QFETCH(QByteArray, named);
         SimulatedWrite write;
         write.SetSRecords(SRecordsFor(QByteArray(morven::ImageSize, '\x3C')));
         QProcess process;
@@ -619,6 +639,7 @@ private slots:
         const CliRun run = Finish(process, 2000);
         QCOMPARE(run.killedBy, signal);
         QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.endsWith(named), run.err);
         QCOMPARE(write.Board().CompletedWrites(), 0);
 
         const CliRun next = Cli(WriteArguments(write));

@@ -2,8 +2,15 @@
 // never handed out twice, whatever happens to the writes.
 #include <QCryptographicHash>
 #include <QDir>
+#include <QRegularExpression>
 #include <QSet>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <csignal>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "CliRun.h"
 
@@ -11,6 +18,39 @@ namespace {
 
 QByteArray Sha256(const QByteArray& bytes) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// A counter's state as a run leaves it, and a list's after its first taken values.
+QByteArray CounterState(const QByteArray& format, const QByteArray& next) {
+    return "address 0x5f000\nformat " + format + "\nstart 1\nstep 1\nnext " + next + "\nend\n";
+}
+
+QByteArray ListState(const QByteArray& takenLines) {
+    return "address 0x5f000\nformat bytes:6\nlist macs.txt\ntaken " +
+           QByteArray::number(takenLines.count('\n')) + "\ntaken_sha256 " + Sha256(takenLines) +
+           "\nend\n";
+}
+
+// A recipe for the first board's folder, approving its image and kernel.
+QByteArray RecipeText(const QByteArray& imageSha, const QByteArray& kernelSha,
+                      const QString& ports, const QByteArray& more) {
+    return "[image]\nfile = program.mot\nsha256 = " + imageSha +
+           "\n[kernel]\nfile = zididuv.bin\nsha256 = " + kernelSha + "\n[station]\nports = " +
+           ports.toUtf8() + "\nstrict = false\nlog = writes.jsonl\n" + more;
+}
+
+// The values a state handed out, in order, as its issue log has them: taken whether or not
+// their writes then succeed.
+QStringList IssuedValues(const QString& statePath) {
+    QStringList values;
+    for (const QJsonObject& entry : LogLines(statePath + ".issued")) values << entry["value"].toString();
+    return values;
+}
+
+QStringList SerialValues(const QString& log) {
+    QStringList values;
+    for (const QJsonObject& record : LogLines(log)) values << record["serial_value"].toString();
+    return values;
 }
 
 // Boards on their own ptys; the first board's folder holds the file, the kernel and the state.
@@ -58,6 +98,13 @@ private slots:
         QTest::newRow("another kernel") << QByteArray("kernel") << 11 << "The kernel file ";
         QTest::newRow("a key missing") << QByteArray("nokey") << 2 << "lacks image/sha256";
         QTest::newRow("a bad value") << QByteArray("badformat") << 2 << "[serial] format";
+        QTest::newRow("a misspelt section")
+            << QByteArray("[serials]") << 2 << "has an unknown section [serials]";
+        QTest::newRow("a misspelt key")
+            << QByteArray("portz") << 2 << "has an unknown key portz in [station]";
+        QTest::newRow("numbers left to defaults")
+            << QByteArray("nostart") << 2 << "lacks serial/start (or serial/list)";
+        QTest::newRow("--no-log") << QByteArray("--no-log") << 2 << "--no-log cannot be given";
     }
 
     void recipes() {
@@ -67,27 +114,34 @@ private slots:
         Line line(1);
         QByteArray imageSha = change == "image" ? QByteArray(64, '0') : Sha256(line.image);
         QByteArray kernelSha = change == "kernel" ? QByteArray(64, '0') : Sha256(line.kernel);
-        QByteArray recipe =
-            "[image]\nfile = program.mot\n" +
-            (change == "nokey" ? QByteArray() : "sha256 = " + imageSha + "\n") +
-            "[kernel]\nfile = zididuv.bin\nsha256 = " + kernelSha +
-            "\n[station]\nports = " + line.Pty(0).toUtf8() +
-            "\nstrict = false\nlog = writes.jsonl\n[serial]\naddress = 0x5F000\nstate = counter\n"
-            "format = " +
-            (change == "badformat" ? "le:9" : "be:2") + "\n";
+        QByteArray recipe = RecipeText(imageSha, kernelSha, line.Pty(0),
+                                       "[serial]\naddress = 0x5F000\nstate = counter\nformat = " +
+                                           QByteArray(change == "badformat" ? "le:9" : "be:2") +
+                                           (change == "nostart" ? "\n" : "\nstart = 1\n"));
+        if (change == "nokey") recipe.replace("sha256 = " + imageSha + "\n", "");
+        if (change == "[serials]") recipe.replace("[serial]", "[serials]");
+        if (change == "portz") recipe.replace("ports =", "portz =");
         SimulatedWrite::WriteFile(line.Path("station.ini"), recipe);
-        const CliRun check = Cli({"--check", "--recipe", line.Path("station.ini")});
-        const CliRun run = Cli({"--quiet", "--recipe", line.Path("station.ini")});
+        const QStringList options = change == "--no-log" ? QStringList{"--no-log"} : QStringList{};
+        const CliRun check = Cli(QStringList{"--check", "--recipe", line.Path("station.ini")} + options);
+        const CliRun run = Cli(QStringList{"--quiet", "--recipe", line.Path("station.ini")} + options);
         QCOMPARE(run.status, status);
         QCOMPARE(check.status, status);
         QVERIFY2((status == 0 ? run.out : run.err).contains(says.toUtf8()), run.out + run.err);
         if (status == 0) {
             QVERIFY2(check.out.contains("verdict:   ready"), check.out);
+            QVERIFY2(check.out.contains("next value 1, 65535 left (no state yet"), check.out);
             QByteArray expected = line.image + QByteArray(0x5F000 - line.image.size(), '\xFF');
             QVERIFY(Received(*line.boards[0]) == expected + QByteArray("\x00\x01", 2));
+            QVERIFY2(Cli({"--check", "--recipe", line.Path("station.ini")})
+                         .out.contains("next value 2, 65534 left\n"),
+                     "the check after the write");
             return;
         }
+        QVERIFY2(check.err.contains(says.toUtf8()) || check.out.contains(says.toUtf8()),
+                 check.out + check.err);
         QVERIFY(line.boards[0]->HostBytes().isEmpty());
+        QVERIFY(!QFile::exists(line.Path("counter")));
         if (status == 11) QVERIFY2(run.err.contains("has SHA-256 "), run.err);
     }
 
@@ -129,7 +183,14 @@ private slots:
         for (const QJsonObject& record : LogLines(line.Path("writes.jsonl")))
             recorded << record["sha256"].toString().toLatin1();
         QCOMPARE(recorded, shas);
-        QCOMPARE(Contents(line.Path("counter")), QByteArray("258\n"));
+        QVERIFY2(Contents(line.Path("counter")).contains("\nnext 258\n"),
+                 Contents(line.Path("counter")));
+        // Each value on record with its port, before the writes began.
+        QStringList issued;
+        for (const QJsonObject& entry : LogLines(line.Path("counter.issued")))
+            issued << entry["value"].toString() + " " + entry["port"].toString();
+        QCOMPARE(issued, (QStringList{"254 " + line.Pty(0), "255 " + line.Pty(1),
+                                      "256 " + line.Pty(2), "257 " + line.Pty(3)}));
     }
 
     // Two processes (gangs of two) on one counter at once never share a value; a process
@@ -140,8 +201,10 @@ private slots:
         QProcess first, second;
         StartCli(first, line.Write(serial, 0, 2));
         StartCli(second, line.Write(serial, 2, 2));
-        QCOMPARE(Finish(first).status, 0);
-        QCOMPARE(Finish(second).status, 0);
+        for (QProcess* gang : {&first, &second}) {
+            const CliRun run = Finish(*gang);
+            QVERIFY2(run.status == 0, run.out + run.err);
+        }
         QSet<QString> values;
         for (const QJsonObject& record : LogLines(line.Path("writes.jsonl")))
             values << record["serial_value"].toString();
@@ -149,7 +212,7 @@ private slots:
 
         QProcess killed;
         StartCli(killed, line.Write(serial, 4, 1));
-        QTRY_COMPARE(Contents(line.Path("counter")), QByteArray("6\n"));
+        QTRY_VERIFY(Contents(line.Path("counter")).contains("\nnext 6\n"));
         ::kill(pid_t(killed.processId()), SIGKILL);
         QCOMPARE(Finish(killed).killedBy, SIGKILL);
         const CliRun next = Cli(line.Write(serial, 0, 1));
@@ -157,40 +220,200 @@ private slots:
         QCOMPARE(LogLines(line.Path("writes.jsonl")).last()["serial_value"].toString(), "6");
     }
 
-    // The end of the values, and data where they go, are refused before any port opens.
+    // Whatever stands in the way of a value is refused before any port opens (11), takes
+    // nothing and leaves the state as it was: no list or counter is ever read as a new start.
     void refusedBeforeAnyPortOpens_data() {
         QTest::addColumn<QStringList>("serial");
+        QTest::addColumn<QByteArray>("state");  // null: none yet
         QTest::addColumn<QString>("says");
+        const QStringList list{"--serial-list", "macs.txt", "--serial-format", "bytes:6"};
         QTest::newRow("list used up")
-            << QStringList{"--serial-list", "macs.txt", "--serial-format", "bytes:6"}
+            << list << ListState("00:1A:2B:00:00:01\n00:1A:2B:00:00:02\n")
             << "is used up: 1 of its 3 values left, 2 needed";
+        QTest::newRow("list holding a value twice")
+            << QStringList{"--serial-list", "twice.txt", "--serial-format", "bytes:6"}
+            << QByteArray() << "holds one value twice: line 1 (\"00:1A:2B:00:00:01\") and line 3";
         QTest::newRow("counter run out")
-            << QStringList{"--serial-format", "le:1", "--serial-start", "255"}
-            << "the counter has run out: 256 does not fit";
+            << QStringList{"--serial-format", "le:1", "--serial-start", "255"} << QByteArray()
+            << "has run out: 2 values needed, 1 left (next value 255)";
+        QTest::newRow("64-bit counter after its last value")
+            << QStringList{"--serial-format", "le:8"} << CounterState("le:8", "none")
+            << "has run out: 2 values needed, 0 left (its last value is handed out)";
         QTest::newRow("data in the serial area")
-            << QStringList{"--serial-at", "0x0FFE"} << "the file holds data in the serial area";
+            << QStringList{"--serial-at", "0x0FFE"} << QByteArray()
+            << "the file holds data in the serial area";
+        QTest::newRow("empty state") << QStringList{} << QByteArray("") << "counter is empty";
+        QTest::newRow("garbled state")
+            << QStringList{} << QByteArray("10000006\n") << "counter is garbled";
+        QTest::newRow("state in an unwritable folder")
+            << QStringList{"--serial-state", "/proc/self/counter"} << QByteArray()
+            << "the lock /proc/self/counter.lock cannot be taken";
+        QTest::newRow("another start")
+            << QStringList{"--serial-start", "50000001"} << CounterState("le:4", "5")
+            << "counter was started for address 0x5f000, format le:4, start 1, step 1 (next "
+               "value 5), not for address 0x5f000, format le:4, start 50000001, step 1. It is "
+               "never continued under another rule: a new product needs a state of its own";
+        QTest::newRow("another format")
+            << QStringList{"--serial-format", "le:1"} << CounterState("le:4", "5")
+            << "not for address 0x5f000, format le:1, start 1";
     }
 
     void refusedBeforeAnyPortOpens() {
         QFETCH(QStringList, serial);
+        QFETCH(QByteArray, state);
         QFETCH(QString, says);
         Line line(2);
         SimulatedWrite::WriteFile(line.Path("macs.txt"),
                                   "00:1A:2B:00:00:01\n00:1A:2B:00:00:02\n00:1A:2B:00:00:03\n");
-        SimulatedWrite::WriteFile(line.Path("serial-list-macs.txt"), "2\n");
+        SimulatedWrite::WriteFile(line.Path("twice.txt"),
+                                  "00:1A:2B:00:00:01\n# spare\n00-1a-2b-00-00-01\n");
+        const QString statePath = line.Path("counter");
+        if (!state.isNull()) SimulatedWrite::WriteFile(statePath, state);
         QStringList arguments = serial;
-        if (!arguments.contains("--serial-at"))
-            arguments << "--serial-at"
-                      << "0x5F000";
-        arguments.replaceInStrings("macs.txt", line.Path("macs.txt"));
-        arguments << "--serial-state"
-                  << line.Path(serial.contains("--serial-list") ? "serial-list-macs.txt"
-                                                                : "counter");
+        if (!arguments.contains("--serial-at")) arguments << "--serial-at" << "0x5F000";
+        if (!arguments.contains("--serial-state")) arguments << "--serial-state" << statePath;
+        for (const char* name : {"macs.txt", "twice.txt"})
+            arguments.replaceInStrings(QRegularExpression("^" + QString(name) + "$"),
+                                       line.Path(name));
         const CliRun run = Cli(line.Write(arguments));
         QCOMPARE(run.status, 11);
         QVERIFY2(run.err.contains(says.toUtf8()), run.err);
         for (const auto& board : line.boards) QVERIFY(board->HostBytes().isEmpty());
-        QCOMPARE(Contents(line.Path("serial-list-macs.txt")), QByteArray("2\n"));
+        QCOMPARE(Contents(statePath), state);
+        QVERIFY(!QFile::exists(statePath + ".issued"));
+    }
+
+    // A list is known by the values taken from it: appended to, it goes on; replaced under the
+    // same name, it is refused, naming the first line that differs from what was handed out.
+    void listKnownByItsContent_data() {
+        QTest::addColumn<QByteArray>("next");  // the list's content for the second run
+        QTest::addColumn<QString>("says");     // empty: written
+        const QByteArray first = "00:1A:2B:3C:5E:01\n00:1A:2B:3C:5E:02\n";
+        QTest::newRow("appended") << first + "# batch 2\n00:1A:2B:3C:5E:03\n" << QString();
+        QTest::newRow("replaced")
+            << QByteArray("00:1A:2B:3C:5E:01\n00:1A:2B:3C:5E:03\n00:1A:2B:3C:5E:04\n")
+            << "its line 2 reads \"00:1A:2B:3C:5E:03\" where \"00:1A:2B:3C:5E:02\" was handed out";
+    }
+
+    void listKnownByItsContent() {
+        QFETCH(QByteArray, next);
+        QFETCH(QString, says);
+        Line line(2);
+        SimulatedWrite::WriteFile(line.Path("macs.txt"), "00:1A:2B:3C:5E:01\n00:1A:2B:3C:5E:02\n");
+        const QStringList serial{"--serial-at",     "0x5F000",           "--serial-format",
+                                 "bytes:6",         "--serial-list",     line.Path("macs.txt"),
+                                 "--serial-state",  line.Path("macs.state")};
+        QVERIFY(Cli(line.Write(serial, 0, 2)).status != 11);
+        SimulatedWrite::WriteFile(line.Path("macs.txt"), next);
+        const QByteArray state = Contents(line.Path("macs.state"));
+        const CliRun run = Cli(line.Write(serial, 0, 1));
+        QCOMPARE(run.status == 11, !says.isEmpty());
+        QVERIFY2(run.err.contains(says.toUtf8()), run.err);
+        const QStringList expected{"00:1A:2B:3C:5E:01", "00:1A:2B:3C:5E:02", "00:1A:2B:3C:5E:03"};
+        QCOMPARE(IssuedValues(line.Path("macs.state")),
+                 says.isEmpty() ? expected : expected.mid(0, 2));
+        if (!says.isEmpty()) QCOMPARE(Contents(line.Path("macs.state")), state);
+    }
+
+    // The last value a 64-bit counter holds is handed out once; the refusal after it is above.
+    void lastValueHandedOutOnce() {
+        Line line(2);
+        SimulatedWrite::WriteFile(line.Path("counter"), CounterState("le:8", "18446744073709551614"));
+        const CliRun run = Cli(line.Write({"--serial-at", "0x5F000", "--serial-format", "le:8",
+                                           "--serial-state", line.Path("counter")}));
+        QVERIFY2(run.status != 11, run.err);
+        QCOMPARE(IssuedValues(line.Path("counter")),
+                 (QStringList{"18446744073709551614", "18446744073709551615"}));
+        QVERIFY(Contents(line.Path("counter")).endsWith("\nnext none\nend\n"));
+    }
+
+    // One run at a time holds the values: another waits for the lock, sending nothing, until
+    // it is let go; a signal ends the wait, taking nothing.
+    void waitsForTheLock_data() {
+        QTest::addColumn<int>("signal");  // 0: the lock is let go
+        QTest::newRow("let go") << 0;
+        QTest::newRow("SIGTERM while waiting") << SIGTERM;
+    }
+
+    void waitsForTheLock() {
+        QFETCH(int, signal);
+        Line line(1);
+        const QString state = line.Path("counter");
+        const int holder = ::open(qPrintable(state + ".lock"), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+        QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX) == 0);
+        QProcess waiting;
+        StartCli(waiting, line.Write({"--serial-at", "0x5F000", "--serial-state", state}));
+        QByteArray seen;
+        QTRY_VERIFY2_WITH_TIMEOUT((seen += waiting.readAllStandardError()).contains("waiting for " + state.toUtf8() + ".lock"),
+                                  seen, 15000);
+        QCOMPARE(waiting.state(), QProcess::Running);
+        QVERIFY(line.boards[0]->HostBytes().isEmpty());
+        QVERIFY(!QFile::exists(state));
+        // A signal ends the wait while the lock is still held.
+        if (signal != 0) ::kill(pid_t(waiting.processId()), signal);
+        if (signal != 0) QVERIFY(waiting.waitForFinished(15000));
+        ::close(holder);
+        const CliRun run = Finish(waiting);
+        QCOMPARE(run.killedBy, signal);
+        QCOMPARE(run.status, signal == 0 ? 0 : -1);
+        QCOMPARE(QFile::exists(state), signal == 0);
+        QCOMPARE(line.boards[0]->HostBytes().isEmpty(), signal != 0);
+    }
+
+    // A run killed after its values were taken, while its port opens, leaves no write record:
+    // the issue log shows the value, its port and its run, and the next run goes on after it.
+    void killedAfterTakingValues() {
+        Line line(1);
+        QTcpServer silent;  // a network port whose server never answers: opening never ends
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        const QString url = QString("rfc2217://127.0.0.1:%1").arg(silent.serverPort());
+        const QString state = line.Path("counter");
+        const QStringList serial{"--serial-at", "0x5F000", "--serial-state", state};
+        QProcess killed;
+        StartCli(killed, QStringList{"--quiet", "--log", line.Path("writes.jsonl"), "--kernel",
+                                     line.boards[0]->kernelPath, "--port", url} +
+                             serial + QStringList{line.boards[0]->sRecordPath});
+        QSignalSpy connected(&silent, &QTcpServer::newConnection);
+        QVERIFY(connected.wait(15000));
+        ::kill(pid_t(killed.processId()), SIGKILL);
+        QCOMPARE(Finish(killed).killedBy, SIGKILL);
+        QVERIFY(LogLines(line.Path("writes.jsonl")).isEmpty());
+        const QList<QJsonObject> issued = LogLines(state + ".issued");
+        QCOMPARE(issued.size(), 1);
+        QCOMPARE(issued[0]["value"].toString(), "1");
+        QCOMPARE(issued[0]["port"].toString(), url);
+        QVERIFY(issued[0]["command"].toString().contains(url));
+        QVERIFY(!issued[0]["user"].toString().isEmpty());
+
+        QCOMPARE(Cli(line.Write(serial)).status, 0);
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")), QStringList{"2"});
+    }
+
+    // A recipe's counter is the station's: it lives beside the recipe, so two users (two
+    // homes) on one recipe never share a value.
+    void usersShareTheRecipesCounter() {
+        Line line(1);
+        SimulatedWrite::WriteFile(
+            line.Path("station.ini"),
+            RecipeText(Sha256(line.image), Sha256(line.kernel), line.Pty(0),
+                       "[serial]\naddress = 0x5F000\nformat = dec:8\nstart = 10000001\n"));
+        for (const char* home : {"alice", "bob"}) {
+            QVERIFY(QDir().mkpath(line.Path(home)));
+            QProcess user;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("HOME", line.Path(home));
+            environment.remove("XDG_STATE_HOME");
+            user.setProcessEnvironment(environment);
+            StartCli(user, {"--quiet", "--recipe", line.Path("station.ini")});
+            QCOMPARE(Finish(user).status, 0);
+        }
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")), (QStringList{"10000001", "10000002"}));
+        QVERIFY(Contents(line.Path("station.serial-state")).contains("\nnext 10000003\n"));
+        const QList<QJsonObject> issued = LogLines(line.Path("station.serial-state.issued"));
+        QCOMPARE(issued.size(), 2);
+        QCOMPARE(issued[1]["recipe"].toString(), line.Path("station.ini"));
+        QCOMPARE(issued[1]["recipe_sha256"].toString().toLatin1(),
+                 Sha256(Contents(line.Path("station.ini"))));
     }
 };
 

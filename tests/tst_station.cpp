@@ -174,7 +174,14 @@ private slots:
             ++board;
             ++value;
         }
-        QCOMPARE(Contents(station.Path("counter")), QByteArray::number(value) + "\n");
+        QVERIFY(Contents(station.Path("counter")).contains("\nnext " + QByteArray::number(value)));
+        // Every value handed out is in the issue log, for the port the record names.
+        QMap<QString, QString> issued;
+        for (const QJsonObject& entry : LogLines(station.Path("counter.issued")))
+            issued[entry["port"].toString()] = entry["value"].toString();
+        QCOMPARE(issued.size(), records.size());
+        for (const QJsonObject& record : records)
+            QCOMPARE(issued[record["port"].toString()], record["serial_value"].toString());
         QCOMPARE(window->Recent->List->topLevelItemCount(), int(station.boards.size()));
     }
 
@@ -213,7 +220,8 @@ private slots:
         QCOMPARE(States(*window), QList<State>(2, State::Ready));
         for (const auto& board : station.boards) QVERIFY(board->HostBytes().isEmpty());
         QVERIFY(station.Records().isEmpty());
-        QVERIFY(Contents(station.Path("counter")).isEmpty());
+        QVERIFY(!QFile::exists(station.Path("counter")));
+        QVERIFY(!QFile::exists(station.Path("counter.issued")));
     }
 
     // Mid-write, Esc (once confirmed) or closing the window (once confirmed) interrupts every

@@ -82,8 +82,8 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         "FILE");
     const QCommandLineOption serialState(
         "serial-state",
-        "The counter's state (or how far the list is taken); default under "
-        "$XDG_STATE_HOME/morven/.",
+        "The counter's state (or how far the list is taken); default "
+        "$XDG_STATE_HOME/morven/serial-counter (serial-list-NAME for a list).",
         "FILE");
     parser.addOptions({port, kernel, quiet, check, strict, json, log, noLog, binaryAt, recipe,
                        serialAt, serialFormat, serialStart, serialStep, serialList, serialState,
@@ -111,6 +111,8 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
             return std::get<QString>(parsed);
     const QStringList files = parser.positionalArguments();
     if (options.listPorts) return options;
+    if (options.check && options.json)
+        return QStringLiteral("--json is for the writes' outcomes and --list-ports, not --check");
     if (parser.isSet(recipe)) {
         // The recipe fixes what the station writes: nothing may change it from the command line.
         for (const QCommandLineOption& fixed :
@@ -120,6 +122,9 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
                 return QStringLiteral("--%1 cannot be given with --recipe, which fixes it")
                     .arg(fixed.names().last());
         if (!files.isEmpty()) return QStringLiteral("--recipe names the FILE; give none");
+        if (options.noLog)
+            return QStringLiteral("--no-log cannot be given with --recipe: a station's writes are "
+                                  "always recorded");
         auto read = ReadRecipe(parser.value(recipe));
         if (const auto* problem = std::get_if<QString>(&read)) return *problem;
         const QString logOption = station.logPath;
@@ -149,7 +154,8 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     };
     auto rule = MakeSerialRule({named(serialAt), named(serialFormat), named(serialStart),
                                 named(serialStep), named(serialList), named(serialState)},
-                               QDir::currentPath());
+                               QDir::currentPath(),
+                               DefaultSerialStatePath(parser.value(serialList)));
     if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
     station.serial = std::get<SerialRule>(rule);
     return options;

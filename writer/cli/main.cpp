@@ -16,6 +16,7 @@
 #include "line/StationRun.h"
 #include "line/StrictRefusal.h"
 #include "write/KernelFile.h"
+#include "write/SerialStateFile.h"
 #include "write/WriteRecord.h"
 
 using namespace morven;
@@ -35,8 +36,8 @@ bool StopRequested() { return InterruptSignals::Received() != 0; }
 
 // Every port is closed by now; the process ends by the signal, as a shell expects.
 [[noreturn]] void Interrupted() {
-    PrintError(QStringLiteral("interrupted by %1")
-                   .arg(QString::fromLocal8Bit(strsignal(InterruptSignals::Received()))));
+    PrintError(QStringLiteral("interrupted by SIG%1")
+                   .arg(QString::fromLatin1(sigabbrev_np(InterruptSignals::Received()))));
     InterruptSignals::DieBySignal();
 }
 
@@ -55,6 +56,11 @@ int Refuse(const WriteRefusal& refusal, const QString& kernelPath) {
         case WriteOutcome::SRecordUnreadable: PrintOutcome(refusal.text); break;
         default: PrintError(refusal.text); break;
     }
+    // Raw binary is never told by its content: it reads as an S-record file without records.
+    if (refusal.outcome == WriteOutcome::NothingToWrite &&
+        refusal.text.contains(QStringLiteral("no S1, S2 or S3 data record")))
+        PrintError(QStringLiteral(
+            "hint: a raw binary file needs --binary-at ADDR, the address of its first byte"));
     return OutcomeStatus(refusal.outcome);
 }
 
@@ -63,7 +69,13 @@ int Check(const CliOptions& options) {
     const InterruptSignals interrupts([] {});
     const Recipe& station = options.station;
     auto loaded = LoadFirmwareInput(station.firmware, StopRequested);
-    if (const auto* refusal = std::get_if<WriteRefusal>(&loaded)) return Refuse(*refusal, {});
+    if (const auto* refusal = std::get_if<WriteRefusal>(&loaded)) {
+        // A check sends nothing, and a file never read has no format yet.
+        if (refusal->outcome != WriteOutcome::SRecordUnreadable) return Refuse(*refusal, {});
+        PrintOutcome(QStringLiteral("file:      ") + DisplayName(station.firmware.path) +
+                     QStringLiteral("\nverdict:   refused: it cannot be read: ") + refusal->reason);
+        return OutcomeStatus(refusal->outcome);
+    }
     const LoadReport& report = std::get<LoadedImage>(loaded).report;
     auto refusal = NothingToWrite(station.firmware.path, report);
     if (!refusal) refusal = StrictRefusal(station, report);
@@ -86,7 +98,8 @@ int CheckRecipe(const Recipe& recipe) {
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
         return Refuse(*refusal, recipe.kernelPath);
     const WriteJob& job = std::get<WriteJob>(prepared);
-    const StationCheck station = CheckStation(recipe, job);
+    SerialStateFile store;
+    const StationCheck station = CheckStation(recipe, job, store);
     const auto strict = StrictRefusal(recipe, job.report);
     const int status = station.status != ExitOk ? station.status
                        : strict                 ? OutcomeStatus(strict->outcome)
@@ -136,8 +149,12 @@ void PrintTable(const QList<WriteResult>& results) {
 int Write(const CliOptions& options) {
     const Recipe& station = options.station;
     auto chosen = ChoosePorts(station.ports, SystemSerialPorts);
-    if (const auto* error = std::get_if<QString>(&chosen)) {
-        PrintError(*error + QStringLiteral(" (see morven-cli --help)"));
+    if (const auto* problem = std::get_if<PortProblem>(&chosen)) {
+        if (problem->absent) {
+            PrintError(problem->text);
+            return OutcomeStatus(WriteOutcome::PortOpenFailed);
+        }
+        PrintError(problem->text + QStringLiteral(" (see morven-cli --help)"));
         return ExitUsage;
     }
     const PortChoice& choice = std::get<PortChoice>(chosen);
@@ -160,7 +177,13 @@ int Write(const CliOptions& options) {
         return Refuse(*refusal, kernelPath);
     if (const auto refusal = Unapproved(station, job)) return Refuse(*refusal, kernelPath);
     // Serial values are taken now, for every board at once, before any port is opened.
-    auto images = BoardImages(station, job, int(choice.ports.size()));
+    QStringList portNames;
+    for (const ChosenPort& port : choice.ports) portNames << port.name;
+    SerialStateFile store;
+    auto images = BoardImages(
+        station, job, portNames, store,
+        IssueContext::OfThisProcess(station.path, QCoreApplication::arguments()),
+        {StopRequested, [](const QString& text) { PrintError(text); }});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images))
         return Refuse(*refusal, kernelPath);
     auto& boardImages = std::get<std::vector<BoardImage>>(images);

@@ -23,10 +23,10 @@ QString Candidates(const QList<SerialDeviceInfo>& adapters) {
     return lines.isEmpty() ? QStringLiteral("  none") : lines.join(QLatin1Char('\n'));
 }
 
-std::variant<ChosenPort, QString> Resolve(
+std::variant<ChosenPort, PortProblem> Resolve(
     const QString& name, const std::function<QList<SerialDeviceInfo>()>& systemPorts) {
     const auto parsed = ParsePortArgument(name);
-    if (const auto* error = std::get_if<QString>(&parsed)) return *error;
+    if (const auto* error = std::get_if<QString>(&parsed)) return PortProblem{*error};
     const auto* argument = &std::get<PortArgument>(parsed);
     if (argument->number > 0)
         return ChosenPort{name, argument->number, SerialPort::DeviceForPort(argument->number)};
@@ -37,11 +37,13 @@ std::variant<ChosenPort, QString> Resolve(
     if (matches.size() == 1) return ChosenPort{name, 0, matches.front()};
     // Cloned adapters often share one number: never guess which board is meant.
     if (matches.size() > 1)
-        return name + QStringLiteral(" names %1 adapters: ").arg(matches.size()) +
-               matches.join(QStringLiteral(", ")) +
-               QStringLiteral("; name the device path instead");
-    return QStringLiteral("no serial adapter has the serial number %1 (see --list-ports)")
-        .arg(argument->serial);
+        return PortProblem{name + QStringLiteral(" names %1 adapters: ").arg(matches.size()) +
+                           matches.join(QStringLiteral(", ")) +
+                           QStringLiteral("; name the device path instead")};
+    return PortProblem{
+        QStringLiteral("no serial adapter plugged in has the serial number %1 (see --list-ports)")
+            .arg(argument->serial),
+        true};
 }
 
 }  // namespace
@@ -70,7 +72,7 @@ std::variant<PortArgument, QString> ParsePortArgument(const QString& text) {
     return PortArgument{number, {}, {}};
 }
 
-std::variant<PortChoice, QString> ChoosePorts(
+std::variant<PortChoice, PortProblem> ChoosePorts(
     const QStringList& arguments, const std::function<QList<SerialDeviceInfo>()>& systemPorts) {
     PortChoice choice;
     if (arguments.isEmpty()) {
@@ -79,10 +81,9 @@ std::variant<PortChoice, QString> ChoosePorts(
         for (const SerialDeviceInfo& port : systemPorts())
             if (!port.usbId.isEmpty()) adapters << port;
         if (adapters.size() != 1)
-            return QStringLiteral(
-                       "no --port given, and there is not exactly one USB serial "
-                       "adapter to use; the adapters present:\n%1")
-                .arg(Candidates(adapters));
+            return PortProblem{QStringLiteral("no --port given, and there is not exactly one USB "
+                                              "serial adapter to use; the adapters present:\n%1")
+                                   .arg(Candidates(adapters))};
         choice.ports << ChosenPort{adapters[0].device, 0, adapters[0].device};
         choice.note = QStringLiteral("no --port given: using the only USB serial adapter, %1")
                           .arg(DeviceSummary(adapters[0]));
@@ -90,12 +91,12 @@ std::variant<PortChoice, QString> ChoosePorts(
     }
     for (const QString& name : arguments) {
         auto resolved = Resolve(name, systemPorts);
-        if (const auto* error = std::get_if<QString>(&resolved)) return *error;
+        if (const auto* problem = std::get_if<PortProblem>(&resolved)) return *problem;
         const ChosenPort& port = std::get<ChosenPort>(resolved);
         for (const ChosenPort& earlier : choice.ports)
             if (Canonical(earlier.device) == Canonical(port.device))
-                return QStringLiteral("--port %1 and --port %2 name the same device %3")
-                    .arg(earlier.name, port.name, Canonical(port.device));
+                return PortProblem{QStringLiteral("--port %1 and --port %2 name the same device %3")
+                                       .arg(earlier.name, port.name, Canonical(port.device))};
         choice.ports << port;
     }
     return choice;

@@ -36,8 +36,14 @@ struct PortChoice {
     QList<ChosenPort> ports;
     QString note;  // said on standard error: which adapter was chosen for the user
 };
+// Why the ports named cannot be chosen: a usage error, or (absent) an adapter named by its
+// serial number is not plugged in, as a device path that does not exist fails to open.
+struct PortProblem {
+    QString text;
+    bool absent = false;
+};
 // The system's ports are asked for only when needed: enumerating them is slow.
-std::variant<PortChoice, QString> ChoosePorts(
+std::variant<PortChoice, PortProblem> ChoosePorts(
     const QStringList& arguments, const std::function<QList<SerialDeviceInfo>()>& systemPorts);
 
 }  // namespace morven

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QSettings>
 
@@ -13,6 +14,31 @@ namespace {
 
 QString Resolve(const QString& folder, const QString& path) {
     return path.isEmpty() ? path : QDir(folder).absoluteFilePath(path);
+}
+
+// A misspelt section or key would leave a station's setting at a default without a word.
+QString UnknownSetting(QSettings& recipe) {
+    static const QHash<QString, QStringList> known{
+        {QStringLiteral("image"), {"file", "sha256", "binary_at"}},
+        {QStringLiteral("kernel"), {"file", "sha256"}},
+        {QStringLiteral("station"), {"ports", "strict", "log"}},
+        {QStringLiteral("serial"), {"address", "format", "start", "step", "list", "state"}},
+    };
+    if (!recipe.childKeys().isEmpty())
+        return QStringLiteral("the key %1 outside any section").arg(recipe.childKeys().front());
+    for (const QString& group : recipe.childGroups()) {
+        if (!known.contains(group)) return QStringLiteral("an unknown section [%1]").arg(group);
+        recipe.beginGroup(group);
+        const QStringList keys = recipe.childKeys();
+        const QStringList groups = recipe.childGroups();
+        recipe.endGroup();
+        for (const QString& key : keys)
+            if (!known[group].contains(key))
+                return QStringLiteral("an unknown key %1 in [%2]").arg(key, group);
+        if (!groups.isEmpty())
+            return QStringLiteral("an unknown key %1/… in [%2]").arg(groups.front(), group);
+    }
+    return {};
 }
 
 bool IsSha256(const QString& text) {
@@ -30,7 +56,8 @@ std::optional<quint64> ParseNumber(const QString& text) {
 }
 
 std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 6>& settings,
-                                                 const QString& folder) {
+                                                 const QString& folder,
+                                                 const QString& defaultState) {
     const auto& [address, format, start, step, list, state] = settings;
     const auto bad = [](const NamedSetting& setting, const QString& why) {
         return QStringLiteral("bad ") + setting.name + QStringLiteral(" '") + setting.text +
@@ -53,11 +80,24 @@ std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 
     }
     if (rule.step == 0) return bad(step, QStringLiteral("a step of 0 hands one value out twice"));
     rule.listPath = Resolve(folder, list.text);
-    rule.statePath =
-        state.text.isEmpty() ? DefaultSerialStatePath(rule.listPath) : Resolve(folder, state.text);
+    rule.statePath = state.text.isEmpty() ? defaultState : Resolve(folder, state.text);
     if (rule.format.kind == SerialFormat::Kind::Bytes && rule.listPath.isEmpty())
         return bad(format, QStringLiteral("bytes:N values come from a list"));
+    // A list's values are its lines: a start or step would be silently ignored.
+    for (const NamedSetting* counter : {&start, &step})
+        if (!rule.listPath.isEmpty() && !counter->text.isEmpty())
+            return bad(*counter, QStringLiteral("a counter's setting, and the values come from ") +
+                                     list.name);
+    if (rule.listPath.isEmpty() && rule.start > rule.format.Largest())
+        return bad(start, QStringLiteral("beyond the format's largest value, %1")
+                              .arg(rule.format.Largest()));
     return rule;
+}
+
+QString RecipeStatePath(const QString& recipePath) {
+    const QFileInfo recipe(recipePath);
+    return recipe.absolutePath() + QLatin1Char('/') + recipe.completeBaseName() +
+           QStringLiteral(".serial-state");
 }
 
 std::variant<Recipe, QString> ReadRecipe(const QString& path) {
@@ -67,6 +107,11 @@ std::variant<Recipe, QString> ReadRecipe(const QString& path) {
     QSettings recipe(path, QSettings::IniFormat);
     if (recipe.status() != QSettings::NoError)
         return QStringLiteral("the recipe ") + path + QStringLiteral(" is not an INI file");
+    if (const QString unknown = UnknownSetting(recipe); !unknown.isEmpty())
+        return QStringLiteral("the recipe ") + path + QStringLiteral(" has ") + unknown +
+               QStringLiteral(" (known: [image] file, sha256, binary_at; [kernel] file, sha256; "
+                              "[station] ports, strict, log; [serial] address, format, start, "
+                              "step, list, state)");
     const QString folder = info.absolutePath();
     Recipe station;
     station.path = path;
@@ -109,6 +154,14 @@ std::variant<Recipe, QString> ReadRecipe(const QString& path) {
         station.logPath = Resolve(folder, text("station/log"));
 
     if (recipe.childGroups().contains(QStringLiteral("serial"))) {
+        // A station's numbers are never left to defaults.
+        for (const char* key : {"serial/address", "serial/format"})
+            if (text(key).trimmed().isEmpty())
+                return QStringLiteral("the recipe ") + path + QStringLiteral(" lacks ") +
+                       QString::fromLatin1(key);
+        if (text("serial/start").trimmed().isEmpty() && text("serial/list").trimmed().isEmpty())
+            return QStringLiteral("the recipe ") + path +
+                   QStringLiteral(" lacks serial/start (or serial/list)");
         const auto named = [&](const char* key) {
             return NamedSetting{
                 QStringLiteral("[serial] ") + QString::fromLatin1(key) + QStringLiteral(" in ") +
@@ -118,7 +171,7 @@ std::variant<Recipe, QString> ReadRecipe(const QString& path) {
         };
         auto rule = MakeSerialRule({named("address"), named("format"), named("start"),
                                     named("step"), named("list"), named("state")},
-                                   folder);
+                                   folder, RecipeStatePath(path));
         if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
         station.serial = std::get<SerialRule>(rule);
     }

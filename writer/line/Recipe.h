@@ -38,17 +38,24 @@ struct NamedSetting {
 };
 
 // The serialization rule from its settings, in this order: address, format, start, step, list,
-// state. Relative paths are relative to folder. Otherwise the usage error, naming the setting.
+// state. Relative paths are relative to folder; without a state, defaultState. Otherwise the
+// usage error, naming the setting.
 std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 6>& settings,
-                                                 const QString& folder);
+                                                 const QString& folder,
+                                                 const QString& defaultState);
+
+// A recipe's serial state when it names none: beside it, named after it, station-3.ini's
+// station-3.serial-state, so that every user of the recipe shares it.
+QString RecipeStatePath(const QString& recipePath);
 
 // A station's recipe, an INI file:
 //   [image]   file, sha256 (of the N bytes a write sends, as --check prints it), binary_at
 //   [kernel]  file, sha256 (of the file)
 //   [station] ports (a comma-separated list), strict (true: warnings refuse the file), log
-//   [serial]  address, format, start, step, list, state   (the section is optional)
-// Relative paths are relative to the recipe's folder. A missing key or a bad value is a usage
-// error naming the key.
+//   [serial]  address, format, start, step, list, state   (the section is optional; address,
+//             format and start, or list, are required)
+// Relative paths are relative to the recipe's folder. An unknown section or key, a missing key
+// or a bad value is a usage error naming it.
 std::variant<Recipe, QString> ReadRecipe(const QString& path);
 
 }  // namespace morven

@@ -4,6 +4,7 @@
 
 #include "ExitStatus.h"
 #include "PortChoice.h"
+#include "SerialStanding.h"
 #include "port/SerialDevices.h"
 #include "write/Serialization.h"
 
@@ -39,28 +40,27 @@ std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job
 }
 
 std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const Recipe& recipe,
-                                                                const WriteJob& job, int boards) {
+                                                                const WriteJob& job,
+                                                                const QStringList& ports,
+                                                                SerialStore& store,
+                                                                const IssueContext& context,
+                                                                const TakeWait& wait) {
     std::vector<BoardImage> images;
     if (!recipe.serial) {
-        for (int board = 0; board < boards; ++board) images.emplace_back(job);
+        for (qsizetype board = 0; board < ports.size(); ++board) images.emplace_back(job);
         return images;
     }
     const SerialRule& rule = *recipe.serial;
-    const auto refused = [](const QString& why) {
-        return WriteRefusal{
-            WriteOutcome::SerialRefused,
-            QStringLiteral("No serial values: ") + why + QStringLiteral(". Nothing was sent.")};
-    };
     if (const QString problem = CheckSerialArea(rule, job); !problem.isEmpty())
-        return refused(problem);
-    auto taken = TakeSerialValues(rule, boards);
-    if (const auto* problem = std::get_if<QString>(&taken)) return refused(*problem);
+        return SerialRefusal(problem);
+    auto taken = store.Take(rule, ports, context, wait);
+    if (const auto* refusal = std::get_if<WriteRefusal>(&taken)) return *refusal;
     for (const SerialValue& value : std::get<QList<SerialValue>>(taken))
         images.emplace_back(job, rule.address, value.bytes, value.text);
     return images;
 }
 
-StationCheck CheckStation(const Recipe& recipe, const WriteJob& job) {
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store) {
     StationCheck check;
     check.lines << QStringLiteral("recipe:    ") + recipe.path
                 << QStringLiteral("kernel:    ") + recipe.kernelPath +
@@ -74,9 +74,9 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job) {
     };
     if (unapproved) fail(OutcomeStatus(unapproved->outcome));
     const auto chosen = ChoosePorts(recipe.ports, SystemSerialPorts);
-    if (const auto* error = std::get_if<QString>(&chosen)) {
-        check.lines << QStringLiteral("ports:     ") + *error;
-        fail(ExitUsage);
+    if (const auto* problem = std::get_if<PortProblem>(&chosen)) {
+        check.lines << QStringLiteral("ports:     ") + problem->text;
+        fail(problem->absent ? OutcomeStatus(WriteOutcome::PortOpenFailed) : ExitUsage);
     } else {
         for (const ChosenPort& port : std::get<PortChoice>(chosen).ports) {
             const SerialDeviceInfo device = DescribeSerialDevice(port.device);
@@ -89,8 +89,10 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job) {
     if (recipe.serial) {
         const SerialRule& rule = *recipe.serial;
         const QString area = CheckSerialArea(rule, job);
+        const SerialStanding standing = StandingOfValues(rule, store);
+        if (standing.refusal) fail(OutcomeStatus(standing.refusal->outcome));
         check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) +
-                           (area.isEmpty() ? SerialStateText(rule) : area);
+                           (area.isEmpty() ? standing.text : area);
         if (!area.isEmpty()) fail(OutcomeStatus(WriteOutcome::SerialRefused));
     }
     return check;

@@ -7,6 +7,7 @@
 
 #include "Recipe.h"
 #include "write/BoardImage.h"
+#include "write/SerialStore.h"
 #include "write/WriteJob.h"
 
 namespace morven {
@@ -17,10 +18,15 @@ namespace morven {
 std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job);
 
 // Each board's image: the job's, or, with serialization, the job's with a value of its own taken
-// for it now (values are never handed out twice, so a write that fails leaves a gap). Refused
-// when the serial area holds data or the values have run out.
+// from store for it now, for the port of the same place (values are never handed out twice, so a
+// write that fails leaves a gap, and each is in the store's record before this returns). Refused
+// when the serial area holds data, the values have run out or the store refuses them.
 std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(const Recipe& recipe,
-                                                                const WriteJob& job, int boards);
+                                                                const WriteJob& job,
+                                                                const QStringList& ports,
+                                                                SerialStore& store,
+                                                                const IssueContext& context,
+                                                                const TakeWait& wait);
 
 // What a station's check adds to the file's report: the kernel's and image's approval, the
 // ports and the serial values left; status 0 when the station is ready, else the first
@@ -29,6 +35,6 @@ struct StationCheck {
     QStringList lines;
     int status = 0;
 };
-StationCheck CheckStation(const Recipe& recipe, const WriteJob& job);
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store);
 
 }  // namespace morven

@@ -108,7 +108,10 @@ void LocalSerialPort::OnError(QSerialPort::SerialPortError error) {
                             error == QSerialPort::ResourceError;
     // An unplugged adapter reports a flood of these; the first one closes the port.
     if (!linkBroken || Failed()) return;
-    Fail(port_.errorString());
+    // A read that finds the device gone (end of file, EIO) leaves whatever errno came before in
+    // errorString(): say what happened instead.
+    Fail(QStringLiteral("the port went away during the write (unplugged, or the board's side "
+                        "closed)"));
 }
 
 void LocalSerialPort::Fail(const QString& reason) {

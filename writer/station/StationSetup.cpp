@@ -50,8 +50,10 @@ void FindPorts(const Recipe& recipe, StationSetup& setup) {
         StationPort port{name, std::nullopt, {}, {}};
         // One at a time: an adapter unplugged keeps only its own port from being written.
         auto chosen = ChoosePorts({name}, systemPorts);
-        if (const auto* why = std::get_if<QString>(&chosen)) {
-            port.absence = *why;
+        if (const auto* problem = std::get_if<PortProblem>(&chosen)) {
+            port.absence = problem->text;
+            // A name that could mean two adapters is the station's fault, not the board's.
+            if (!problem->absent) setup.problems << problem->text + u'.';
         } else {
             port.chosen = std::get<PortChoice>(chosen).ports.front();
             port.device = DescribeSerialDevice(port.chosen->device);
@@ -68,16 +70,18 @@ void FindPorts(const Recipe& recipe, StationSetup& setup) {
     }
     // Two names for one device would be written twice at once.
     if (const auto chosen = ChoosePorts(present, systemPorts);
-        const auto* why = std::get_if<QString>(&chosen))
-        setup.problems << *why + u'.';
+        const auto* problem = std::get_if<PortProblem>(&chosen))
+        setup.problems << problem->text + u'.';
 }
 
 }  // namespace
 
-QString SerialNumbersText(const Recipe& recipe) {
-    if (!recipe.serial) return QStringLiteral("none");
-    return QStringLiteral("at 0x") + QString::number(recipe.serial->address, 16).toUpper() +
-           QStringLiteral(": ") + SerialStateText(*recipe.serial);
+SerialStanding StandingOfRecipeValues(const Recipe& recipe, SerialStore& store) {
+    if (!recipe.serial) return {QStringLiteral("none"), std::nullopt};
+    SerialStanding standing = StandingOfValues(*recipe.serial, store);
+    standing.text = QStringLiteral("at 0x") + QString::number(recipe.serial->address, 16).toUpper() +
+                    QStringLiteral(": ") + standing.text;
+    return standing;
 }
 
 QList<ChosenPort> StationSetup::PresentPorts() const {
@@ -87,13 +91,15 @@ QList<ChosenPort> StationSetup::PresentPorts() const {
     return present;
 }
 
-StationSetup ExamineStation(const Recipe& recipe, const std::function<bool()>& stop) {
+StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
+                            const std::function<bool()>& stop) {
     StationSetup setup;
     const QString kernelPath = recipe.kernelPath.isEmpty() ? KernelFilePath() : recipe.kernelPath;
     const QString file = DisplayName(recipe.firmware.path);
     setup.strictText = recipe.strict ? QStringLiteral("yes: a file with warnings is refused")
                                      : QStringLiteral("no: a file with warnings is written");
-    setup.serialText = SerialNumbersText(recipe);
+    const SerialStanding values = StandingOfRecipeValues(recipe, store);
+    setup.serialText = values.text;
     FindPorts(recipe, setup);
     auto prepared = PrepareWrite(recipe.firmware, kernelPath, stop);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
@@ -122,7 +128,8 @@ StationSetup ExamineStation(const Recipe& recipe, const std::function<bool()>& s
                         job.report.Warnings().join(QStringLiteral("; "));
     if (recipe.serial)
         if (const QString area = CheckSerialArea(*recipe.serial, job); !area.isEmpty())
-            problems << QStringLiteral("No serial values: ") + area + u'.';
+            problems << SerialRefusal(area).text;
+    if (values.refusal) problems << values.refusal->text;
     setup.problems = problems + setup.problems;
     return setup;
 }

@@ -8,7 +8,9 @@
 
 #include "line/PortChoice.h"
 #include "line/Recipe.h"
+#include "line/SerialStanding.h"
 #include "port/SerialDevices.h"
+#include "write/SerialStore.h"
 #include "write/WriteJob.h"
 
 namespace morven {
@@ -31,7 +33,7 @@ struct StationSetup {
     QString imageText;   // "firmware.hex, S-record, SHA-256 0b8c2ddc03b2…, approved"
     QString kernelText;  // "zididuv.bin, SHA-256 6c1f9a3e5d7b…, approved"
     QString strictText;
-    QString serialText;
+    QString serialText;  // "at 0x5FF00: next value 10000001, 99999999 left"
     QStringList problems;  // in the operator's words; empty when the station is ready
     QList<StationPort> ports;
 
@@ -39,11 +41,13 @@ struct StationSetup {
     QList<ChosenPort> PresentPorts() const;
 };
 
-// "at 0x5FF00: next value 10000001", or "none" without serial numbers.
-QString SerialNumbersText(const Recipe& recipe);
+// Where the recipe's serial values stand (taking none), or "none" without serial numbers; the
+// refusal a take would meet, if any.
+SerialStanding StandingOfRecipeValues(const Recipe& recipe, SerialStore& store);
 
-// Reads the recipe's file and kernel and checks everything a gang needs, sending nothing.
-// stop() ends a read that waits for data.
-StationSetup ExamineStation(const Recipe& recipe, const std::function<bool()>& stop);
+// Reads the recipe's file and kernel and checks everything a gang needs, sending nothing and
+// taking no value from store. stop() ends a read that waits for data.
+StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
+                            const std::function<bool()>& stop);
 
 }  // namespace morven

@@ -1,6 +1,7 @@
 #include "StationWindow.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -147,7 +148,7 @@ bool StationWindow::Load(const QString& recipePath) {
 }
 
 void StationWindow::Examine(bool showPorts) {
-    setup_ = ExamineStation(recipe_, GiveUpAfter(10000));
+    setup_ = ExamineStation(recipe_, store_, GiveUpAfter(10000));
     ImageText->setText(setup_.imageText);
     KernelText->setText(setup_.kernelText);
     StrictText->setText(setup_.strictText);
@@ -184,17 +185,28 @@ void StationWindow::RunGang() {
         return;
     }
     const WriteJob& job = *setup_.job;
-    // Serial values are taken now, for every board at once, before any port is opened.
-    auto images = BoardImages(recipe_, job, int(ports.size()));
+    // Serial values are taken now, for every board at once, before any port is opened, each
+    // on record in the issue log with this station's recipe. Another run holding them is
+    // waited for, a while.
+    QStringList portNames;
+    for (const ChosenPort& port : ports) portNames << port.name;
+    auto images =
+        BoardImages(recipe_, job, portNames, store_,
+                    IssueContext::OfThisProcess(recipe_.path, QCoreApplication::arguments()),
+                    {GiveUpAfter(10000), {}});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images)) {
-        Banner->setText(QStringLiteral("NOT READY: ") + refusal->text);
-        Banner->setAccessibleDescription(refusal->text);
+        const QString why = refusal->outcome == WriteOutcome::Cancelled
+                                ? QStringLiteral("Another run held the serial values for 10 "
+                                                 "seconds. Nothing was sent; start again.")
+                                : refusal->text;
+        Banner->setText(QStringLiteral("NOT READY: ") + why);
+        Banner->setAccessibleDescription(why);
         Banner->show();
         UpdateButtons();
         return;
     }
     auto& boardImages = std::get<std::vector<BoardImage>>(images);
-    SerialText->setText(SerialNumbersText(recipe_));
+    SerialText->setText(StandingOfRecipeValues(recipe_, store_).text);
     QList<PortTile*> writing;
     std::vector<ProgressDisplay*> displays;
     for (qsizetype index = 0; index < Tiles.size(); ++index) {

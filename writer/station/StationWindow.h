@@ -10,6 +10,7 @@
 #include "RecentWrites.h"
 #include "StationSetup.h"
 #include "line/Recipe.h"
+#include "write/SerialStateFile.h"
 #include "write/WriteRecord.h"
 
 namespace morven {
@@ -66,6 +67,7 @@ private:
     void UpdateButtons();
 
     Recipe recipe_;
+    SerialStateFile store_;
     StationSetup setup_;
     WriteLog log_;
     StationRun* run_ = nullptr;

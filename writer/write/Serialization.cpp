@@ -1,52 +1,15 @@
 #include "Serialization.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QStringList>
 #include <limits>
-#include <optional>
 
 #include "WriteRecord.h"
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#endif
 
 namespace morven {
 
 namespace {
 
 constexpr quint64 Unlimited = std::numeric_limits<quint64>::max();
-// A list is read whole: far more values than any production run.
-constexpr qint64 ListFileLimit = qint64(16) << 20;
-
-// The largest value a numeric format holds.
-quint64 Largest(const SerialFormat& format) {
-    switch (format.kind) {
-        case SerialFormat::Kind::LittleEndian:
-        case SerialFormat::Kind::BigEndian:
-            return format.width >= 8 ? Unlimited : (quint64(1) << (8 * format.width)) - 1;
-        case SerialFormat::Kind::Decimal: {
-            quint64 largest = 1;
-            for (int digit = 0; digit < format.width; ++digit) {
-                if (largest > Unlimited / 10) return Unlimited;
-                largest *= 10;
-            }
-            return largest - 1;
-        }
-        case SerialFormat::Kind::Hex:
-            return format.width >= 16 ? Unlimited : (quint64(1) << (4 * format.width)) - 1;
-        case SerialFormat::Kind::Bytes: return 0;
-    }
-    return 0;
-}
 
 QByteArray NumberBytes(const SerialFormat& format, quint64 value) {
     QByteArray bytes;
@@ -69,130 +32,6 @@ QByteArray NumberBytes(const SerialFormat& format, quint64 value) {
     return bytes;
 }
 
-// A list line as the format wants it: hex bytes ("00:1A:2B:3C:4D:5E", "001A2B3C4D5E") or a
-// number (decimal, or hex after 0x).
-std::variant<SerialValue, QString> ListValue(const SerialFormat& format, const QString& line) {
-    if (format.kind == SerialFormat::Kind::Bytes) {
-        QString digits = line;
-        digits.remove(QRegularExpression(QStringLiteral("[:\\-\\s]")));
-        const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
-        const bool hex =
-            QRegularExpression(QStringLiteral("^[0-9A-Fa-f]*$")).match(digits).hasMatch();
-        if (!hex || digits.size() != 2 * format.width)
-            return QStringLiteral("is not %1 bytes in hex").arg(format.width);
-        return SerialValue{line, bytes};
-    }
-    bool ok = false;
-    const bool hex = line.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive);
-    const quint64 value = hex ? line.mid(2).toULongLong(&ok, 16) : line.toULongLong(&ok, 10);
-    if (!ok) return QStringLiteral("is not a number");
-    if (value > Largest(format)) return QStringLiteral("does not fit the format");
-    return SerialValue{line, NumberBytes(format, value)};
-}
-
-// The values of a list file: its lines, without blank lines and # comments.
-std::variant<QStringList, QString> ListLines(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return file.errorString();
-    if (file.size() > ListFileLimit) return QStringLiteral("it is larger than 16 MiB");
-    QStringList values;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QString value = QString::fromUtf8(line).trimmed();
-        if (!value.isEmpty() && !value.startsWith(QLatin1Char('#'))) values << value;
-    }
-    return values;
-}
-
-// The state file, held under an exclusive lock while it is open: one number, the next counter
-// value or how many list values are taken.
-class LockedState {
-public:
-    explicit LockedState(const QString& path) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0)
-            error_ = QString::fromLocal8Bit(std::strerror(errno));
-    }
-    ~LockedState() {
-        if (fd_ >= 0) ::close(fd_);  // and the lock with it
-    }
-    const QString& Error() const { return error_; }
-
-    // The number stored, or fallback for a new (empty) file; nullopt when it holds no number.
-    std::optional<quint64> Read(quint64 fallback) {
-        char text[32] = {};
-        const ssize_t count = ::pread(fd_, text, sizeof text - 1, 0);
-        if (count <= 0) return fallback;
-        bool ok = false;
-        const quint64 value = QByteArray(text, count).trimmed().toULongLong(&ok);
-        return ok ? std::optional(value) : std::nullopt;
-    }
-    // On the disk before the lock is let go: a power cut never hands a value out twice.
-    bool Write(quint64 value) {
-        const QByteArray text = QByteArray::number(value) + '\n';
-        return ::ftruncate(fd_, 0) == 0 &&
-               ::pwrite(fd_, text.constData(), size_t(text.size()), 0) == text.size() &&
-               ::fdatasync(fd_) == 0;
-    }
-
-private:
-    int fd_ = -1;
-    QString error_;
-};
-
-std::variant<QList<SerialValue>, QString> TakeFromCounter(const SerialRule& rule, int count,
-                                                          LockedState& state) {
-    const auto next = state.Read(rule.start);
-    if (!next)
-        return QStringLiteral("the counter's state file ") + rule.statePath +
-               QStringLiteral(" holds no number");
-    QList<SerialValue> values;
-    quint64 value = *next;
-    for (int k = 0; k < count; ++k) {
-        if (value > Largest(rule.format))
-            return QStringLiteral(
-                       "the counter has run out: %1 does not fit the serial format "
-                       "(at most %2)")
-                .arg(value)
-                .arg(Largest(rule.format));
-        values << SerialValue{QString::number(value), NumberBytes(rule.format, value)};
-        if (__builtin_add_overflow(value, rule.step, &value)) value = Unlimited;
-    }
-    if (!state.Write(value)) return QStringLiteral("the counter's state cannot be written");
-    return values;
-}
-
-std::variant<QList<SerialValue>, QString> TakeFromList(const SerialRule& rule, int count,
-                                                       LockedState& state) {
-    const auto lines = ListLines(rule.listPath);
-    if (const auto* error = std::get_if<QString>(&lines))
-        return QStringLiteral("the list ") + rule.listPath + QStringLiteral(" cannot be read: ") +
-               *error;
-    const QStringList& all = std::get<QStringList>(lines);
-    const auto taken = state.Read(0);
-    if (!taken)
-        return QStringLiteral("the list's state file ") + rule.statePath +
-               QStringLiteral(" holds no number");
-    const qsizetype left = all.size() - qsizetype(std::min<quint64>(*taken, all.size()));
-    if (left < count)
-        return QStringLiteral("the list ") + rule.listPath +
-               QStringLiteral(" is used up: %1 of its %2 values left, %3 needed")
-                   .arg(left)
-                   .arg(all.size())
-                   .arg(count);
-    QList<SerialValue> values;
-    for (int k = 0; k < count; ++k) {
-        const QString& line = all[qsizetype(*taken) + k];
-        auto value = ListValue(rule.format, line);
-        if (const auto* problem = std::get_if<QString>(&value))
-            return QStringLiteral("the list's value \"") + line + QStringLiteral("\" ") + *problem;
-        values << std::get<SerialValue>(value);
-    }
-    if (!state.Write(*taken + quint64(count)))
-        return QStringLiteral("the list's state cannot be written");
-    return values;
-}
-
 }  // namespace
 
 std::variant<SerialFormat, QString> SerialFormat::Parse(const QString& text) {
@@ -213,6 +52,39 @@ std::variant<SerialFormat, QString> SerialFormat::Parse(const QString& text) {
     if (kind == QLatin1String("hex")) return SerialFormat{Kind::Hex, width};
     if (kind == QLatin1String("bytes")) return SerialFormat{Kind::Bytes, width};
     return usage;
+}
+
+QString SerialFormat::Text() const {
+    static const char* const names[] = {"le", "be", "dec", "hex", "bytes"};
+    return QStringLiteral("%1:%2").arg(QLatin1String(names[int(kind)])).arg(width);
+}
+
+quint64 SerialFormat::Largest() const {
+    switch (kind) {
+        case Kind::LittleEndian:
+        case Kind::BigEndian: return width >= 8 ? Unlimited : (quint64(1) << (8 * width)) - 1;
+        case Kind::Decimal: {
+            quint64 largest = 1;
+            for (int digit = 0; digit < width; ++digit) {
+                if (largest > Unlimited / 10) return Unlimited;
+                largest *= 10;
+            }
+            return largest - 1;
+        }
+        case Kind::Hex: return width >= 16 ? Unlimited : (quint64(1) << (4 * width)) - 1;
+        case Kind::Bytes: return 0;
+    }
+    return 0;
+}
+
+QString SerialRule::Text() const {
+    QString text = QStringLiteral("address 0x%1, format %2").arg(address, 0, 16).arg(format.Text());
+    if (!listPath.isEmpty()) return text + QStringLiteral(", list ") + QFileInfo(listPath).fileName();
+    return text + QStringLiteral(", start %1, step %2").arg(start).arg(step);
+}
+
+SerialValue CounterValue(const SerialFormat& format, quint64 value) {
+    return {QString::number(value), NumberBytes(format, value)};
 }
 
 QString DefaultSerialStatePath(const QString& listPath) {
@@ -240,34 +112,6 @@ QString CheckSerialArea(const SerialRule& rule, const LoadedImage& image) {
     if (rule.format.kind == SerialFormat::Kind::Bytes && rule.listPath.isEmpty())
         return QStringLiteral("bytes:N values come from a list (--serial-list)");
     return {};
-}
-
-std::variant<QList<SerialValue>, QString> TakeSerialValues(const SerialRule& rule, int count) {
-    LockedState state(rule.statePath);
-    if (!state.Error().isEmpty())
-        return QStringLiteral("the serial state file ") + rule.statePath +
-               QStringLiteral(" cannot be locked: ") + state.Error();
-    return rule.listPath.isEmpty() ? TakeFromCounter(rule, count, state)
-                                   : TakeFromList(rule, count, state);
-}
-
-QString SerialStateText(const SerialRule& rule) {
-    LockedState state(rule.statePath);
-    if (!state.Error().isEmpty())
-        return QStringLiteral("its state cannot be read: ") + state.Error();
-    if (rule.listPath.isEmpty()) {
-        const auto next = state.Read(rule.start);
-        return next ? QStringLiteral("next value %1").arg(*next)
-                    : QStringLiteral("its state holds no number");
-    }
-    const auto lines = ListLines(rule.listPath);
-    if (const auto* error = std::get_if<QString>(&lines))
-        return QStringLiteral("the list cannot be read: ") + *error;
-    const qsizetype total = std::get<QStringList>(lines).size();
-    const quint64 taken = state.Read(0).value_or(0);
-    return QStringLiteral("%1 of %2 values left")
-        .arg(total - qsizetype(std::min<quint64>(taken, total)))
-        .arg(total);
 }
 
 }  // namespace morven

@@ -20,8 +20,12 @@ struct SerialFormat {
 
     // The format, or why the text is none.
     static std::variant<SerialFormat, QString> Parse(const QString& text);
+    // As Parse reads it: "le:4".
+    QString Text() const;
     // How many bytes it takes in the image.
     int Size() const { return width; }
+    // The largest number it holds; 0 for bytes:N.
+    quint64 Largest() const;
 };
 
 // A unique value in every board: where it goes, how it is written, and where values come from,
@@ -33,6 +37,9 @@ struct SerialRule {
     quint64 step = 1;
     QString listPath;   // empty: the counter
     QString statePath;  // the counter's next value, or how many lines of the list are taken
+
+    // "address 0x5ff00, format dec:8, start 10000001, step 1", or "..., list macs.txt".
+    QString Text() const;
 };
 
 // One board's value: as the record names it, and as the image holds it.
@@ -41,19 +48,14 @@ struct SerialValue {
     QByteArray bytes;
 };
 
+// The counter's value as the format lays it in; value fits the format.
+SerialValue CounterValue(const SerialFormat& format, quint64 value);
+
 // $XDG_STATE_HOME/morven/serial-counter, or serial-list-NAME for a list NAME.
 QString DefaultSerialStatePath(const QString& listPath);
 
 // Empty when the rule's area lies below 0x60000 and the image holds only 0xFF there; else why
 // not. A serial area is reserved: data in it means a wrong address.
 QString CheckSerialArea(const SerialRule& rule, const LoadedImage& image);
-
-// Takes count values at once, under an exclusive lock on the state file, so that two processes
-// or gangs never hand out the same value. Each is handed out once and never again, whatever then
-// happens to its write. When fewer are left, none is taken: why not.
-std::variant<QList<SerialValue>, QString> TakeSerialValues(const SerialRule& rule, int count);
-
-// What is left to hand out, for a station's check: "next value 1005" or "3 of 10 values left".
-QString SerialStateText(const SerialRule& rule);
 
 }  // namespace morven

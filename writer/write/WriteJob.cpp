@@ -20,7 +20,8 @@ WriteRefusal Unreadable(const QString& name, const InputRead& read) {
                                "in: ... | morven-cli -")};
     return {WriteOutcome::SRecordUnreadable,
             QStringLiteral("Cannot read the S-record file %1: %2. Nothing was sent.")
-                .arg(name, read.error)};
+                .arg(name, read.error),
+            read.error};
 }
 
 WriteRefusal KernelTooLong(const QString& path, const QString& size) {

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "DurableFile.h"
 #include "Journal.h"
 #include "WriteFlow.h"
 
@@ -83,18 +84,10 @@ bool AppendToWriteLog(const QString& path, const QByteArray& line, QString* erro
     }
 #ifdef Q_OS_UNIX
     const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    qsizetype done = 0;
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     // A short write (a full disk, a signal) is finished, or its error reported: never a torn
     // line left without a word.
-    while (fd >= 0 && done < line.size()) {
-        const ssize_t count =
-            ::write(fd, line.constData() + done, static_cast<size_t>(line.size() - done));
-        if (count > 0)
-            done += count;
-        else if (count == 0 || errno != EINTR)
-            break;
-    }
+    const qsizetype done = fd >= 0 ? WriteWhole(fd, line) : 0;
     // A pipe or FIFO cannot be synced (EINVAL), and needs no syncing.
     bool written = fd >= 0 && done == line.size() && (::fdatasync(fd) == 0 || errno == EINVAL);
     if (!written)

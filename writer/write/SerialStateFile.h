@@ -1,0 +1,28 @@
+#pragma once
+
+#include "SerialStore.h"
+
+namespace morven {
+
+// A line's values kept in files beside the rule's state path STATE, for every user and process
+// that can write its folder:
+//   STATE         the rule it was started with and how far it has gone (SerialState), only
+//                 ever replaced whole (DurableFile), so a kill or a power cut leaves it whole;
+//   STATE.lock    held with flock while values are taken, by one run at a time;
+//   STATE.issued  one JSON line per value handed out, appended and synced before STATE moves:
+//                 value, port, time, host, user, and the recipe (with its SHA-256) or command.
+// Only a STATE that does not exist starts anew; one that is empty, garbled or unreadable is
+// refused, and so is one started under another rule.
+class SerialStateFile : public SerialStore {
+public:
+    static QString LockPath(const QString& statePath);
+    static QString IssueLogPath(const QString& statePath);
+
+    std::variant<QList<SerialValue>, WriteRefusal> Take(const SerialRule& rule,
+                                                        const QStringList& ports,
+                                                        const IssueContext& context,
+                                                        const TakeWait& wait) override;
+    std::variant<SerialStock, WriteRefusal> Stock(const SerialRule& rule) override;
+};
+
+}  // namespace morven

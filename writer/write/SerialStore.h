@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <variant>
+
+#include "Serialization.h"
+#include "WriteJob.h"
+
+namespace morven {
+
+// Who takes values, and for what: every value issued is on record with it.
+struct IssueContext {
+    QString host;
+    QString user;             // "alice", or "root (sudo from alice)"
+    QString recipePath;       // with a recipe: its absolute path,
+    QByteArray recipeSha256;  // and the SHA-256 of its file, in hex
+    QString command;          // without a recipe: the command line
+
+    // This process's host and user, with the recipe at recipePath (read now for its SHA-256)
+    // or, when that is empty, the command line arguments.
+    static IssueContext OfThisProcess(const QString& recipePath, const QStringList& arguments);
+};
+
+// Where a rule's values stand, for a station's check.
+struct SerialStock {
+    QString next;      // the next value, as the record names it; empty when none is left
+    quint64 left = 0;  // how many are left, at most 2^64 - 1
+    bool fresh = false;  // nothing was taken yet: no state exists
+};
+
+// How a take waits while another run holds the values: stop() true ends the wait (a signal
+// came), and waiting is told once, with why, when a wait begins.
+struct TakeWait {
+    std::function<bool()> stop;
+    std::function<void(const QString&)> waiting;
+};
+
+// Where a line's values come from, and where their issue is recorded. A value is handed out
+// once and never again, whatever then happens to its write; a refusal takes nothing.
+class SerialStore {
+public:
+    virtual ~SerialStore() = default;
+
+    // One value for each of ports, in order, all or none, each on record with its port and the
+    // context before this returns (and so before any port opens). Refused with SerialRefused
+    // (status 11: no values left, a state that is unreadable, empty, garbled or was started
+    // under another rule, a list that changed) or Cancelled (the wait was stopped).
+    virtual std::variant<QList<SerialValue>, WriteRefusal> Take(const SerialRule& rule,
+                                                                const QStringList& ports,
+                                                                const IssueContext& context,
+                                                                const TakeWait& wait) = 0;
+
+    // What is left, taking and creating nothing; refused as a take would be.
+    virtual std::variant<SerialStock, WriteRefusal> Stock(const SerialRule& rule) = 0;
+};
+
+// A refusal of serial values: "No serial values: why. Nothing was sent."
+WriteRefusal SerialRefusal(const QString& why);
+
+}  // namespace morven
