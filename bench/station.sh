@@ -5,7 +5,10 @@
 # on (QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1) on a private AT-SPI bus, with bench/a11y_listener.py
 # listening to every event as a screen reader does (bench/a11y_session.sh).
 #
-#   bench/station.sh [--pace] [--a11y] [--runs R] [--boards N] BUILD_DIR
+#   bench/station.sh [--pace] [--a11y] [--together] [--runs R] [--boards N] BUILD_DIR
+#
+# --together writes the two gangs at the same time, each on boards of its own, so that both see
+# the same load on a shared machine (otherwise one after the other).
 #
 # Per run: each board's wall time (the write's own "seconds", from opening the port to the
 # outcome) from the window and from morven-cli, the ratio of the window's slowest board to
@@ -15,11 +18,12 @@
 set -euo pipefail
 
 args=("$@")
-pace="" a11y="" runs=3 boards=8
+pace="" a11y="" together="" runs=3 boards=8
 while [ $# -gt 1 ]; do
     case "$1" in
         --pace) pace="--pace" ;;
         --a11y) a11y=1 ;;
+        --together) together=1 ;;
         --runs) runs="$2"; shift ;;
         --boards) boards="$2"; shift ;;
         *) echo "unknown option $1" >&2; exit 2 ;;
@@ -41,17 +45,27 @@ trap 'jobs -p | xargs -r kill 2>/dev/null || true; rm -rf "$work"' EXIT
 image_sha=$("$build/writer/morven-cli" --check "$work/image.mot" | awk '/^SHA-256:/ {print $2}')
 kernel_sha=$(sha256sum "$work/kernel.bin" | cut -d' ' -f1)
 
+# Paced boards FROM to FROM + COUNT - 1: start_boards FROM COUNT.
 board_pids=()
 start_boards() {
-    board_pids=()
-    for k in $(seq "$boards"); do
+    local k
+    for k in $(seq "$1" $(($1 + $2 - 1))); do
         rm -f "$work/board$k"
         "$build/tools/board-sim" $pace --once --link "$work/board$k" > /dev/null &
         board_pids+=($!)
     done
-    for k in $(seq "$boards"); do
+    for k in $(seq "$1" $(($1 + $2 - 1))); do
         while [ ! -L "$work/board$k" ]; do sleep 0.05; done
     done
+}
+
+# morven-cli's gang on the boards from $1; its JSON outcomes to $work/cli.json, CPU to cli.cpu.
+cli_gang() {
+    local k ports=()
+    for k in $(seq "$1" $(($1 + boards - 1))); do ports+=(--port "$work/board$k"); done
+    /usr/bin/time -f "%U %S" -o "$work/cli.cpu" "$build/writer/morven-cli" --json --quiet --no-log \
+        "${ports[@]}" --kernel "$work/kernel.bin" "$work/image.mot" > "$work/cli.json" \
+        2> "$work/cli.err" || true
 }
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
@@ -74,7 +88,9 @@ PY
 
 printf '%-4s %-30s %-30s %9s %13s %13s\n' run "window: slowest fastest" "morven-cli: slowest fastest" ratio "window CPU %" "cli CPU %"
 for run in $(seq "$runs"); do
-    start_boards
+    board_pids=()
+    start_boards 1 "$boards"
+    [ -z "$together" ] || start_boards $((boards + 1)) "$boards"
     log="$work/station$run.jsonl"
     port_list=$(for k in $(seq "$boards"); do echo -n "$work/board$k,"; done)
     cat > "$work/station.ini" <<INI
@@ -98,6 +114,7 @@ INI
     cpu0=$(cpu_ticks $pid)
     t0=$(now)
     xdotool key --window "$window" F5
+    [ -z "$together" ] || { cli_gang $((boards + 1)) & cli=$!; }
     while [ "$(lines "$log")" -lt "$boards" ]; do sleep 0.5; done
     t1=$(now)
     cpu1=$(cpu_ticks $pid)
@@ -105,14 +122,14 @@ INI
     wait $pid 2>/dev/null || true
     read -r w_slow w_fast w_ok < <(seconds "$log")
 
-    start_boards
-    cli_ports=()
-    for k in $(seq "$boards"); do cli_ports+=(--port "$work/board$k"); done
-    /usr/bin/time -f "%U %S" -o "$work/cli.cpu" "$build/writer/morven-cli" --json --quiet --no-log \
-        "${cli_ports[@]}" --kernel "$work/kernel.bin" "$work/image.mot" > "$work/cli$run.json" \
-        2> "$work/cli.err" || true
+    if [ -n "$together" ]; then
+        wait "$cli"
+    else
+        start_boards 1 "$boards"
+        cli_gang 1
+    fi
     wait "${board_pids[@]}"
-    read -r c_slow c_fast c_ok < <(seconds "$work/cli$run.json")
+    read -r c_slow c_fast c_ok < <(seconds "$work/cli.json")
     cpu=$(echo "100 * ($cpu1 - $cpu0) / $ticks_per_second / ($t1 - $t0)" | bc -l)
     cli_cpu=$(awk -v wall="$c_slow" '{ print 100 * ($1 + $2) / wall }' "$work/cli.cpu")
     printf '%-4s %-30s %-30s %9.4f %12.2f%% %12.2f%%\n' "$run" "$w_slow $w_fast $w_ok" \
