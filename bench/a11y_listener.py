@@ -12,4 +12,5 @@ def on_event(event):
 
 
 pyatspi.Registry.registerEventListener(on_event, "object:", "window:", "focus:")
+print("listening", flush=True)
 pyatspi.Registry.start()

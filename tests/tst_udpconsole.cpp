@@ -1,20 +1,85 @@
 // The console with real widgets and a real peer socket standing in for the board, on loopback only.
+#include <signal.h>
+
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QInputMethodEvent>
+#include <QMenu>
 #include <QNetworkDatagram>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
+#include "ArrivalText.h"
 #include "BoardAddress.h"
 #include "ShiftJis.h"
 #include "frmPeerA.h"
 
 using pellux::frmPeerA;
+
+namespace {
+
+// A log line's time and sender, then what it holds.
+const QRegularExpression LogEntry(
+    R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (127\.0\.0\.1:\d+ (text|hex) |- lost )(.*)$)");
+
+QByteArray Numbered(int i) { return "datagram " + QByteArray::number(i).rightJustified(8, '0'); }
+
+// Sends count numbered datagrams to the console from a thread of its own, perSecond of them
+// a second (0: as fast as the socket takes them).
+std::thread Flood(int count, int perSecond, const QByteArray& padding) {
+    return std::thread([=] {
+        QUdpSocket chatty;
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < count; ++i) {
+            if (perSecond > 0)
+                std::this_thread::sleep_until(
+                    start + std::chrono::microseconds(qint64(i) * 1000000 / perSecond));
+            chatty.writeDatagram(Numbered(i) + padding, QHostAddress::LocalHost,
+                                 pellux::ConsolePort);
+        }
+    });
+}
+
+QList<QByteArray> Lines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QList<QByteArray> lines = file.readAll().split('\n');
+    if (lines.last().isEmpty()) lines.removeLast();
+    return lines;
+}
+
+// What a log says: the numbered datagrams in the order logged, and the drops it counted.
+struct LogTally {
+    QList<int> numbers;
+    qint64 lost = 0;
+    QList<QByteArray> malformed;
+};
+
+LogTally Tally(const QString& path) {
+    LogTally tally;
+    for (const QByteArray& line : Lines(path)) {
+        const auto match = LogEntry.match(QString::fromUtf8(line));
+        if (!match.hasMatch()) {
+            tally.malformed << line;
+        } else if (match.captured(1) == "- lost ") {
+            tally.lost += match.captured(3).section(' ', 0, 0).toLongLong();
+        } else if (match.captured(3).startsWith("datagram ")) {
+            tally.numbers << match.captured(3).mid(9, 8).toInt();
+        }
+    }
+    return tally;
+}
+
+}  // namespace
 
 class TestUdpConsole : public QObject {
     Q_OBJECT
@@ -39,6 +104,12 @@ class TestUdpConsole : public QObject {
 
 private slots:
     void initTestCase() {
+        // The run with the accessibility bridge on must have it on.
+        if (qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON")) {
+            frmPeerA probe;
+            probe.show();
+            QTRY_VERIFY(QAccessible::isActive());
+        }
         // Never the board's own address: every datagram here stays on loopback.
         qputenv("PELLUX_BOARD_ADDRESS", "127.0.0.1");
         QCOMPARE(pellux::ConfiguredBoardAddress(), QString("127.0.0.1"));
@@ -240,9 +311,12 @@ private slots:
         stop = true;
         flood.join();
         QVERIFY(clearedDuringFlood);
-        // Numbers arrive in order: a batch boundary neither repeats nor reorders them.
-        const QStringList lines =
-            console_->txtOutput->toPlainText().split('\n', Qt::SkipEmptyParts);
+        // Numbers arrive in order: a batch boundary neither repeats nor reorders them. An
+        // unpaced flood outruns any reader; the kernel's drops are shown as lines of their own.
+        QStringList lines = console_->txtOutput->toPlainText().split('\n', Qt::SkipEmptyParts);
+        lines.removeIf([](const QString& line) {
+            return line.endsWith("could be read") || line.endsWith("too many at once");
+        });
         QVERIFY(lines.size() > 10);
         for (qsizetype i = 2; i < lines.size(); ++i)
             QVERIFY(lines[i].split(' ')[0].toLongLong() > lines[i - 1].split(' ')[0].toLongLong());
@@ -285,6 +359,226 @@ private slots:
         console_->txtSend->setText("ok");
         QCOMPARE(ReceivedByBoard(1), QList<QByteArray>{"ok"});
         QVERIFY(console_->txtSend->styleSheet().isEmpty());
+    }
+
+    // Each datagram is one line of the log: its arrival time, its sender, and its text or, when
+    // it is no text, its bytes in hex.
+    void logLines_data() {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("text") << QByteArray("t=12 adc=512") << "text t=12 adc=512";
+        QTest::newRow("line ends and a backslash") << QByteArray("a\\b\r\n") << "text a\\\\b\\r\\n";
+        QTest::newRow("Shift-JIS") << QByteArray("\x83\x65\x83\x58\x83\x67") << "text テスト";
+        QTest::newRow("empty") << QByteArray() << "text ";
+        QTest::newRow("binary") << QByteArray("\x00\xff\x41", 3) << "hex 00 ff 41";
+        QTest::newRow("broken Shift-JIS") << QByteArray("ok\x81") << "hex 6f 6b 81";
+    }
+
+    void logLines() {
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, logged);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("board.log");
+        QVERIFY(console_->StartLog(path));
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
+        SendToConsole(board_, payload);
+        QTRY_COMPARE(Lines(path).size(), 1);
+        const QString line = QString::fromUtf8(Lines(path)[0]);
+        const auto match = LogEntry.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        QCOMPARE(match.captured(1), QString("127.0.0.1:%1 ").arg(board_.localPort()) +
+                                        logged.section(' ', 0, 0) + ' ');
+        QCOMPARE(match.captured(2) + ' ' + match.captured(3), logged);
+        const QDateTime at = QDateTime::fromString(line.section(' ', 0, 0), Qt::ISODateWithMs);
+        QVERIFY(at.toMSecsSinceEpoch() >= before - 1);
+        QVERIFY(at.toMSecsSinceEpoch() <= QDateTime::currentMSecsSinceEpoch());
+    }
+
+    // The log is appended to; one that cannot be kept is refused, naming the file, from the menu
+    // and from PELLUX_LOG at start alike.
+    void logOpening_data() {
+        QTest::addColumn<QByteArray>("existing");  // what the file holds before; "/" a folder
+        QTest::addColumn<bool>("fromEnvironment");
+        QTest::addColumn<QString>("refusal");  // empty: kept
+        QTest::newRow("after whole lines") << QByteArray("old\n") << false << "";
+        QTest::newRow("after a cut line") << QByteArray("old") << false << "";
+        QTest::newRow("from the environment") << QByteArray("old\n") << true << "";
+        QTest::newRow("a folder") << QByteArray("/") << false << "Is a directory";
+        QTest::newRow("a folder, from the environment")
+            << QByteArray("/") << true << "Is a directory";
+    }
+
+    void logOpening() {
+        QFETCH(QByteArray, existing);
+        QFETCH(bool, fromEnvironment);
+        QFETCH(QString, refusal);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("board.log");
+        if (existing == "/") {
+            QVERIFY(QDir(dir.path()).mkdir("board.log"));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(existing);
+        }
+        const QString expectedError = QString("Cannot log to \"%1\": %2").arg(path, refusal);
+        if (fromEnvironment) {
+            console_.reset();
+            qputenv("PELLUX_LOG", path.toUtf8());
+            console_ = std::make_unique<frmPeerA>();
+            const bool loaded = console_->Load();
+            qunsetenv("PELLUX_LOG");
+            QCOMPARE(loaded, refusal.isEmpty());
+            if (!loaded) {
+                QCOMPARE(console_->LoadError(), expectedError);
+                return;
+            }
+        } else if (!console_->StartLog(path)) {
+            QCOMPARE(errors_, QStringList{expectedError});
+            QVERIFY(!console_->LogToFile->isChecked());
+            return;
+        }
+        QVERIFY(refusal.isEmpty());
+        QVERIFY(console_->LogToFile->isChecked());
+        SendToConsole(board_, "new");
+        QTRY_COMPARE(Lines(path).size(), 2);
+        QCOMPARE(Lines(path)[0], existing.chopped(existing.endsWith('\n') ? 1 : 0));
+        QVERIFY(Lines(path)[1].endsWith(" text new"));
+    }
+
+    // The received box's context menu keeps the log and shows the times of arrival.
+    void outputMenu() {
+        emit console_->txtOutput->customContextMenuRequested(QPoint(5, 5));
+        QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QVERIFY(menu->actions().contains(console_->LogToFile));
+        QVERIFY(menu->actions().contains(console_->ShowArrivalTimes));
+        QCOMPARE(console_->LogToFile->text(), QString("Log to file…"));
+        QCOMPARE(console_->ShowArrivalTimes->text(), QString("Show arrival times"));
+        menu->close();
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("board.log");
+        console_->SetLogFileChooser([&] { return path; });
+        console_->LogToFile->trigger();
+        QCOMPARE(console_->LogPath(), path);
+        console_->ShowArrivalTimes->trigger();
+        SendToConsole(board_, "timed");
+        QTRY_COMPARE(Lines(path).size(), 1);
+        const QString time = QString::fromUtf8(Lines(path)[0]).section(' ', 0, 0);
+        QTRY_COMPARE(console_->txtOutput->toPlainText(), time + " timed\n");
+        console_->LogToFile->trigger();  // checked: ends the log
+        QVERIFY(console_->LogPath().isEmpty());
+        console_->ShowArrivalTimes->trigger();
+        SendToConsole(board_, "untimed");
+        QTRY_VERIFY(console_->txtOutput->toPlainText().endsWith("\nuntimed\n"));
+        QCOMPARE(Lines(path).size(), 1);
+    }
+
+    // Every datagram is logged, in order, while the window goes on; what the kernel drops when
+    // a burst outruns the socket's buffer is counted, in the log and in the window; and the
+    // console still reads afterwards.
+    void floodIsLoggedInOrder_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("perSecond");
+        QTest::addColumn<QByteArray>("padding");
+        QTest::addColumn<bool>("overflows");
+        QTest::addColumn<bool>("boxHoldsAll");  // fewer lines than the box keeps
+        QTest::newRow("5,000 a second") << 10000 << 5000 << QByteArray() << false << false;
+        QTest::newRow("a burst the buffer holds") << 5000 << 0 << QByteArray() << false << true;
+        QTest::newRow("a burst that overflows the buffer")
+            << 20000 << 0 << QByteArray(1400, 'x') << true << false;
+    }
+
+    void floodIsLoggedInOrder() {
+        QFETCH(int, count);
+        QFETCH(int, perSecond);
+        QFETCH(QByteArray, padding);
+        QFETCH(bool, overflows);
+        QFETCH(bool, boxHoldsAll);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("board.log");
+        QVERIFY(console_->StartLog(path));
+        std::thread flood = Flood(count, perSecond, padding);
+        flood.join();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const LogTally tally = Tally(path);
+                return tally.numbers.size() + tally.lost >= count;
+            }(),
+            30000);
+        const LogTally tally = Tally(path);
+        QCOMPARE(tally.malformed, QList<QByteArray>{});
+        QCOMPARE(tally.numbers.size() + tally.lost, qint64(count));
+        QCOMPARE(tally.lost > 0, overflows);
+        QVERIFY(std::is_sorted(tally.numbers.begin(), tally.numbers.end()));
+        QVERIFY(std::adjacent_find(tally.numbers.begin(), tally.numbers.end()) ==
+                tally.numbers.end());
+        // The log is written as datagrams are read; the window shows them at its next frame.
+        QTRY_COMPARE(console_->txtOutput->toolTip().section('\n', 0, 0),
+                     overflows ? pellux::LostText(quint64(tally.lost)) : QString());
+        // Still reading, and the box is still in step with the log.
+        SendToConsole(board_, "one more");
+        QTRY_VERIFY_WITH_TIMEOUT(console_->txtOutput->toPlainText().endsWith("\none more\n"),
+                                 10000);
+        QVERIFY(Lines(path).last().endsWith(" text one more"));
+        QCOMPARE(console_->txtOutput->toPlainText().contains("could be read\n"), overflows);
+        if (!boxHoldsAll) return;
+        // A frame shows the newest datagrams it has, and counts the older ones it has no room
+        // for: in order, and every one accounted for.
+        QList<int> shown;
+        qint64 counted = 0;
+        for (const QString& line : console_->txtOutput->toPlainText().split('\n')) {
+            if (line.startsWith("datagram "))
+                shown << line.mid(9, 8).toInt();
+            else if (line.endsWith(" not shown: too many at once"))
+                counted += line.section(' ', 0, 0).toLongLong();
+        }
+        QVERIFY(std::is_sorted(shown.begin(), shown.end()));
+        QCOMPARE(shown.size() + counted, qint64(count));
+    }
+
+    // A kill during a flood leaves whole lines; SIGINT, SIGTERM and SIGHUP end the console after
+    // its reader has logged what it held, and by that signal.
+    void killLeavesWholeLines_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+
+    void killLeavesWholeLines() {
+        QFETCH(int, signal);
+        console_.reset();
+        QTemporaryDir dir;
+        const QString path = dir.filePath("board.log");
+        QProcess pellux;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PELLUX_LOG", path);
+        pellux.setProcessEnvironment(environment);
+        pellux.start(PELLUX, {});
+        QVERIFY(pellux.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 10000);
+        std::atomic<bool> stop = false;
+        std::thread flood([&] {
+            QUdpSocket chatty;
+            for (int i = 0; !stop; ++i)
+                chatty.writeDatagram(Numbered(i), QHostAddress::LocalHost, pellux::ConsolePort);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(Lines(path).size() > 2000, 10000);
+        ::kill(pid_t(pellux.processId()), signal);
+        const bool ended = pellux.waitForFinished(10000);
+        stop = true;
+        flood.join();
+        QVERIFY(ended);
+        QCOMPARE(pellux.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(pellux.exitCode(), signal);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().endsWith('\n'));
+        const LogTally tally = Tally(path);
+        QCOMPARE(tally.malformed, QList<QByteArray>{});
+        QVERIFY(std::is_sorted(tally.numbers.begin(), tally.numbers.end()));
     }
 };
 

@@ -1,10 +1,11 @@
 #include "frmPeerA.h"
 
+#include <QFileDialog>
+#include <QMenu>
 #include <QMessageBox>
-#include <QNetworkDatagram>
-#include <QScrollBar>
-#include <QTimer>
 
+#include "ArrivalLog.h"
+#include "ArrivalText.h"
 #include "BoardAddress.h"
 #include "ShiftJis.h"
 #include "TestPattern.h"
@@ -28,23 +29,35 @@ frmPeerA::frmPeerA(QWidget* parent) : QWidget(parent) {
     txtOutput->setGeometry(TwipsRect(0, 840, 2775, 975));
     txtOutput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtOutput->setMaximumBlockCount(OutputLineLimit);
+    txtOutput->setContextMenuPolicy(Qt::CustomContextMenu);
     Command1 = new QPushButton(QStringLiteral("バイナリ送信"), this);
     Command1->setGeometry(TwipsRect(1200, 1920, 1575, 255));
     Command2 = new QPushButton(QStringLiteral("テキストクリア"), this);
     Command2->setGeometry(TwipsRect(1200, 2280, 1575, 225));
     txtSend->setFocus();
+    LogToFile = new QAction(QStringLiteral("Log to file…"), this);
+    LogToFile->setCheckable(true);
+    ShowArrivalTimes = new QAction(QStringLiteral("Show arrival times"), this);
+    ShowArrivalTimes->setCheckable(true);
 
     reportError_ = [this](const QString& text) {
         QMessageBox::warning(this, QStringLiteral("UDP Test"), text);
     };
+    chooseLogFile_ = [this] {
+        // Appended to, never replaced: an existing file is no reason to ask.
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Log to file"), QString(),
+                                            QString(), nullptr, QFileDialog::DontConfirmOverwrite);
+    };
     connect(txtSend, &QLineEdit::textChanged, this, &frmPeerA::SendText);
     connect(Command1, &QPushButton::clicked, this, &frmPeerA::SendPattern);
     connect(Command2, &QPushButton::clicked, txtOutput, &QPlainTextEdit::clear);
-    connect(&udpPeerA, &QUdpSocket::readyRead, this, &frmPeerA::ShowArrivals);
-    arrivalWatch_.setSingleShot(true);
-    arrivalWatch_.setInterval(100);
-    connect(&arrivalWatch_, &QTimer::timeout, this, &frmPeerA::ShowArrivals);
+    connect(txtOutput, &QWidget::customContextMenuRequested, this, &frmPeerA::ShowOutputMenu);
+    connect(LogToFile, &QAction::triggered, this, &frmPeerA::ChooseLog);
+    frame_.setSingleShot(true);
+    connect(&frame_, &QTimer::timeout, this, &frmPeerA::ShowArrivals);
 }
+
+frmPeerA::~frmPeerA() = default;
 
 bool frmPeerA::Load() {
     const QString configured = ConfiguredBoardAddress();
@@ -55,15 +68,68 @@ bool frmPeerA::Load() {
         return false;
     }
     remoteAddress_ = std::get<QHostAddress>(resolved);
-    // The socket speaks the board's protocol. Exclusive: a second console must not share the
-    // port and steal half the datagrams.
-    const bool ipv6 = remoteAddress_.protocol() == QAbstractSocket::IPv6Protocol;
-    if (udpPeerA.bind(ipv6 ? QHostAddress::AnyIPv6 : QHostAddress::AnyIPv4, ConsolePort,
-                      QAbstractSocket::DontShareAddress))
-        return true;
-    loadError_ =
-        QStringLiteral("Cannot bind UDP port %1: %2").arg(ConsolePort).arg(udpPeerA.errorString());
-    return false;
+    if (!udpPeerA.Bind(remoteAddress_.protocol(), ConsolePort)) {
+        loadError_ = QStringLiteral("Cannot bind UDP port %1: %2")
+                         .arg(ConsolePort)
+                         .arg(udpPeerA.ErrorString());
+        return false;
+    }
+    reader_ = std::make_unique<ArrivalReader>(udpPeerA.Descriptor(), OutputLineLimit, [this] {
+        QMetaObject::invokeMethod(this, &frmPeerA::ArrivalsWaiting, Qt::QueuedConnection);
+    });
+    // Before the first read, so that the log has every datagram from the start.
+    const QString logPath = qEnvironmentVariable("PELLUX_LOG");
+    if (!logPath.isEmpty()) {
+        auto opened = ArrivalLog::Open(logPath);
+        if (auto* reason = std::get_if<QString>(&opened)) {
+            loadError_ = *reason;
+            return false;
+        }
+        reader_->SetLog(std::move(std::get<std::unique_ptr<ArrivalLog>>(opened)));
+        LogToFile->setChecked(true);
+        LogToFile->setToolTip(logPath);
+    }
+    reader_->Start();
+    return true;
+}
+
+bool frmPeerA::StartLog(const QString& path) {
+    auto opened = ArrivalLog::Open(path);
+    if (auto* reason = std::get_if<QString>(&opened)) {
+        reportError_(*reason);
+        LogToFile->setChecked(!LogPath().isEmpty());
+        return false;
+    }
+    reader_->SetLog(std::move(std::get<std::unique_ptr<ArrivalLog>>(opened)));
+    LogToFile->setChecked(true);
+    LogToFile->setToolTip(path);
+    return true;
+}
+
+void frmPeerA::StopLog() {
+    reader_->SetLog(nullptr);
+    LogToFile->setChecked(false);
+    LogToFile->setToolTip(QString());
+}
+
+// Checked while a log is kept: choosing it then ends the log.
+void frmPeerA::ChooseLog(bool on) {
+    if (!on) return StopLog();
+    const QString path = chooseLogFile_();
+    if (path.isEmpty()) {
+        LogToFile->setChecked(false);
+        return;
+    }
+    StartLog(path);
+}
+
+void frmPeerA::ShowOutputMenu(const QPoint& at) {
+    QMenu* menu = txtOutput->createStandardContextMenu(at);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addSeparator();
+    menu->addAction(LogToFile);
+    menu->addAction(ShowArrivalTimes);
+    menu->popup(txtOutput->viewport()->mapToGlobal(at));
 }
 
 void frmPeerA::SendText(const QString& text) {
@@ -78,28 +144,67 @@ void frmPeerA::SendPattern() { Send(FillTestPattern()); }
 
 // Sent to the board explicitly, never connected, so that datagrams from any sender are shown.
 void frmPeerA::Send(const QByteArray& payload) {
-    if (udpPeerA.writeDatagram(payload, remoteAddress_, BoardPort) < 0)
-        reportError_(udpPeerA.errorString());
+    if (!udpPeerA.Send(payload, remoteAddress_, BoardPort)) reportError_(udpPeerA.ErrorString());
 }
 
-// The datagrams waiting, up to a batch, go into the box in one insertion, in order of arrival:
-// the same text at the same place as one insertion each, but one repaint and one accessibility
-// event, so a console that falls behind catches up instead of losing datagrams. What is left
-// is taken on the next pass, after the window's own events.
+// Painting keeps its own pace: whatever arrived since the last frame goes in at the next one.
+void frmPeerA::ArrivalsWaiting() {
+    if (frame_.isActive()) return;
+    const qint64 since = sinceFrame_.isValid() ? sinceFrame_.elapsed() : FrameMilliseconds;
+    if (since >= FrameMilliseconds)
+        ShowArrivals();
+    else
+        frame_.start(int(FrameMilliseconds - since));
+}
+
+// Everything that arrived since the last frame goes into the box in one insertion, in order of
+// arrival: the same text at the same place as one insertion each, but one repaint and one
+// accessibility event.
 void frmPeerA::ShowArrivals() {
+    ArrivalReader::Taken taken = reader_->Take();
     QString text;
-    for (int taken = 0; taken < ArrivalBatch && udpPeerA.hasPendingDatagrams(); ++taken) {
-        const QNetworkDatagram datagram = udpPeerA.receiveDatagram();
-        text += DecodeShiftJis(datagram.data()) + QStringLiteral("\r\n");
+    const auto addLine = [&](qint64 microseconds, const QString& line) {
+        if (ShowArrivalTimes->isChecked())
+            text += QString::fromLatin1(ArrivalTime(microseconds)) + QChar(u' ');
+        text += line + QStringLiteral("\r\n");
+    };
+    auto arrival = taken.arrivals.cbegin();
+    if (taken.arrivals.size() > size_t(FrameLineBudget) || taken.notKept != 0) {
+        const auto shownFrom =
+            taken.arrivals.cend() - std::min(taken.arrivals.size(), size_t(FrameLineBudget));
+        quint64 notShown = taken.notKept;
+        quint64 lost = 0;
+        for (; arrival != shownFrom; ++arrival) {
+            notShown += arrival->lost == 0 ? 1 : 0;
+            lost += arrival->lost;
+        }
+        const qint64 at = arrival != taken.arrivals.cbegin() ? std::prev(arrival)->microseconds
+                                                             : arrival->microseconds;
+        if (lost != 0) addLine(at, LostText(lost));
+        addLine(at, notShown == 1
+                        ? QStringLiteral("1 datagram not shown: too many at once")
+                        : QStringLiteral("%1 datagrams not shown: too many at once").arg(notShown));
     }
-    if (udpPeerA.hasPendingDatagrams()) QTimer::singleShot(0, this, &frmPeerA::ShowArrivals);
-    if (text.isEmpty()) return;
-    // While datagrams flow, a look every 100 ms as well: under a flood the socket can stop
-    // announcing datagrams that were left waiting (seen with Qt 6.4 on a loaded machine).
-    arrivalWatch_.start();
-    // The box keeps lines, not line-end bytes: CR LF, or a lone CR, is one line break.
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar(u'\r'), QChar(u'\n'));
-    txtOutput->insertPlainText(text);
+    for (; arrival != taken.arrivals.cend(); ++arrival)
+        addLine(arrival->microseconds,
+                arrival->lost != 0 ? LostText(arrival->lost) : DecodeShiftJis(arrival->payload));
+    if (const quint64 lost = reader_->Lost(); lost != 0)
+        txtOutput->setToolTip(
+            LostText(lost) +
+            QStringLiteral("\nThe receive buffer holds %1 KiB; net.core.rmem_max limits it.")
+                .arg(udpPeerA.ReceiveBufferBytes() / 1024));
+    if (!text.isEmpty()) {
+        // The box keeps lines, not line-end bytes: CR LF, or a lone CR, is one line break.
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+            .replace(QChar(u'\r'), QChar(u'\n'));
+        txtOutput->insertPlainText(text);
+    }
+    // From the frame's end: however long it took, the operator gets the next frame's time.
+    sinceFrame_.start();
+    if (!taken.error.isEmpty()) {
+        LogToFile->setChecked(!LogPath().isEmpty());
+        reportError_(taken.error);
+    }
 }
 
 }  // namespace pellux

@@ -2,15 +2,24 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "EndSignals.h"
 #include "frmPeerA.h"
 
 int main(int argc, char** argv) {
+    pellux::EndSignals::Block();
     QApplication app(argc, argv);
-    pellux::frmPeerA window;
-    if (!window.Load()) {
-        QMessageBox::critical(nullptr, QStringLiteral("UDP Test"), window.LoadError());
-        return 1;
+    const pellux::EndSignals ends([] { QApplication::quit(); });
+    int status = 0;
+    {
+        pellux::frmPeerA window;
+        if (!window.Load()) {
+            QMessageBox::critical(nullptr, QStringLiteral("UDP Test"), window.LoadError());
+            return 1;
+        }
+        window.show();
+        status = app.exec();
+        // The window goes first: its reader logs what it holds and ends.
     }
-    window.show();
-    return app.exec();
+    if (ends.Received() != 0) ends.DieBySignal();
+    return status;
 }
