@@ -49,7 +49,6 @@ public:
     bool Opening() const override;
     void ClosePort() override;
     bool IsOpen() const override;
-    bool Remote() const override { return true; }
     void SetLineSettings(const QString& settings) override;
     bool ChangeLineSettings(const QString& settings) override;
     void WriteBytes(const QByteArray& bytes) override;

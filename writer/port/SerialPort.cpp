@@ -75,7 +75,6 @@ void SerialPort::ClosePort() {
 
 bool SerialPort::IsOpen() const { return port_ && port_->IsOpen(); }
 
-bool SerialPort::Remote() const { return port_ && port_->Remote(); }
 
 void SerialPort::SetLineSettings(const QString& settings) {
     lineSettings_ = settings;
