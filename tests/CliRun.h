@@ -43,12 +43,24 @@ inline CliRun Finish(QProcess& process, int limitMs = 15000) {
     return run;
 }
 
-inline CliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
+inline CliRun Cli(const QStringList& arguments, const QByteArray& input = {}, int limitMs = 15000) {
     QProcess process;
     StartCli(process, arguments);
     process.write(input);
     process.closeWriteChannel();
-    return Finish(process);
+    return Finish(process, limitMs);
+}
+
+// A write of the board's file with its kernel through ports, recorded in the board's folder.
+inline QStringList BoardArguments(const SimulatedWrite& board, const QStringList& ports) {
+    QStringList arguments{"--log", board.FilePath("writes.jsonl")};
+    for (const QString& port : ports) arguments << "--port" << port;
+    return arguments << "--kernel" << board.kernelPath << board.sRecordPath;
+}
+
+// The simulated board's device.
+inline QString Pty(SimulatedWrite& board) {
+    return QString::fromStdString(board.Board().SlavePath());
 }
 
 inline QByteArray Contents(const QString& path) {

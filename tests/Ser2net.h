@@ -92,6 +92,7 @@ public:
         connect(&server_, &QTcpServer::newConnection, this, &DelayingProxy::Accept);
     }
     QString Url() const { return QString("rfc2217://127.0.0.1:%1").arg(server_.serverPort()); }
+    quint16 Port() const { return server_.serverPort(); }
 
 private:
     void Accept() {

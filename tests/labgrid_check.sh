@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # labgrid's own client (Debian's python3-labgrid and its pytest plugin, no coordinator) writes
-# the simulated board through ser2net on 127.0.0.1 with contrib/labgrid's driver; the board's
-# received image must equal the file's.   Usage: labgrid_check.sh SOURCE_DIR BUILD_DIR
+# the simulated board with contrib/labgrid's driver through ser2net on 127.0.0.1, and then on the
+# "exporter" itself through an OpenSSH server on 127.0.0.1 (ssh_device); the board's received
+# image must equal the file's each time.   Usage: labgrid_check.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 PATH="$PATH:/usr/sbin"  # where Debian puts ser2net
 source_dir="$(realpath "$1")" build="$(realpath "$2")"
@@ -21,6 +22,7 @@ connection: &board
   connector: serialdev,$(readlink "$work/board"),19200n81,local
 YAML
 ser2net -n -d -u -c "$work/ser2net.yaml" 2> "$work/ser2net.err" &
+ser2net=$!
 listening() { grep -qi "0100007F:$(printf '%04X' "$port") 00000000:0000 0A" /proc/net/tcp; }
 for _ in $(seq 50); do listening && break; sleep 0.1; done
 
@@ -51,3 +53,17 @@ YAML
 cmp "$work/image.bin" "$work/received.bin"
 grep -q '"format":"Intel HEX"' "$work/writes.jsonl"
 echo "labgrid wrote the board through ser2net"
+
+# The same through ssh, on the board's machine: ser2net lets go of the device first.
+kill "$ser2net"
+wait "$ser2net" 2> /dev/null || true
+rm -f "$work/received.bin"
+source "$source_dir/tools/loopback-sshd.sh"
+start_loopback_sshd "$work" "$build/writer"
+sed -i "s|        log: .*|&\n        ssh_device: $(readlink "$work/board")|" "$work/environment.yaml"
+(cd "$work" && /usr/bin/python3 -m pytest -q -p no:cacheprovider --lg-env "$work/environment.yaml" \
+    "$source_dir/contrib/labgrid/test_morven.py")
+cmp "$work/image.bin" "$work/received.bin"
+grep -q "\"device\":\"ssh://127.0.0.1$(readlink "$work/board")\"" "$work/writes.jsonl"
+grep -q '"outcome":"O.K."' "$work/remote-state/morven/writes.jsonl"
+echo "labgrid wrote the board on its own machine through ssh"

@@ -1,4 +1,4 @@
-// Every caption of the three windows and of MORVEN's message box is drawn whole inside its
+// Every caption of the four windows and of MORVEN's message box is drawn whole inside its
 // control, in the font it is drawn with. CTest runs this at the scale factors 1, 1.5 and 2.
 #include <QGroupBox>
 #include <QLabel>
@@ -6,10 +6,12 @@
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "Form2.h"
 #include "OperatorDialogs.h"
+#include "StationWindow.h"
 #include "frmPeerA.h"
 
 namespace {
@@ -95,12 +97,29 @@ private slots:
         pellux::frmPeerA console;
         const auto longest =
             morven::OperatorDialogs::MakeMessageBox(&main, QStringLiteral("Time Out S File Err"));
-        const QList<QWidget*> windows{&startup, &main, &console, longest.get()};
+        // The station with its longest words: a port absent, one interrupted, the banner.
+        QTemporaryDir folder;
+        QFile recipe(folder.filePath(QStringLiteral("station.ini")));
+        QVERIFY(recipe.open(QIODevice::WriteOnly));
+        recipe.write("[image]\nfile = missing.mot\nsha256 = " + QByteArray(64, 'a') +
+                     "\n[kernel]\nfile = zididuv.bin\nsha256 = " + QByteArray(64, 'b') +
+                     "\n[station]\nports = /nonexistent/ttyUSB0, /nonexistent/ttyUSB1\n");
+        recipe.close();
+        morven::StationWindow station;
+        QVERIFY(station.Load(recipe.fileName()));
+        station.Tiles[1]->ShowResult({.outcome = morven::WriteOutcome::Cancelled,
+                                      .text = QStringLiteral("interrupted"),
+                                      .serialValue = QStringLiteral("10000001")});
+        station.Recent->Add({.outcome = morven::WriteOutcome::Cancelled,
+                             .text = QStringLiteral("interrupted")});
+        const QList<QWidget*> windows{&startup, &main, &console, longest.get(), &station};
         for (QWidget* window : windows) window->show();
         QCoreApplication::processEvents();
 
         for (QWidget* window : windows) {
-            const QStringList misfits = Misfits(window, {main.Label2});
+            const QStringList misfits = Misfits(window, {main.Label2, station.Banner,
+                                                         station.Tiles[0]->Detail,
+                                                         station.Tiles[1]->Detail});
             QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join('\n')));
         }
         const int border = FrameBorderRow(startup.Frame1);

@@ -4,19 +4,42 @@
 #include <csignal>
 
 #include "CliRun.h"
-#include "line/PortChoice.h"
 #include "Ser2net.h"
+#include "line/PortChoice.h"
+#include "port/NetworkSerialPort.h"
 
 namespace {
 
-// Boards' images written through url: FILE, kernel and log in the board's folder.
-QStringList Arguments(const SimulatedWrite& board, const QStringList& ports) {
-    QStringList arguments{"--log", board.FilePath("writes.jsonl")};
-    for (const QString& port : ports) arguments << "--port" << port;
-    return arguments << "--kernel" << board.kernelPath << board.sRecordPath;
-}
+// A server that answers by a script, for what ser2net never does (refuse BINARY, stop at a
+// speed change): each step waits until the client has sent its trigger, then answers, or closes
+// the connection when the answer is empty.
+class ScriptedServer : public QObject {
+public:
+    explicit ScriptedServer(QList<std::pair<QByteArray, QByteArray>> script)
+        : script_(std::move(script)) {
+        if (!server_.listen(QHostAddress::LocalHost, 0)) qFatal("the server cannot listen");
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* client = server_.nextPendingConnection();
+            connect(client, &QTcpSocket::readyRead, this, [this, client] {
+                heard_ += client->readAll();
+                while (step_ < script_.size() && heard_.contains(script_[step_].first)) {
+                    const QByteArray answer = script_[step_++].second;
+                    if (answer.isEmpty()) return client->disconnectFromHost();
+                    client->write(answer);
+                }
+            });
+        });
+    }
+    morven::NetworkAddress Address() const { return {"127.0.0.1", server_.serverPort()}; }
 
-QString Pty(SimulatedWrite& board) { return QString::fromStdString(board.Board().SlavePath()); }
+private:
+    QTcpServer server_;
+    QList<std::pair<QByteArray, QByteArray>> script_;
+    qsizetype step_ = 0;
+    QByteArray heard_;
+};
+
+QByteArray Hex(const char* hex) { return QByteArray::fromHex(hex); }
 
 }  // namespace
 
@@ -33,7 +56,7 @@ private slots:
         board.SetSRecords(SRecordsFor(image));
         board.SetKernel(QByteArray(300, '\xFF'));
         Ser2net server({Pty(board)});
-        const CliRun run = Cli(Arguments(board, {server.Url()}));
+        const CliRun run = Cli(BoardArguments(board, {server.Url()}));
         QCOMPARE(run.LastLine(), QString("O.K."));
         QCOMPARE(run.status, 0);
         QVERIFY(Received(board) == image);
@@ -51,7 +74,7 @@ private slots:
         const QByteArray image = RandomImage(0x2000, 4);
         local.SetSRecords(SRecordsFor(image));
         Ser2net server({Pty(remote)});
-        const CliRun run = Cli(Arguments(local, {Pty(local), server.Url()}));
+        const CliRun run = Cli(BoardArguments(local, {Pty(local), server.Url()}));
         QCOMPARE(run.status, 0);
         QVERIFY(Received(local) == image);
         QVERIFY(Received(remote) == image);
@@ -67,7 +90,7 @@ private slots:
         Ser2net server({Pty(board)});
         DelayingProxy proxy(server.Port(), 15);
         QProcess process;
-        StartCli(process, Arguments(board, {proxy.Url()}));
+        StartCli(process, BoardArguments(board, {proxy.Url()}));
         QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 60000);
         const CliRun run = Finish(process);
         QVERIFY2(run.LastLine() == "O.K.", run.out + run.err);
@@ -99,11 +122,50 @@ private slots:
             QVERIFY(holder.waitForConnected());
             QVERIFY(holder.waitForReadyRead());  // the server's telnet offers: it is served
         }
-        const CliRun run = Cli(Arguments(board, {url}));
+        // A slow name service has a limit of its own, longer than the server's.
+        const CliRun run = Cli(BoardArguments(board, {url}), {}, 60000);
         QCOMPARE(run.status, 9);
         QVERIFY2(run.LastLine().startsWith("Cannot open the serial port " + url + ": " + says),
                  qPrintable(run.LastLine()));
         QCOMPARE(board.Board().CompletedWrites(), 0);
+    }
+
+    // Each server answer the client must notice, at the open or at a speed change in flight,
+    // which is no open: a server that stops there stopped during the write.
+    void serverAnswers_data() {
+        QTest::addColumn<QByteArray>("answer");   // to the client's speed; empty: close
+        QTest::addColumn<QByteArray>("opening");  // what the server says first
+        QTest::addColumn<QString>("says");        // empty: the line is set up
+        const QByteArray comPort = Hex("fffd00fffb00fffd03fffb03fffd2c");
+        const QByteArray boot = Hex("fffa2c6500004b00fff0");
+        QTest::newRow("refuses BINARY")
+            << boot << Hex("fffc00fffd2c") << "the server refuses binary transmission";
+        QTest::newRow("refuses COM-PORT-OPTION")
+            << boot << Hex("fffd00fffe2c") << "the server does not speak RFC 2217";
+        QTest::newRow("sets another speed")
+            << Hex("fffa2c650000e100fff0") << comPort << "the server set 57600 baud, not 19200";
+        QTest::newRow("closes during the speed change")
+            << boot << comPort << "the server closed the connection during the write";
+    }
+
+    void serverAnswers() {
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, opening);
+        QFETCH(QString, says);
+        const QByteArray bootSpeed = Hex("fffa2c0100004b00fff0");
+        ScriptedServer server(
+            {{Hex("fffb2c"), opening}, {bootSpeed, answer}, {Hex("fffa2c010000e100fff0"), {}}});
+        morven::NetworkSerialPort port(server.Address(), "rfc2217://scripted");
+        QVERIFY(port.OpenPort());
+        QTRY_VERIFY_WITH_TIMEOUT(!port.Opening(), 20000);
+        if (!port.Failed()) {
+            QVERIFY(port.ChangeLineSettings("57600,N,8,1"));
+            QVERIFY(!port.Opening());
+            QVERIFY(port.IsOpen());
+            QTRY_VERIFY_WITH_TIMEOUT(port.Failed(), 20000);
+        }
+        QVERIFY2(port.FailureText().startsWith("rfc2217://scripted: " + says),
+                 qPrintable(port.FailureText()));
     }
 
     void connectionLostMidWrite() {
@@ -111,7 +173,7 @@ private slots:
         board.SetSRecords(SRecordsFor(RandomImage(morven::ImageSize, 6)));
         Ser2net server({Pty(board)});
         QProcess process;
-        StartCli(process, Arguments(board, {server.Url()}));
+        StartCli(process, BoardArguments(board, {server.Url()}));
         WaitForImageStage(process);
         server.Kill();
         const CliRun run = Finish(process);
@@ -128,7 +190,7 @@ private slots:
         board.SetKernel(QByteArray(4000, '\x5A'));
         Ser2net server({Pty(board)});
         QProcess process;
-        StartCli(process, Arguments(board, {server.Url()}));
+        StartCli(process, BoardArguments(board, {server.Url()}));
         QByteArray seen;
         QTRY_VERIFY((seen += process.readAllStandardError()).contains("kernel "));
         ::kill(pid_t(process.processId()), SIGINT);
@@ -144,7 +206,7 @@ private slots:
         QVERIFY2(!said.contains("in use") && next.state() == QAbstractSocket::ConnectedState, said);
     }
 
-    // A URL that cannot name a port is a usage error, said before anything is opened.
+    // A URL that cannot name a port is a usage error, said before anything is opened or started.
     void malformedUrls_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("says");
@@ -160,6 +222,18 @@ private slots:
                                                << "goes in brackets";
         QTest::newRow("not IPv6 in brackets") << "rfc2217://[board]:2000"
                                               << "not an IPv6 address";
+        QTest::newRow("ssh: no device") << "ssh://lab3"
+                                        << "ssh://[USER@]HOST[:PORT]/DEVICE";
+        QTest::newRow("ssh: empty host") << "ssh:///dev/ttyUSB0"
+                                         << "the host is empty";
+        QTest::newRow("ssh: port 0") << "ssh://lab3:0/dev/ttyUSB0"
+                                     << "from 1 to 65535";
+        QTest::newRow("ssh: host as an option") << "ssh://-oProxyCommand=x/dev/ttyUSB0"
+                                                << "not a name or an address";
+        QTest::newRow("ssh: empty user") << "ssh://@lab3/dev/ttyUSB0"
+                                         << "user name";
+        QTest::newRow("ssh: IPv6 without brackets") << "ssh://::1/dev/ttyUSB0"
+                                                    << "goes in brackets";
     }
 
     void malformedUrls() {

@@ -8,9 +8,11 @@
 #include <QSettings>
 #include <QSignalSpy>
 
+#include "CliRun.h"
 #include "Form2.h"
 #include "OperatorDialogs.h"
 #include "SimulatedWrite.h"
+#include "Sshd.h"
 #include "Twips.h"
 #include "image/TargetImage.h"
 
@@ -152,6 +154,9 @@ private slots:
         QTest::newRow("mapped to another machine")
             << "rfc2217://127.0.0.1:2001"
             << " — a serial port on another machine (RFC 2217)";
+        QTest::newRow("mapped to a board written on its machine")
+            << "ssh://lab3/dev/ttyUSB0"
+            << " — a serial port on another machine, written there (ssh)";
     }
 
     void portToolTipsNameTheDevice() {
@@ -284,6 +289,27 @@ private slots:
         QCOMPARE(script_.messages.size(), 1);
         QVERIFY(script_.messages[0].startsWith("Cannot open the serial port COM5"));
         QVERIFY(main.Command1->isEnabled() && main.Command2->isEnabled());
+    }
+
+    // A port mapped to ssh:// is written on the board's machine, the bar showing its progress;
+    // the record here names the URL.
+    void writeOnABoardThroughSsh() {
+        Sshd sshd;
+        qputenv("MORVEN_SSH_COMMAND", sshd.Command());
+        SimulatedWrite board;
+        SetKernel(QByteArray(200, '\x33'));
+        const QString url = sshd.Url(Pty(board));
+        qputenv("MORVEN_COM6", url.toUtf8());
+        Form1 main;
+        main.ShowSRecordPath(board.sRecordPath);
+        main.PDQComm1.SelectPort(6);
+        QSignalSpy progress(main.ProgressBar1, &QProgressBar::valueChanged);
+        QTest::mouseClick(main.Command1, Qt::LeftButton);
+        qunsetenv("MORVEN_SSH_COMMAND");
+        QCOMPARE(script_.messages, QStringList{"O.K."});
+        QVERIFY(progress.size() > 2);
+        QCOMPARE(Received(board), QByteArray("\x12\x34"));
+        QCOMPARE(LastRecord()["device"].toString(), url);
     }
 
     // The file is checked when chosen and again at Write: warnings colour its name and are

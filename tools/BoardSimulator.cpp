@@ -155,6 +155,7 @@ bool BoardSimulator::Serve() {
             // No slave open: the host closed its port, or has not opened it yet.
             if (hostConnected_) {
                 hostConnected_ = false;
+                ++hangUps_;
                 // With `once`, the write is over when the host lets go of the line, except at
                 // the switch between the two stages. A host that opened and closed the line
                 // without sending (a port test) has not begun a write.

@@ -43,6 +43,9 @@ public:
     std::vector<std::uint8_t> LastImage() const;
     std::vector<WireEvent> WireLog() const;
     void ClearWireLog();
+    // Whether the board sees a host's port open, and how often it has seen one let go.
+    bool HostOnLine() const { return hostConnected_; }
+    int HangUps() const { return hangUps_; }
 
 private:
     void ClosePty();
@@ -60,7 +63,8 @@ private:
     int master_ = -1;
     int linesOpened_ = 0;
     std::string slavePath_;
-    bool hostConnected_ = false;
+    std::atomic<bool> hostConnected_{false};
+    std::atomic<int> hangUps_{0};
     bool hostHasSent_ = false;
     double startTime_ = 0;
     double receiveFreeAt_ = 0;  // with pace: when the wire from the host is next free

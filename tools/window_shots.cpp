@@ -1,21 +1,75 @@
 // Saves a picture of each window as the operator sees it: window-shots OUTPUT_FOLDER [SUFFIX]
 // (the suffix goes before ".png", e.g. "@2x" for a run with QT_SCALE_FACTOR=2).
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <memory>
+#include <vector>
 
+#include "BoardSimulator.h"
 #include "Form1.h"
 #include "Form2.h"
 #include "OperatorDialogs.h"
+#include "StationWindow.h"
 #include "frmPeerA.h"
+
+namespace {
+
+QByteArray Sha256(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// Four paced simulated boards, the third refusing the image's checksum, and a recipe that
+// writes the sample file to them with a serial number each.
+struct StationBench {
+    explicit StationBench(const QTemporaryDir& files) {
+        QStringList ports;
+        for (int board = 0; board < 4; ++board) {
+            BoardSimulator::Options options{.pace = true};
+            if (board == 2) {
+                std::string error;
+                options.faults = {*ParseBoardFault("closing=wrong:0x15", &error)};
+            }
+            ports << files.filePath(QStringLiteral("ttyUSB%1").arg(board));
+            options.linkPath = ports.back().toStdString();
+            boards.push_back(std::make_unique<BoardSimulator>(options));
+            std::string error;
+            if (!boards.back()->Open(&error)) qFatal("board-sim: %s", error.c_str());
+            boards.back()->StartInBackground();
+        }
+        const QByteArray kernel(64, '\x5A');
+        QFile kernelFile(files.filePath(QStringLiteral("zididuv.bin")));
+        kernelFile.open(QIODevice::WriteOnly);
+        kernelFile.write(kernel);
+        kernelFile.close();
+        QFile recipe(files.filePath(QStringLiteral("station-3.ini")));
+        recipe.open(QIODevice::WriteOnly);
+        // The sample's 4096 bytes, as --check prints their SHA-256.
+        recipe.write("[image]\nfile = sample.mot\nsha256 = "
+                     "c8f5d0341d54d951a71b136e6e2afcb14d11ed8489a7ae126a8fee0df6ecf193\n"
+                     "[kernel]\nfile = zididuv.bin\nsha256 = " + Sha256(kernel) +
+                     "\n[station]\nports = " + ports.join(QStringLiteral(", ")).toUtf8() +
+                     "\nlog = writes.jsonl\n[serial]\naddress = 0x1800\nformat = dec:8\n"
+                     "start = 10000001\nstate = counter\n");
+        path = recipe.fileName();
+    }
+    std::vector<std::unique_ptr<BoardSimulator>> boards;
+    QString path;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QDir out(argc > 1 ? argv[1] : ".");
     const QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    const auto save = [&out, &suffix](QWidget* window, const QString& name) {
+        window->grab().save(out.filePath(name + suffix + QStringLiteral(".png")));
+    };
     morven::Form2 startup;
     morven::Form1 main;
     main.ShowPortNumber(1);
@@ -38,10 +92,31 @@ int main(int argc, char** argv) {
                                                   {message.get(), "morven-message"},
                                                   {&console, "pellux"}};
     for (const auto& [window, name] : windows) window->show();
-    QTimer::singleShot(500, [&] {
-        for (const auto& [window, name] : windows)
-            window->grab().save(out.filePath(name + suffix + QStringLiteral(".png")));
+
+    // The station: idle, writing (every board in its image), and done with one failure.
+    qputenv("XDG_STATE_HOME", files.filePath(QStringLiteral("state")).toUtf8());
+    StationBench bench(files);
+    morven::StationWindow station;
+    if (!station.Load(bench.path)) return 1;
+    station.show();
+    bool writingSaved = false;
+    for (morven::PortTile* tile : station.Tiles)
+        QObject::connect(tile->Progress, &QProgressBar::valueChanged, &station, [&] {
+            for (const morven::PortTile* each : station.Tiles)
+                if (each->Detail->text() != QStringLiteral("writing the image") ||
+                    each->Progress->value() * 100 < each->Progress->maximum() * 40)
+                    return;
+            if (!std::exchange(writingSaved, true))
+                save(&station, QStringLiteral("morven-station-writing"));
+        });
+    QObject::connect(&station, &morven::StationWindow::GangEnded, &app, [&] {
+        save(&station, QStringLiteral("morven-station-done"));
         app.quit();
+    });
+    QTimer::singleShot(500, [&] {
+        for (const auto& [window, name] : windows) save(window, name);
+        save(&station, QStringLiteral("morven-station-idle"));
+        station.Start->click();
     });
     return app.exec();
 }

@@ -1,8 +1,12 @@
-"""labgrid driver that writes a board's flash through morven-cli over RFC 2217.
+"""labgrid driver that writes a board's flash through morven-cli.
 
-The board's serial port is a NetworkSerialPort resource (an exporter's ser2net); the driver
-names it to morven-cli as rfc2217://HOST:PORT. Load it with ``imports: [morvendriver.py]`` in the
-environment file.
+The board's serial port is a NetworkSerialPort resource (an exporter's ser2net); by default the
+driver names it to morven-cli as rfc2217://HOST:PORT, and every exchange of the write crosses the
+network. Where the environment knows the device's path on the exporter (``ssh_device``), the
+write runs on the exporter instead, by its own morven-cli reached through ssh
+(ssh://[USER@]HOST/DEVICE): only the image crosses the network, once. Use it for an exporter more
+than a LAN away; it needs morven-cli installed there and an ssh login (MORVEN_SSH_COMMAND, if set,
+is passed on). Load the driver with ``imports: [morvendriver.py]`` in the environment file.
 """
 
 import json
@@ -28,6 +32,9 @@ class MorvenDriver(Driver, BootstrapProtocol):
         kernel (str): the kernel file for morven-cli's --kernel; default: where morven-cli looks
         morven_cli (str): the morven-cli program
         log (str): morven-cli's --log FILE; default: its own write log
+        ssh_device (str): the board's device path on the exporter; when set, the write runs there
+            through ssh instead of over RFC 2217 (ser2net must then leave the device free)
+        ssh_user (str): the login on the exporter; default: ssh's own choice
     """
 
     bindings = {"port": "NetworkSerialPort"}
@@ -35,6 +42,8 @@ class MorvenDriver(Driver, BootstrapProtocol):
     kernel = attr.ib(default=None, validator=attr.validators.optional(attr.validators.instance_of(str)))
     morven_cli = attr.ib(default="morven-cli", validator=attr.validators.instance_of(str))
     log = attr.ib(default=None, validator=attr.validators.optional(attr.validators.instance_of(str)))
+    ssh_device = attr.ib(default=None, validator=attr.validators.optional(attr.validators.instance_of(str)))
+    ssh_user = attr.ib(default=None, validator=attr.validators.optional(attr.validators.instance_of(str)))
 
     def __attrs_post_init__(self):
         super().__attrs_post_init__()
@@ -45,6 +54,9 @@ class MorvenDriver(Driver, BootstrapProtocol):
         host = self.port.host
         if ":" in host:  # IPv6 goes in brackets
             host = f"[{host}]"
+        if self.ssh_device:
+            user = f"{self.ssh_user}@" if self.ssh_user else ""
+            return f"ssh://{user}{host}{self.ssh_device}"
         return f"rfc2217://{host}:{self.port.port}"
 
     @Driver.check_active

@@ -19,11 +19,13 @@ standard error.
 
 PORT is COM1 to COM10 or 1 to 10 (port n opens MORVEN_COMn, else /dev/ttyS(n-1)),
 a device path such as /dev/ttyUSB0 or /dev/serial/by-id/..., serial:NUMBER (the
-adapter's serial number, as --list-ports shows it), or rfc2217://HOST:PORT, a
-serial port served on another machine (ser2net); HOST is a name, an IPv4 address
-or [IPv6]. Name several ports to write the same file to every board at once: a
-table on standard output then gives each port's outcome. Without --port, the one
-USB serial adapter present is used.
+adapter's serial number, as --list-ports shows it), rfc2217://HOST:PORT, a
+serial port served on another machine (ser2net), or
+ssh://[USER@]HOST[:PORT]/DEVICE, a board written on its own machine by the
+morven-cli there, started through ssh (MORVEN_SSH_COMMAND, default ssh); HOST is
+a name, an IPv4 address or [IPv6]. Name several ports to write the same file to
+every board at once: a table on standard output then gives each port's outcome.
+Without --port, the one USB serial adapter present is used.
 
 Every write appends a JSON line to $XDG_STATE_HOME/morven/writes.jsonl (by default
 ~/.local/state/morven/writes.jsonl) the moment it ends: time, host, port, device,
@@ -104,6 +106,10 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         "Load the list FILE, its values checked against --serial-format, into the line's "
         "database that --serial-state names, once; load it again after lines were appended.",
         "FILE");
+    // Started through ssh by another morven-cli, never by hand.
+    QCommandLineOption remoteWrite("remote-write", "Serve a write from another machine.", "FORMAT");
+    remoteWrite.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(remoteWrite);
     parser.addOptions({port, kernel, quiet, check, strict, json, log, noLog, binaryAt, recipe,
                        serialAt, serialFormat, serialStart, serialStep, serialList, serialState,
                        serialLoadList, listPorts});
@@ -115,6 +121,11 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     if (parser.isSet(version)) parser.showVersion();
 
     CliOptions options;
+    if (parser.isSet(remoteWrite)) {
+        options.remoteFormat = parser.value(remoteWrite).toInt();
+        if (options.remoteFormat <= 0) return QStringLiteral("bad --remote-write format");
+        return options;
+    }
     options.listPorts = parser.isSet(listPorts);
     options.quiet = parser.isSet(quiet);
     options.check = parser.isSet(check);

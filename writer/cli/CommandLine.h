@@ -14,7 +14,8 @@ struct CliOptions {
     bool check = false;  // report on FILE only: no port, no kernel
     bool json = false;   // outcomes as JSON objects on standard output
     bool noLog = false;
-    Recipe station;    // --recipe FILE, or made of the options that name the file, ports, ...
+    int remoteFormat = 0;  // --remote-write FORMAT: the remote end of an ssh:// write
+    Recipe station;  // --recipe FILE, or made of the options that name the file, ports, ...
     QString loadList;  // --serial-load-list: the list file to load,
     QString loadInto;  // into this database,
     SerialFormat loadFormat;  // its values checked against this

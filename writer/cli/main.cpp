@@ -11,9 +11,11 @@
 #include "ConsoleProgress.h"
 #include "InterruptSignals.h"
 #include "PortListing.h"
+#include "RemoteEnd.h"
 #include "line/ExitStatus.h"
 #include "line/Station.h"
 #include "line/StationRun.h"
+#include "line/StrictRefusal.h"
 #include "write/KernelFile.h"
 #include "write/SerialStateFile.h"
 #include "write/WriteRecord.h"
@@ -61,14 +63,6 @@ int Refuse(const WriteRefusal& refusal, const QString& kernelPath) {
         PrintError(QStringLiteral(
             "hint: a raw binary file needs --binary-at ADDR, the address of its first byte"));
     return OutcomeStatus(refusal.outcome);
-}
-
-std::optional<WriteRefusal> StrictRefusal(const Recipe& station, const LoadReport& report) {
-    if (!station.strict || !report.HasWarnings()) return std::nullopt;
-    return WriteRefusal{WriteOutcome::WarningsRefused,
-                        QStringLiteral("The %1 file %2 has warnings and --strict refuses it. "
-                                       "Nothing was sent.")
-                            .arg(FormatName(report.format), DisplayName(station.firmware.path))};
 }
 
 // --check: what the file holds and whether a write would send it.
@@ -289,6 +283,7 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     const CliOptions& options = std::get<CliOptions>(parsed);
+    if (options.remoteFormat > 0) return ServeRemoteWrite(options.remoteFormat);
     if (options.listPorts) {
         std::fputs(PortListing(options.json).toLocal8Bit().constData(), stdout);
         return ExitOk;

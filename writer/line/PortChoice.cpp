@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "port/NetworkSerialPort.h"
+#include "port/RemoteAddress.h"
 #include "port/SerialPort.h"
 
 namespace morven {
@@ -55,6 +56,12 @@ std::variant<PortArgument, QString> ParsePortArgument(const QString& text) {
             return QStringLiteral("bad port '") + text + QStringLiteral("': ") + *error;
         return PortArgument{0, text, {}};
     }
+    if (RemoteAddress::IsUrl(text)) {
+        const auto address = RemoteAddress::Parse(text);
+        if (const auto* error = std::get_if<QString>(&address))
+            return QStringLiteral("bad port '") + text + QStringLiteral("': ") + *error;
+        return PortArgument{0, text, {}};
+    }
     if (text.startsWith(SerialPrefix) && text.size() > SerialPrefix.size())
         return PortArgument{0, {}, text.mid(SerialPrefix.size())};
     if (text.contains(QLatin1Char('/'))) return PortArgument{0, text, {}};
@@ -67,8 +74,8 @@ std::variant<PortArgument, QString> ParsePortArgument(const QString& text) {
     if (!isNumber || !plainDigits || number < 1 || number > 10)
         return QStringLiteral("bad port '") + text +
                QStringLiteral(
-                   "': use COM1 to COM10, 1 to 10, a device path, serial:NUMBER or "
-                   "rfc2217://HOST:PORT");
+                   "': use COM1 to COM10, 1 to 10, a device path, serial:NUMBER, "
+                   "rfc2217://HOST:PORT or ssh://[USER@]HOST[:PORT]/DEVICE");
     return PortArgument{number, {}, {}};
 }
 

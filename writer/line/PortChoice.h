@@ -19,8 +19,8 @@ struct PortArgument {
     QString serial;
 };
 
-// "COM1".."COM10" (any case), "1".."10", a path ("/dev/ttyUSB0"), "serial:A50285BI" or
-// "rfc2217://HOST:PORT"; otherwise why the text names no port, as a usage error.
+// "COM1".."COM10" (any case), "1".."10", a path ("/dev/ttyUSB0"), "serial:A50285BI",
+// "rfc2217://HOST:PORT" or "ssh://[USER@]HOST[:PORT]/DEVICE"; otherwise why the text names no port, as a usage error.
 std::variant<PortArgument, QString> ParsePortArgument(const QString& text);
 
 // A port a write will open.

@@ -4,6 +4,7 @@
 
 #include "ExitStatus.h"
 #include "PortChoice.h"
+#include "SerialStanding.h"
 #include "port/SerialDevices.h"
 #include "write/Serialization.h"
 #include "write/WriteRecord.h"
@@ -100,23 +101,10 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore
     if (recipe.serial) {
         const SerialRule& rule = *recipe.serial;
         const QString area = CheckSerialArea(rule, job);
-        const auto stock = store.Stock(rule);
-        QString state;
-        if (const auto* refusal = std::get_if<WriteRefusal>(&stock)) {
-            state = refusal->text;
-            fail(OutcomeStatus(refusal->outcome));
-        } else {
-            const SerialStock& left = std::get<SerialStock>(stock);
-            state = left.left == 0
-                        ? QStringLiteral("no values left")
-                        : QStringLiteral("next value %1, %2 left").arg(left.next).arg(left.left);
-            if (left.left == 0) fail(OutcomeStatus(WriteOutcome::SerialRefused));
-            if (left.fresh)
-                state += QStringLiteral(" (no state yet: the first write makes ") + rule.statePath +
-                         QStringLiteral(")");
-        }
+        const SerialStanding standing = StandingOfValues(rule, store);
+        if (standing.refusal) fail(OutcomeStatus(standing.refusal->outcome));
         check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) +
-                           (area.isEmpty() ? state : area);
+                           (area.isEmpty() ? standing.text : area);
         if (!area.isEmpty()) fail(OutcomeStatus(WriteOutcome::SerialRefused));
     }
     return check;

@@ -2,27 +2,44 @@
 
 #include <optional>
 
+#include "port/RemoteAddress.h"
 #include "port/SerialDevices.h"
 #include "port/SerialPort.h"
+#include "write/RemoteWriteFlow.h"
 
 namespace morven {
 
-// One board of a run: the port it is on, and its write's own link, timers and flow.
+// One board of a run: the port it is on, and its write's own link, timers and flow; a board
+// named by ssh:// is written on its own machine, the link only holding its place among the
+// waits.
 struct StationRun::Board {
-    Board(const ChosenPort& chosen, BoardImage boardImage, ProgressDisplay& progress,
-          WriteLog* log)
-        : image(std::move(boardImage)),
-          flow(link, {chosen.name, DescribeSerialDevice(chosen.device)}, progress, log) {
+    Board(const ChosenPort& chosen, BoardImage boardImage, ProgressDisplay& progress, WriteLog* log)
+        : image(std::move(boardImage)) {
+        const BoardPort board{chosen.name, DescribeSerialDevice(chosen.device)};
+        const auto remoteAddress = RemoteAddress::Parse(chosen.device);
+        if (const auto* address = std::get_if<RemoteAddress>(&remoteAddress))
+            remote.emplace(link, *address, board, progress, log);
+        else
+            local.emplace(link, board, progress, log);
         if (chosen.number > 0)
             serial.SelectPort(chosen.number);
         else
             serial.SelectDevice(chosen.device);
     }
 
+    Task<WriteResult> Write(const WriteJob& job) {
+        return remote ? remote->Write(job, image) : local->Write(job, image);
+    }
+    void Cancel(int status, const QString& text) {
+        if (remote) remote->Cancel(status, text);
+        if (local) local->Cancel(status, text);
+    }
+
     BoardImage image;  // the job's, with this board's serial value
     SerialPort serial;
     SerialLink link{serial};
-    WriteFlow flow;
+    std::optional<WriteFlow> local;
+    std::optional<RemoteWriteFlow> remote;
     std::optional<Task<WriteResult>> task;
 };
 
@@ -53,7 +70,7 @@ QList<WriteResult> StationRun::Run(const BoardEnded& ended) {
     std::vector<SerialLink*> links;
     for (size_t board = 0; board < boards_.size(); ++board) {
         Board& each = *boards_[board];
-        each.task.emplace(Told(each.flow.Write(job_, each.image), int(board), ended));
+        each.task.emplace(Told(each.Write(job_), int(board), ended));
         each.task->Start();
         links.push_back(&each.link);
     }
@@ -64,7 +81,7 @@ QList<WriteResult> StationRun::Run(const BoardEnded& ended) {
 }
 
 void StationRun::Cancel(int status, const QString& text) {
-    for (const auto& board : boards_) board->flow.Cancel(status, text);
+    for (const auto& board : boards_) board->Cancel(status, text);
 }
 
 }  // namespace morven

@@ -2,7 +2,6 @@
 
 #include <QHostAddress>
 
-#include "Bytes.h"
 #include "LineSettings.h"
 
 #ifdef Q_OS_LINUX
@@ -15,38 +14,12 @@ namespace morven {
 
 namespace {
 
-// Telnet (RFC 854) and its options.
-constexpr quint8 Se = 240, Sb = 250, Will = 251, Wont = 252, Do = 253, Dont = 254, Iac = 255;
-constexpr quint8 Binary = 0, SuppressGoAhead = 3, ComPortOption = 44;
-// RFC 2217 commands, client to server; the server answers each with the command plus 100.
-constexpr quint8 SetBaudRate = 1, SetDataSize = 2, SetParity = 3, SetStopSize = 4, SetControl = 5,
-                 PurgeData = 12;
-constexpr quint8 ServerOffset = 100;
-constexpr quint8 PurgeReceived = 1;  // the server's buffer of data from the serial port
-constexpr quint8 NoFlowControl = 1;
 // What a server says when it refuses or drops a client is kept for the failure's text.
 constexpr qsizetype TextKept = 200;
 
 const QString Scheme = QStringLiteral("rfc2217://");
 // How long a server that does not speak first is given before our offers go.
 constexpr int QuietServerMs = 100;
-
-bool Supported(quint8 option) {
-    return option == Binary || option == SuppressGoAhead || option == ComPortOption;
-}
-
-// 0xFF doubled, as telnet carries it: erased flash and many kernels are full of it.
-QByteArray Escaped(const QByteArray& bytes) {
-    QByteArray escaped = bytes;
-    return escaped.replace(QByteArray(1, char(Iac)), QByteArray(2, char(Iac)));
-}
-
-QByteArray BigEndian(quint32 value, int bytes) {
-    QByteArray out;
-    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
-        out.append(static_cast<char>((value >> shift) & 0xFF));
-    return out;
-}
 
 }  // namespace
 
@@ -82,6 +55,10 @@ NetworkSerialPort::NetworkSerialPort(NetworkAddress address, QString url, QObjec
     : QObject(parent), address_(std::move(address)), url_(std::move(url)) {
     answerTimer_.setSingleShot(true);
     connect(&answerTimer_, &QTimer::timeout, this, [this] {
+        if (state_ == State::Resolving)
+            return Fail(QStringLiteral("the host cannot be resolved (no answer from the name "
+                                       "service within %1 seconds)")
+                            .arg(LookupLimitMs / 1000));
         Fail(QStringLiteral("the server did not ") + awaited_ +
              QStringLiteral(" within %1 seconds").arg(AnswerLimitMs / 1000));
     });
@@ -91,32 +68,44 @@ NetworkSerialPort::NetworkSerialPort(NetworkAddress address, QString url, QObjec
     connect(&socket_, &QTcpSocket::errorOccurred, this, &NetworkSerialPort::OnError);
 }
 
+NetworkSerialPort::~NetworkSerialPort() {
+    if (lookupId_ >= 0) QHostInfo::abortHostLookup(lookupId_);
+}
+
 bool NetworkSerialPort::OpenPort() {
-    socket_.abort();
+    ClosePort();
     closed_ = false;
-    offered_ = false;
+    codec_.Reset();
     outgoing_.clear();
+    unsent_.clear();
     failure_.clear();
     input_.clear();
     held_.clear();
     text_.clear();
-    sub_.clear();
-    sentWill_.clear();
-    sentDo_.clear();
-    parse_ = Parse::Data;
+    comPort_ = false;
     purgesPending_ = 0;
-    settingsSent_ = false;
-    connecting_ = true;
-    settingsPending_ = true;
-    AwaitAnswer("accept the connection");
-    socket_.connectToHost(address_.host, address_.port);
+    // The name is looked up on its own, with its own limit: the server's limit starts when
+    // there is an address to connect to.
+    if (const QHostAddress literal(address_.host); !literal.isNull()) {
+        addresses_ = {literal};
+        ConnectNext();
+    } else {
+        state_ = State::Resolving;
+        Await("resolve the host", LookupLimitMs);
+        lookupId_ = QHostInfo::lookupHost(address_.host, this, &NetworkSerialPort::OnLookedUp);
+    }
     return !Failed();
+}
+
+bool NetworkSerialPort::Opening() const {
+    return state_ == State::Resolving || state_ == State::Connecting || state_ == State::SettingUp;
 }
 
 void NetworkSerialPort::ClosePort() {
     closed_ = true;
     answerTimer_.stop();
-    connecting_ = settingsPending_ = false;
+    if (lookupId_ >= 0) QHostInfo::abortHostLookup(std::exchange(lookupId_, -1));
+    if (state_ != State::Failed) state_ = State::Closed;
     purgesPending_ = 0;
     // The server is free for its next client at once. Unread bytes would turn the close into a
     // reset: they are taken first.
@@ -125,12 +114,12 @@ void NetworkSerialPort::ClosePort() {
 }
 
 bool NetworkSerialPort::IsOpen() const {
-    return connecting_ || socket_.state() == QAbstractSocket::ConnectedState;
+    return Opening() || state_ == State::Ready || state_ == State::ChangingSpeed;
 }
 
 void NetworkSerialPort::SetLineSettings(const QString& settings) {
     lineSettings_ = settings;
-    if (settingsSent_ && socket_.state() == QAbstractSocket::ConnectedState) SendSettings();
+    if (comPort_ && socket_.state() == QAbstractSocket::ConnectedState) SendSettings();
 }
 
 bool NetworkSerialPort::ChangeLineSettings(const QString& settings) {
@@ -141,43 +130,61 @@ bool NetworkSerialPort::ChangeLineSettings(const QString& settings) {
 
 void NetworkSerialPort::WriteBytes(const QByteArray& bytes) {
     if (Failed()) return;
-    if (Opening())
-        held_ += Escaped(bytes);
+    if (state_ == State::Ready)
+        SendRaw(Rfc2217Codec::Escaped(bytes));
     else
-        SendRaw(Escaped(bytes));
+        held_ += Rfc2217Codec::Escaped(bytes);
 }
 
 QByteArray NetworkSerialPort::ReadInput() { return std::exchange(input_, {}); }
 
 void NetworkSerialPort::DiscardInput() {
     input_.clear();
-    if (connecting_ || Failed() || socket_.state() != QAbstractSocket::ConnectedState) return;
+    if (state_ != State::SettingUp && state_ != State::Ready && state_ != State::ChangingSpeed)
+        return;
     ++purgesPending_;
-    SendCommand(PurgeData, QByteArray(1, char(PurgeReceived)));
-    if (!settingsPending_) AwaitAnswer("acknowledge a purge");
+    // The purge goes out with the next bytes written, in one segment: the server takes both in
+    // one read. Nothing written in this pass: it goes alone after it.
+    if (unsent_.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this] { SendRaw({}); }, Qt::QueuedConnection);
+    unsent_ += Rfc2217Codec::PurgeCommand();
+    if (state_ == State::Ready) Await("acknowledge a purge", AnswerLimitMs);
 }
 
 QString NetworkSerialPort::FailureText() const { return url_ + QStringLiteral(": ") + failure_; }
 
+void NetworkSerialPort::OnLookedUp(const QHostInfo& info) {
+    lookupId_ = -1;
+    if (state_ != State::Resolving) return;
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
+        return Fail(QStringLiteral("the host cannot be resolved (") + info.errorString() +
+                    QLatin1Char(')'));
+    addresses_ = info.addresses();
+    ConnectNext();
+}
+
+// Each address the name has, in turn, until one accepts: "localhost" may name ::1 first and a
+// server listen on 127.0.0.1 only.
+void NetworkSerialPort::ConnectNext() {
+    state_ = State::Connecting;
+    Await("accept the connection", AnswerLimitMs);
+    socket_.abort();
+    socket_.connectToHost(addresses_.takeFirst(), address_.port);
+}
+
 // A server speaks first (ser2net offers its options, or says that the port is in use); ours
 // follow its, or a moment later from a quiet server.
 void NetworkSerialPort::OnConnected() {
-    connecting_ = false;
+    state_ = State::SettingUp;
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    Await("take up RFC 2217 (COM-PORT-OPTION)", AnswerLimitMs);
     QTimer::singleShot(QuietServerMs, this, [this] {
-        if (!offered_ && socket_.state() == QAbstractSocket::ConnectedState) Offer();
+        if (socket_.state() == QAbstractSocket::ConnectedState) Offer();
     });
 }
 
-void NetworkSerialPort::Offer() {
-    offered_ = true;
-    for (const quint8 option : {Binary, SuppressGoAhead}) {
-        Request(Will, option);
-        Request(Do, option);
-    }
-    Request(Will, ComPortOption);
-    if (!settingsSent_) AwaitAnswer("take up RFC 2217 (COM-PORT-OPTION)");
-}
+void NetworkSerialPort::Offer() { SendRaw(codec_.Offers()); }
 
 void NetworkSerialPort::OnReadyRead() {
     if (!socket_.isOpen()) return;
@@ -186,10 +193,15 @@ void NetworkSerialPort::OnReadyRead() {
     AcknowledgeAtOnce();
     // Replies go out once the whole batch is read: a server that refuses this client says why
     // and closes, and an early reply would reset the connection before its words were read.
+    const Rfc2217Codec::Decoded decoded = codec_.Take(bytes);
     batching_ = true;
-    for (const char byte : bytes) Take(static_cast<quint8>(byte));
+    outgoing_ += decoded.reply;
+    for (const Rfc2217Codec::Piece& piece : decoded.pieces) {
+        Handle(piece);
+        if (Failed()) return;
+    }
     batching_ = false;
-    if (!offered_) Offer();
+    Offer();
     SendRaw(std::exchange(outgoing_, {}));
 }
 
@@ -202,6 +214,7 @@ void NetworkSerialPort::OnDisconnected() {
 void NetworkSerialPort::ServerClosed() {
     if (Failed() || closed_) return;
     OnReadyRead();  // what the server said last, before it closed
+    if (Failed()) return;
     if (!Opening())
         return Fail(
             QStringLiteral("the server closed the connection during the write: another "
@@ -222,11 +235,8 @@ void NetworkSerialPort::ServerClosed() {
 void NetworkSerialPort::OnError() {
     switch (socket_.error()) {
         case QAbstractSocket::RemoteHostClosedError: OnDisconnected(); break;
-        case QAbstractSocket::HostNotFoundError:
-            Fail(QStringLiteral("the host cannot be resolved (") + socket_.errorString() +
-                 QLatin1Char(')'));
-            break;
         case QAbstractSocket::ConnectionRefusedError:
+            if (state_ == State::Connecting && !addresses_.isEmpty()) return ConnectNext();
             Fail(QStringLiteral("nothing listens there (") + socket_.errorString() +
                  QLatin1Char(')'));
             break;
@@ -245,122 +255,55 @@ void NetworkSerialPort::AcknowledgeAtOnce() {
 #endif
 }
 
-void NetworkSerialPort::Take(quint8 byte) {
-    switch (parse_) {
-        case Parse::Data:
-            if (byte == Iac) {
-                parse_ = Parse::Iac;
-                return;
-            }
-            break;
-        case Parse::Iac:
-            parse_ = Parse::Data;
-            if (byte == Iac) break;  // a doubled 0xFF is one data byte
-            if (byte >= Will && byte <= Dont) {
-                command_ = byte;
-                parse_ = Parse::Option;
-            } else if (byte == Sb) {
-                sub_.clear();
-                parse_ = Parse::Sub;
-            }
+// Before the line is set up, data is no answer of the target's: it is what a server says when
+// it refuses a client, kept for the failure's words. While a purge is under way, data is what
+// the target sent before the discard.
+void NetworkSerialPort::Handle(const Rfc2217Codec::Piece& piece) {
+    using Kind = Rfc2217Codec::Piece::Kind;
+    switch (piece.kind) {
+        case Kind::Data:
+            if (Opening())
+                text_ += piece.data.left(TextKept - text_.size());
+            else if (purgesPending_ == 0)
+                input_ += piece.data;
             return;
-        case Parse::Option:
-            parse_ = Parse::Data;
-            Negotiate(command_, byte);
+        case Kind::ComPortTaken:
+            if (!std::exchange(comPort_, true)) SendSettings();
             return;
-        case Parse::Sub:
-            if (byte == Iac)
-                parse_ = Parse::SubIac;
-            else if (sub_.size() < 64)
-                sub_.append(static_cast<char>(byte));
-            return;
-        case Parse::SubIac:
-            parse_ = Parse::Sub;
-            if (byte == Iac) {
-                sub_.append(static_cast<char>(Iac));
-            } else if (byte == Se) {
-                parse_ = Parse::Data;
-                SubNegotiation(sub_);
-            }
-            return;
-    }
-    // Before the line is set up, data is no answer of the target's: it is what a server says
-    // when it refuses a client, kept for the failure's words. While a purge is under way, data
-    // is what the target sent before the discard.
-    if (Opening()) {
-        if (text_.size() < TextKept) text_.append(static_cast<char>(byte));
-        return;
-    }
-    if (purgesPending_ > 0) return;
-    input_.append(static_cast<char>(byte));
-}
-
-// Sends a telnet request once, so that the two sides never loop.
-void NetworkSerialPort::Request(quint8 command, quint8 option) {
-    std::set<quint8>& sent = command == Will ? sentWill_ : sentDo_;
-    if (!sent.insert(option).second) return;
-    SendRaw(Bytes({Iac, command, option}));
-}
-
-// The server's requests and answers: BINARY, SUPPRESS-GO-AHEAD and COM-PORT-OPTION are taken
-// up, every other option is declined.
-void NetworkSerialPort::Negotiate(quint8 command, quint8 option) {
-    switch (command) {
-        case Do:
-            if (!Supported(option)) return SendRaw(Bytes({Iac, Wont, option}));
-            Request(Will, option);
-            if (option == ComPortOption && !settingsSent_) SendSettings();
-            return;
-        case Will:
-            if (!Supported(option)) return SendRaw(Bytes({Iac, Dont, option}));
-            Request(Do, option);
-            return;
-        case Dont:
-            if (option == ComPortOption)
-                Fail(
-                    QStringLiteral("the server does not speak RFC 2217 (it refuses "
-                                   "COM-PORT-OPTION)"));
+        case Kind::ComPortRefused:
+            return Fail(
+                QStringLiteral("the server does not speak RFC 2217 (it refuses COM-PORT-OPTION)"));
+        case Kind::BinaryRefused:
+            return Fail(QStringLiteral(
+                "the server refuses binary transmission (telnet BINARY): the target's bytes "
+                "would not pass unchanged"));
+        case Kind::SpeedSet: return SpeedSet(piece.value);
+        case Kind::PurgeDone:
+            // Acknowledgements come in the order of the purges: data after the last one is new.
+            if (purgesPending_ > 0 && --purgesPending_ == 0 && state_ == State::Ready)
+                answerTimer_.stop();
             return;
     }
 }
 
-void NetworkSerialPort::SubNegotiation(const QByteArray& body) {
-    if (body.size() < 2 || static_cast<quint8>(body[0]) != ComPortOption) return;
-    const auto code = static_cast<quint8>(body[1]);
-    if (code == ServerOffset + SetBaudRate && settingsPending_) {
-        quint32 baud = 0;
-        for (qsizetype i = 2; i < std::min<qsizetype>(body.size(), 6); ++i)
-            baud = baud << 8 | static_cast<quint8>(body[i]);
-        const int wanted = LineSettings::Parse(lineSettings_).baud;
-        if (baud != 0 && int(baud) != wanted)
-            return Fail(QStringLiteral("the server set %1 baud, not %2").arg(baud).arg(wanted));
-        settingsPending_ = false;
-        if (purgesPending_ == 0) answerTimer_.stop();
-        SendRaw(std::exchange(held_, {}));
-    } else if (code == ServerOffset + PurgeData && purgesPending_ > 0) {
-        // Acknowledgements come in the order of the purges: data after the last one is new.
-        if (--purgesPending_ == 0 && !settingsPending_) answerTimer_.stop();
-    }
+void NetworkSerialPort::SpeedSet(quint32 baud) {
+    if (state_ != State::SettingUp && state_ != State::ChangingSpeed) return;
+    const int wanted = LineSettings::Parse(lineSettings_).baud;
+    if (baud != 0 && int(baud) != wanted)
+        return Fail(QStringLiteral("the server set %1 baud, not %2").arg(baud).arg(wanted));
+    state_ = State::Ready;
+    if (purgesPending_ == 0)
+        answerTimer_.stop();
+    else
+        Await("acknowledge a purge", AnswerLimitMs);
+    SendRaw(std::exchange(held_, {}));
 }
 
 // Every setting at once; bytes written meanwhile wait for the speed's acknowledgement.
 void NetworkSerialPort::SendSettings() {
-    const LineSettings settings = LineSettings::Parse(lineSettings_);
-    settingsSent_ = true;
-    settingsPending_ = true;
-    SendCommand(SetBaudRate, BigEndian(static_cast<quint32>(settings.baud), 4));
-    SendCommand(SetDataSize, BigEndian(static_cast<quint32>(settings.dataBits), 1));
-    const quint8 parity = settings.parity == LineSettings::Parity::Odd    ? 2
-                          : settings.parity == LineSettings::Parity::Even ? 3
-                                                                          : 1;
-    SendCommand(SetParity, QByteArray(1, char(parity)));
-    SendCommand(SetStopSize, BigEndian(static_cast<quint32>(settings.stopBits), 1));
-    SendCommand(SetControl, QByteArray(1, char(NoFlowControl)));
-    AwaitAnswer("acknowledge the line settings");
-}
-
-void NetworkSerialPort::SendCommand(quint8 command, const QByteArray& value) {
-    SendRaw(Bytes({Iac, Sb, ComPortOption, command}) + Escaped(value) + Bytes({Iac, Se}));
+    if (state_ == State::Ready) state_ = State::ChangingSpeed;
+    SendRaw(Rfc2217Codec::SettingsCommands(LineSettings::Parse(lineSettings_)));
+    Await("acknowledge the line settings", AnswerLimitMs);
 }
 
 // On the wire now, not at some later pass of the event loop.
@@ -369,21 +312,24 @@ void NetworkSerialPort::SendRaw(const QByteArray& bytes) {
         outgoing_ += bytes;
         return;
     }
-    if (bytes.isEmpty() || socket_.state() != QAbstractSocket::ConnectedState) return;
-    socket_.write(bytes);
+    const QByteArray out = std::exchange(unsent_, {}) + bytes;
+    if (out.isEmpty() || socket_.state() != QAbstractSocket::ConnectedState) return;
+    socket_.write(out);
     socket_.flush();
 }
 
-void NetworkSerialPort::AwaitAnswer(const char* what) {
+void NetworkSerialPort::Await(const char* what, int ms) {
     awaited_ = QString::fromLatin1(what);
-    answerTimer_.start(AnswerLimitMs);
+    answerTimer_.start(ms);
 }
 
 void NetworkSerialPort::Fail(const QString& reason) {
     if (Failed()) return;
     failure_ = reason;
+    state_ = State::Failed;
+    batching_ = false;
     answerTimer_.stop();
-    connecting_ = settingsPending_ = false;
+    if (lookupId_ >= 0) QHostInfo::abortHostLookup(std::exchange(lookupId_, -1));
     purgesPending_ = 0;
     socket_.abort();
 }

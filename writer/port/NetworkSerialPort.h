@@ -1,15 +1,17 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
 #include <QTimer>
-#include <optional>
-#include <set>
 #include <variant>
 
 #include "Port.h"
+#include "Rfc2217Codec.h"
 
 namespace morven {
 
@@ -33,28 +35,42 @@ class NetworkSerialPort : public QObject, public Port {
     Q_OBJECT
 
 public:
-    // How long the server has to connect and to acknowledge line settings or a purge.
+    // How long the server has to accept the connection and to acknowledge line settings or a
+    // purge.
     static constexpr int AnswerLimitMs = 3000;
+    // How long the name service has to resolve the host: a slow resolver is not a server that
+    // refuses.
+    static constexpr int LookupLimitMs = 20000;
 
     NetworkSerialPort(NetworkAddress address, QString url, QObject* parent = nullptr);
+    ~NetworkSerialPort() override;
 
     bool OpenPort() override;
-    bool Opening() const override { return connecting_ || settingsPending_; }
+    bool Opening() const override;
     void ClosePort() override;
     bool IsOpen() const override;
-    bool Remote() const override { return true; }
     void SetLineSettings(const QString& settings) override;
     bool ChangeLineSettings(const QString& settings) override;
     void WriteBytes(const QByteArray& bytes) override;
     int InputCount() const override { return static_cast<int>(input_.size()); }
     QByteArray ReadInput() override;
     void DiscardInput() override;
-    bool Failed() const override { return !failure_.isEmpty(); }
+    bool Failed() const override { return state_ == State::Failed; }
     QString FailureText() const override;
 
 private:
-    enum class Parse { Data, Iac, Option, Sub, SubIac };
+    enum class State {
+        Closed,
+        Resolving,      // the host's name is being looked up
+        Connecting,     // the connection is being made
+        SettingUp,      // telnet and the first line settings
+        Ready,          // the line is set: bytes go out at once
+        ChangingSpeed,  // new settings are on their way: bytes wait for their acknowledgement
+        Failed,
+    };
 
+    void OnLookedUp(const QHostInfo& info);
+    void ConnectNext();
     void OnConnected();
     void Offer();
     void OnReadyRead();
@@ -62,38 +78,32 @@ private:
     void ServerClosed();
     void OnError();
     void AcknowledgeAtOnce();
-    void Take(quint8 byte);
-    void Request(quint8 command, quint8 option);
-    void Negotiate(quint8 command, quint8 option);
-    void SubNegotiation(const QByteArray& body);
+    void Handle(const Rfc2217Codec::Piece& piece);
+    void SpeedSet(quint32 baud);
     void SendSettings();
-    void SendCommand(quint8 command, const QByteArray& value);
     void SendRaw(const QByteArray& bytes);
-    void Flush();
-    void AwaitAnswer(const char* what);
+    void Await(const char* what, int ms);
     void Fail(const QString& reason);
 
     NetworkAddress address_;
     QString url_;
     QTcpSocket socket_;
-    QTimer answerTimer_;  // the server's time to connect or to acknowledge
-    QString awaited_;     // what the server is to acknowledge
+    Rfc2217Codec codec_;
+    State state_ = State::Closed;
+    int lookupId_ = -1;
+    QList<QHostAddress> addresses_;  // still to try, in the resolver's order
+    QTimer answerTimer_;             // the resolver's or the server's time
+    QString awaited_;                // what is awaited
     QString lineSettings_ = BootLineSettings;
-    bool connecting_ = false;
     bool closed_ = false;    // by us: the server's close that follows is no failure
-    bool offered_ = false;   // our telnet offers are out
+    bool comPort_ = false;   // the server has taken up RFC 2217
     bool batching_ = false;  // replies wait in outgoing_ until a batch from the server is read
     QByteArray outgoing_;
-    bool settingsSent_ = false;     // the server has taken up RFC 2217 and had the settings
-    bool settingsPending_ = false;  // bytes wait until the server has the new settings
+    QByteArray unsent_;      // purges that go out with the next bytes written
     int purgesPending_ = 0;  // data from the target is dropped until every purge is acknowledged
     QByteArray held_;        // bytes written while the settings were pending
     QByteArray input_;       // data from the target, telnet removed
     QByteArray text_;        // what a server says before it closes (a refusal)
-    Parse parse_ = Parse::Data;
-    quint8 command_ = 0;
-    QByteArray sub_;
-    std::set<quint8> sentWill_, sentDo_;
     QString failure_;
 };
 

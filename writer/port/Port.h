@@ -21,9 +21,6 @@ public:
     virtual bool Opening() const { return false; }
     virtual void ClosePort() = 0;
     virtual bool IsOpen() const = 0;
-    // The target's answers take a network round trip: they may still be on their way when the
-    // protocol's fixed gaps have passed.
-    virtual bool Remote() const { return false; }
     // "baud,parity,data bits,stop bits"; applies at once when the port is open.
     virtual void SetLineSettings(const QString& settings) = 0;
     // The open port goes on at new settings, with input that arrived before it dropped; no byte

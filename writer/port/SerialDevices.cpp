@@ -6,6 +6,7 @@
 #include <QSerialPortInfo>
 
 #include "NetworkSerialPort.h"
+#include "RemoteAddress.h"
 
 namespace morven {
 
@@ -25,12 +26,18 @@ QHash<QString, QString> ByIdNames() {
     return names;
 }
 
+bool OnAnotherMachine(const QString& path) {
+    return NetworkAddress::IsUrl(path) || RemoteAddress::IsUrl(path);
+}
+
 // A port on another machine: nothing of it can be looked up here.
 SerialDeviceInfo NetworkDevice(const QString& url) {
     SerialDeviceInfo info;
     info.device = url;
     info.network = true;
-    info.description = QStringLiteral("a serial port on another machine (RFC 2217)");
+    info.description = RemoteAddress::IsUrl(url)
+                           ? QStringLiteral("a serial port on another machine, written there (ssh)")
+                           : QStringLiteral("a serial port on another machine (RFC 2217)");
     return info;
 }
 
@@ -58,7 +65,7 @@ QList<SerialDeviceInfo> SystemSerialPorts() {
 
 SerialDeviceInfo DescribeSerialDevice(const QString& path,
                                       const QList<SerialDeviceInfo>& systemPorts) {
-    if (NetworkAddress::IsUrl(path)) return NetworkDevice(path);
+    if (OnAnotherMachine(path)) return NetworkDevice(path);
     const QString canonical = CanonicalPath(path);
     SerialDeviceInfo info;
     for (const SerialDeviceInfo& port : systemPorts)
@@ -69,7 +76,7 @@ SerialDeviceInfo DescribeSerialDevice(const QString& path,
 }
 
 SerialDeviceInfo DescribeSerialDevice(const QString& path) {
-    if (NetworkAddress::IsUrl(path)) return NetworkDevice(path);
+    if (OnAnotherMachine(path)) return NetworkDevice(path);
 #ifdef Q_OS_LINUX
     SerialDeviceInfo info;
     info.device = path;

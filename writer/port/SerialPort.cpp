@@ -2,6 +2,7 @@
 
 #include "LocalSerialPort.h"
 #include "NetworkSerialPort.h"
+#include "RemoteAddress.h"
 
 namespace morven {
 
@@ -42,7 +43,13 @@ Port& SerialPort::Opened() {
     port_.reset();
     failure_.clear();
     openedName_ = name;
-    if (!NetworkAddress::IsUrl(name)) {
+    if (RemoteAddress::IsUrl(name)) {
+        // Written on the board's own machine, by its morven-cli: there is no line to it here.
+        failure_ = QStringLiteral(
+            "a board named by ssh:// is written by morven-cli on its own "
+            "machine; this program opens no line to it");
+        port_ = std::make_unique<LocalSerialPort>(name, Label());  // never opened
+    } else if (!NetworkAddress::IsUrl(name)) {
         port_ = std::make_unique<LocalSerialPort>(name, Label());
     } else if (const auto address = NetworkAddress::Parse(name);
                const auto* parsed = std::get_if<NetworkAddress>(&address)) {
@@ -68,7 +75,6 @@ void SerialPort::ClosePort() {
 
 bool SerialPort::IsOpen() const { return port_ && port_->IsOpen(); }
 
-bool SerialPort::Remote() const { return port_ && port_->Remote(); }
 
 void SerialPort::SetLineSettings(const QString& settings) {
     lineSettings_ = settings;

@@ -33,7 +33,6 @@ public:
     bool Opening() const override;
     void ClosePort() override;
     bool IsOpen() const override;
-    bool Remote() const override;
     void SetLineSettings(const QString& settings) override;
     bool ChangeLineSettings(const QString& settings) override;
     int InputCount() const override;

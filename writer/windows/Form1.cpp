@@ -7,8 +7,10 @@
 #include "OperatorDialogs.h"
 #include "Twips.h"
 #include "WindowFont.h"
+#include "port/RemoteAddress.h"
 #include "port/SerialDevices.h"
 #include "write/KernelFile.h"
+#include "write/RemoteWriteFlow.h"
 #include "write/WriteFlow.h"
 
 namespace morven {
@@ -122,13 +124,20 @@ void Form1::Write() {
     } else {
         const WriteJob& job = std::get<WriteJob>(prepared);
         ShowFileCheck(job.report);
-        WriteFlow flow(
-            link_,
-            {QStringLiteral("COM") + Label1->text(), DescribeSerialDevice(PDQComm1.Device())},
-            *this, &writeLog_);
-        writing_ = &flow;
-        const WriteResult result = flow.Run(job);
-        writing_ = nullptr;
+        // A board named by ssh:// is written on its own machine.
+        const BoardPort board{QStringLiteral("COM") + Label1->text(),
+                              DescribeSerialDevice(PDQComm1.Device())};
+        const auto remote = RemoteAddress::Parse(PDQComm1.Device());
+        const auto run = [this, &job](auto&& flow) {
+            cancelWrite_ = [&flow](int status, const QString& text) { flow.Cancel(status, text); };
+            const WriteResult result = flow.Run(job);
+            cancelWrite_ = nullptr;
+            return result;
+        };
+        const auto* address = std::get_if<RemoteAddress>(&remote);
+        const WriteResult result =
+            address ? run(RemoteWriteFlow(link_, *address, board, *this, &writeLog_))
+                    : run(WriteFlow(link_, board, *this, &writeLog_));
         // On record already: the operator's click on OK is not part of the write.
         if (!result.Cancelled()) OperatorDialogs::ShowMessage(this, result.text);
     }
@@ -145,12 +154,12 @@ void Form1::ChangeFile() {
 // Closing during a write ends the write at its current wait; the window closes once the
 // port is closed again.
 void Form1::closeEvent(QCloseEvent* event) {
-    if (!writing_) {
+    if (!cancelWrite_) {
         event->accept();
         return;
     }
     closeRequested_ = true;
-    writing_->Cancel(StatusWindowClosed, QStringLiteral("the window was closed during the write"));
+    cancelWrite_(StatusWindowClosed, QStringLiteral("the window was closed during the write"));
     event->ignore();
 }
 

@@ -4,6 +4,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QWidget>
+#include <functional>
 
 #include "ProgressThrottle.h"
 #include "image/LoadReport.h"
@@ -14,8 +15,6 @@
 #include "write/WriteRecord.h"
 
 namespace morven {
-
-class WriteFlow;
 
 // The main window: the chosen file and port, "Write", "Change File" and the progress bar.
 // It owns the program's serial port and the link's two timers.
@@ -62,7 +61,7 @@ private:
     SerialLink link_;
     ProgressThrottle progressThrottle_;
     WriteLog writeLog_;
-    WriteFlow* writing_ = nullptr;  // the write in progress
+    std::function<void(int, const QString&)> cancelWrite_;  // the write in progress
     bool closeRequested_ = false;
 };
 

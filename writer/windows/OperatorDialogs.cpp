@@ -4,7 +4,9 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 
 #include "WindowFont.h"
 
@@ -15,6 +17,7 @@ using common::WindowFont;
 namespace {
 
 const QString LastFolderKey = QStringLiteral("files/lastFolder");
+const QString LastRecipeFolderKey = QStringLiteral("files/lastRecipeFolder");
 
 }  // namespace
 
@@ -60,18 +63,57 @@ std::unique_ptr<QSettings> OperatorDialogs::Settings() {
     return std::make_unique<QSettings>(QStringLiteral("morven"), QStringLiteral("morven"));
 }
 
-std::optional<QString> OperatorDialogs::ChooseSRecordFile(QWidget* parent) {
+std::optional<QString> OperatorDialogs::ChooseFile(QWidget* parent, const QString& folderKey,
+                                                   const DialogMaker& make) {
     std::optional<QString> chosen;
     if (script_) {
         ++script_->fileRequests;
         if (!script_->fileAnswers.isEmpty()) chosen = script_->fileAnswers.takeFirst();
     } else {
-        const auto dialog = MakeSRecordDialog(parent);
+        const auto dialog = make(parent);
         if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
             chosen = dialog->selectedFiles().constFirst();
     }
-    if (chosen) Settings()->setValue(LastFolderKey, QFileInfo(*chosen).absolutePath());
+    if (chosen) Settings()->setValue(folderKey, QFileInfo(*chosen).absolutePath());
     return chosen;
+}
+
+std::optional<QString> OperatorDialogs::ChooseSRecordFile(QWidget* parent) {
+    return ChooseFile(parent, LastFolderKey, MakeSRecordDialog);
+}
+
+std::optional<QString> OperatorDialogs::ChooseRecipeFile(QWidget* parent) {
+    return ChooseFile(parent, LastRecipeFolderKey, [](QWidget* owner) {
+        auto dialog = std::make_unique<QFileDialog>(owner);
+        dialog->setAcceptMode(QFileDialog::AcceptOpen);
+        dialog->setFileMode(QFileDialog::ExistingFile);
+        dialog->setNameFilters({QStringLiteral("Recipes (*.ini)"), QStringLiteral("All files (*)")});
+        const QString folder = Settings()->value(LastRecipeFolderKey).toString();
+        if (!folder.isEmpty() && QFileInfo(folder).isDir()) dialog->setDirectory(folder);
+        return dialog;
+    });
+}
+
+void OperatorDialogs::AskToConfirm(QWidget* parent, const QString& question, const QString& yes,
+                                   const QString& no, const std::function<void(bool)>& answer) {
+    if (script_) {
+        script_->questions << question;
+        const bool confirmed =
+            !script_->confirmAnswers.isEmpty() && script_->confirmAnswers.takeFirst();
+        // Answered from the event loop, as the operator's click would be.
+        QTimer::singleShot(0, parent, [answer, confirmed] { answer(confirmed); });
+        return;
+    }
+    auto* box = MakeMessageBox(parent, question).release();
+    box->setStandardButtons(QMessageBox::NoButton);
+    QPushButton* confirm = box->addButton(yes, QMessageBox::AcceptRole);
+    QPushButton* cancel = box->addButton(no, QMessageBox::RejectRole);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [box, confirm, answer](int) { answer(box->clickedButton() == confirm); });
+    box->open();
 }
 
 }  // namespace morven

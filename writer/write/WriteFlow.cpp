@@ -10,19 +10,25 @@ namespace morven {
 WriteFlow::WriteFlow(SerialLink& link, BoardPort board, ProgressDisplay& progress, WriteLog* log)
     : link_(link), board_(std::move(board)), progress_(progress), log_(log) {}
 
-void WriteFlow::Cancel(int status, const QString& text) {
-    if (link_.Cancelled()) return;  // the first reason stands
-    cancelStatus_ = status;
-    cancelText_ = text;
-    link_.Cancel();
+WriteResult StartedResult(const BoardPort& board, const BoardImage& image) {
+    return {.started = QDateTime::currentDateTimeUtc(),
+            .board = board,
+            .length = image.Length(),
+            .sha256 = image.Sha256(),
+            .serialValue = image.SerialValue()};
 }
 
+void CancelReason::Cancel(SerialLink& link, int why, const QString& words) {
+    if (link.Cancelled()) return;  // the first reason stands
+    status = why;
+    text = words;
+    link.Cancel();
+}
+
+void WriteFlow::Cancel(int status, const QString& text) { cancelled_.Cancel(link_, status, text); }
+
 Task<WriteResult> WriteFlow::Write(const WriteJob& job, const BoardImage& image) {
-    WriteResult result{.started = QDateTime::currentDateTimeUtc(),
-                       .board = board_,
-                       .length = image.Length(),
-                       .sha256 = image.Sha256(),
-                       .serialValue = image.SerialValue()};
+    WriteResult result = StartedResult(board_, image);
     QElapsedTimer clock;
     clock.start();
     Port& port = link_.Line();
@@ -40,8 +46,8 @@ Task<WriteResult> WriteFlow::Write(const WriteJob& job, const BoardImage& image)
     port.ClosePort();
     port.SetLineSettings(QString::fromLatin1(Port::BootLineSettings));
     result.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    result.text = result.Cancelled() ? cancelText_ : writer.OutcomeText(result.outcome);
-    result.status = result.Cancelled() ? cancelStatus_ : OutcomeStatus(result.outcome);
+    result.text = result.Cancelled() ? cancelled_.text : writer.OutcomeText(result.outcome);
+    result.status = result.Cancelled() ? cancelled_.status : OutcomeStatus(result.outcome);
     if (log_) log_->Append(RecordOfWrite(job, result));
     co_return result;
 }

@@ -37,6 +37,18 @@ struct WriteResult {
     bool Cancelled() const { return outcome == WriteOutcome::Cancelled; }
 };
 
+// A write's result as it starts: now, the board, and what the board is sent.
+WriteResult StartedResult(const BoardPort& board, const BoardImage& image);
+
+// Why a write was cancelled, as its record gives it: the first reason stands.
+struct CancelReason {
+    int status = 0;
+    QString text;
+
+    // Ends link's wait in progress and every later one.
+    void Cancel(SerialLink& link, int why, const QString& words);
+};
+
 // The one write of a prepared job to one board, for every front end: open the port at 19200
 // baud, discard waiting input, the boot-mode sequence, close the port and restore "19200,N,8,1",
 // whatever the outcome; then the record, before anyone is told. Nothing is shown here.
@@ -62,8 +74,7 @@ private:
     BoardPort board_;
     ProgressDisplay& progress_;
     WriteLog* log_;
-    int cancelStatus_ = 0;
-    QString cancelText_;
+    CancelReason cancelled_;
 };
 
 }  // namespace morven

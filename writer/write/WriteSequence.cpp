@@ -128,13 +128,12 @@ Task<StageResult> FlashWriter::SendKernel() {
     if (!co_await link_.Delay(10)) co_return StageResult::LinkLost;
     link_.SendByte(static_cast<quint8>(length & 0xFF));
     if (!co_await link_.Delay(10)) co_return StageResult::LinkLost;
-    // Over a network the two echoes may still be on their way after the gap: the discard waits
-    // for them (at most a response's limit), or they would be taken for the first kernel byte's.
-    if (link_.Line().Remote()) {
-        link_.ArmTimeout(SerialLink::ResponseLimitMs);
-        const WaitResult echoes = co_await link_.AwaitInput(2);
-        if (echoes == WaitResult::LinkLost) co_return StageResult::LinkLost;
-    }
+    // The two echoes may still be on their way after the gap (a network's round trip, a USB
+    // adapter's latency timer, a busy host): the discard waits for them (at most a response's
+    // limit), or they would be taken for the first kernel byte's.
+    link_.ArmTimeout(SerialLink::ResponseLimitMs);
+    const WaitResult echoes = co_await link_.AwaitInput(2);
+    if (echoes == WaitResult::LinkLost) co_return StageResult::LinkLost;
     link_.FlushInput();  // the echo of the length bytes
 
     progress_.SetProgressMaximum(WriteStage::Kernel, length);

@@ -1,0 +1,87 @@
+// The frames of a remote write on the ssh channel: the same frames however the stream is split,
+// and a stream that is not one broken at once, never read further nor held without bound.
+#include <QTest>
+
+#include "write/RemoteFrames.h"
+
+using morven::RemoteFrame;
+using morven::RemoteFrameReader;
+
+namespace {
+
+QList<RemoteFrame> Read(const QList<QByteArray>& parts, bool* broken) {
+    RemoteFrameReader reader;
+    QList<RemoteFrame> frames;
+    for (const QByteArray& part : parts) {
+        reader.Add(part);
+        while (const auto frame = reader.Next()) frames << *frame;
+    }
+    *broken = reader.Broken();
+    return frames;
+}
+
+}  // namespace
+
+class TestRemoteFrames : public QObject {
+    Q_OBJECT
+
+private slots:
+    void stream_data() {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<bool>("broken");
+        const morven::RemoteRequest request{"/dev/ttyUSB0", "firmware.elf", "0001",
+                                            QByteArray(70000, '\xFF'), QByteArray(291, 'Z')};
+        const morven::RemoteResult result{morven::WriteOutcome::Ok, 0, "O.K.", 72.5, {}};
+        QTest::newRow("request") << request.Frame().Encoded() << 1 << false;
+        QTest::newRow("progress and result")
+            << morven::MaximumFrame(morven::WriteStage::Image, 393216).Encoded() +
+                   morven::ValueFrame(1966).Encoded() + result.Frame().Encoded()
+            << 3 << false;
+        QTest::newRow("unknown type")
+            << morven::ValueFrame(1).Encoded() + QByteArray::fromHex("5800000000") << 1 << true;
+        QTest::newRow("longer than the limit") << QByteArray::fromHex("5200300000") << 0 << true;
+    }
+
+    void stream() {
+        QFETCH(QByteArray, stream);
+        QFETCH(int, frames);
+        QFETCH(bool, broken);
+        bool wasBroken = false;
+        const QList<RemoteFrame> whole = Read({stream}, &wasBroken);
+        QCOMPARE(whole.size(), frames);
+        QCOMPARE(wasBroken, broken);
+        for (qsizetype at = 1; at < stream.size(); at += 1 + at / 64) {
+            const QList<RemoteFrame> split = Read({stream.left(at), stream.mid(at)}, &wasBroken);
+            QCOMPARE(split.size(), frames);
+            QCOMPARE(wasBroken, broken);
+            for (qsizetype i = 0; i < split.size(); ++i)
+                QVERIFY(split[i].type == whole[i].type && split[i].payload == whole[i].payload);
+        }
+    }
+
+    // Values come back as they went; a payload cut short or with bytes to spare is refused.
+    void values() {
+        const morven::RemoteRequest request{"/dev/ttyUSB0", "firmware.elf", "0001",
+                                            QByteArray("\x01\xFF"), QByteArray("ZZ")};
+        const auto back = morven::RemoteRequest::From(request.Frame());
+        QVERIFY(back && back->device == request.device && back->image == request.image &&
+                back->kernel == request.kernel && back->serialValue == request.serialValue);
+        RemoteFrame cut = request.Frame();
+        cut.payload.chop(1);
+        QVERIFY(!morven::RemoteRequest::From(cut));
+        RemoteFrame longer = request.Frame();
+        longer.payload += '\0';
+        QVERIFY(!morven::RemoteRequest::From(longer));
+        morven::RemoteResult result{
+            morven::WriteOutcome::FlashTimedOut, 7, "Time Out S File Err", 3.25, {}};
+        result.device.serialNumber = "A50285BI";
+        const auto resultBack = morven::RemoteResult::From(result.Frame());
+        QVERIFY(resultBack && resultBack->outcome == result.outcome && resultBack->status == 7 &&
+                resultBack->text == result.text && resultBack->seconds == 3.25 &&
+                resultBack->device.serialNumber == "A50285BI");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRemoteFrames)
+#include "tst_remoteframes.moc"

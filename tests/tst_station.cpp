@@ -1,0 +1,337 @@
+// The station's window, real widgets under the offscreen platform, writing board-sim boards on
+// ptys; its questions answered by script.
+#include <QAccessible>
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QSignalSpy>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformaccessibility.h>
+#include <QtGui/qpa/qplatformintegration.h>
+
+#include "CliRun.h"
+#include "OperatorDialogs.h"
+#include "StationWindow.h"
+
+using morven::OperatorDialogs;
+using morven::PortTile;
+using morven::StationWindow;
+using State = PortTile::State;
+
+namespace {
+
+QByteArray Sha256(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+constexpr int SerialAt = 0x3000;
+
+// Boards on their own ptys with a recipe that approves their file and kernel, and gives each
+// board a serial value (dec:8 at 0x3000, from 10000001). An empty fault is a sound board;
+// "absent" names a port with no device.
+struct Station {
+    explicit Station(const QStringList& faults) {
+        for (const QString& fault : faults)
+            if (fault != "absent")
+                boards.push_back(std::make_unique<SimulatedWrite>(Faults(fault)));
+        image = RandomImage(0x2000, 26);
+        kernel = QByteArray(64, '\x5A');
+        boards[0]->SetSRecords(SRecordsFor(image));
+        boards[0]->SetKernel(kernel);
+        int board = 0;
+        for (const QString& fault : faults)
+            ports << (fault == "absent" ? QString("/nonexistent/ttyUSB9") : Pty(board++));
+        settings = {{"image/sha256", Sha256(image)}, {"kernel/sha256", Sha256(kernel)},
+                    {"station/ports", ports.join(", ").toUtf8()}, {"station/strict", "false"},
+                    {"serial/address", "0x3000"}};
+    }
+    QString Path(const QString& name) const { return boards[0]->FilePath(name); }
+    QString Pty(int i) const { return QString::fromStdString(boards[i]->Board().SlavePath()); }
+
+    // The recipe, with these settings changed ("section/key" = value).
+    QString Recipe(const QMap<QString, QByteArray>& changes = {}) {
+        QMap<QString, QByteArray> all = settings;
+        all.insert(changes);
+        QByteArray text = "[image]\nfile = program.mot\n[kernel]\nfile = zididuv.bin\n"
+                          "[station]\nlog = writes.jsonl\n[serial]\nformat = dec:8\n"
+                          "start = 10000001\nstate = counter\n";
+        for (auto [key, value] : all.asKeyValueRange()) {
+            const QByteArray section = "[" + key.section('/', 0, 0).toUtf8() + "]\n";
+            text.insert(text.indexOf(section) + section.size(),
+                        key.section('/', 1).toUtf8() + " = " + value + "\n");
+        }
+        SimulatedWrite::WriteFile(Path("station.ini"), text);
+        return Path("station.ini");
+    }
+    QByteArray Expected(quint64 value) const {
+        return image + QByteArray(SerialAt - image.size(), '\xFF') + QByteArray::number(value);
+    }
+    QList<QJsonObject> Records() const { return LogLines(Path("writes.jsonl")); }
+
+    std::vector<std::unique_ptr<SimulatedWrite>> boards;
+    QByteArray image, kernel;
+    QStringList ports;
+    QMap<QString, QByteArray> settings;
+};
+
+void Press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
+
+QList<State> States(const StationWindow& window) {
+    QList<State> states;
+    for (const PortTile* tile : window.Tiles) states << tile->CurrentState();
+    return states;
+}
+
+// Every accessibility event the widgets send, as a screen reader's bridge would get it.
+QList<QPair<QObject*, QAccessible::Event>> accessibilityEvents;
+void RecordAccessibility(QAccessibleEvent* event) {
+    accessibilityEvents << qMakePair(event->object(), event->type());
+}
+
+}  // namespace
+
+class TestStation : public QObject {
+    Q_OBJECT
+
+    OperatorDialogs::Script script_;
+
+    // The window with the recipe, shown and active, Start with the focus.
+    static std::unique_ptr<StationWindow> Open(const QString& recipe) {
+        auto window = std::make_unique<StationWindow>();
+        if (!window->Load(recipe)) return nullptr;
+        window->show();
+        if (!QTest::qWaitForWindowActive(window.get())) return nullptr;
+        return window;
+    }
+
+private slots:
+    void init() {
+        script_ = {};
+        OperatorDialogs::UseScript(&script_);
+    }
+
+    // One key writes every present board, each bit-exact with its own value and on record; a
+    // failing board is shown on its tile while the others finish, and an absent port is skipped.
+    void gangFromTheKeyboard_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QList<State>>("states");
+        QTest::addColumn<QString>("totals");
+        const QList<State> fourPassed(4, State::Passed);
+        QTest::newRow("F5, four boards") << int(Qt::Key_F5) << QStringList(4, "") << fourPassed
+                                         << "Passed 4    Failed 0    Yield 100.0 %";
+        QTest::newRow("Enter, four boards") << int(Qt::Key_Return) << QStringList(4, "")
+                                            << fourPassed << "Passed 4    Failed 0    Yield 100.0 %";
+        QTest::newRow("one board failing")
+            << int(Qt::Key_Enter) << QStringList{"", "closing=wrong:0x15", "", ""}
+            << QList<State>{State::Passed, State::Failed, State::Passed, State::Passed}
+            << "Passed 3    Failed 1    Yield 75.0 %";
+        QTest::newRow("an absent port")
+            << int(Qt::Key_F5) << QStringList{"", "absent", ""}
+            << QList<State>{State::Passed, State::Absent, State::Passed}
+            << "Passed 2    Failed 0    Yield 100.0 %";
+    }
+
+    void gangFromTheKeyboard() {
+        QFETCH(int, key);
+        QFETCH(QStringList, faults);
+        QFETCH(QList<State>, states);
+        QFETCH(QString, totals);
+        Station station(faults);
+        const auto window = Open(station.Recipe());
+        QVERIFY(window);
+        QVERIFY(window->Banner->isHidden());
+        QCOMPARE(QApplication::focusWidget(), window->Start);
+        QSignalSpy ended(window.get(), &StationWindow::GangEnded);
+        Press(Qt::Key(key));
+        QVERIFY(ended.wait(20000));
+        QStringList details;
+        for (const PortTile* tile : window->Tiles) details << tile->Detail->text();
+        QVERIFY2(States(*window) == states, qPrintable(details.join(" | ")));
+        QCOMPARE(window->Recent->Totals->text(), totals);
+        QVERIFY(window->Start->isEnabled());
+
+        // Values go to the present boards in the recipe's order; each record names its board.
+        QMap<QString, QJsonObject> records;
+        for (const QJsonObject& record : station.Records()) records[record["port"].toString()] = record;
+        QCOMPARE(records.size(), station.boards.size());
+        quint64 value = 10000001;
+        for (int tile = 0, board = 0; tile < faults.size(); ++tile) {
+            if (faults[tile] == "absent") {
+                QVERIFY(window->Tiles[tile]->Detail->text().contains("/nonexistent/ttyUSB9"));
+                continue;
+            }
+            const QJsonObject record = records[station.Pty(board)];
+            QCOMPARE(record["serial_value"].toString(), QString::number(value));
+            QCOMPARE(record["program"].toString(), QCoreApplication::applicationName());
+            QCOMPARE(window->Tiles[tile]->Value->text().endsWith(QString::number(value)), true);
+            if (states[tile] == State::Passed) {
+                QVERIFY(Received(*station.boards[board]) == station.Expected(value));
+                QCOMPARE(record["outcome"].toString(), "O.K.");
+            } else {
+                QCOMPARE(window->Tiles[tile]->Detail->text(), record["outcome"].toString());
+                QVERIFY(record["serial_gap"].toBool());
+            }
+            ++board;
+            ++value;
+        }
+        QVERIFY(Contents(station.Path("counter")).contains("\nnext " + QByteArray::number(value)));
+        // Every value handed out is in the issue log, for the port the record names.
+        QMap<QString, QString> issued;
+        for (const QJsonObject& entry : LogLines(station.Path("counter.issued")))
+            issued[entry["port"].toString()] = entry["value"].toString();
+        QCOMPARE(issued.size(), records.size());
+        for (const QJsonObject& record : records)
+            QCOMPARE(issued[record["port"].toString()], record["serial_value"].toString());
+        QCOMPARE(window->Recent->List->topLevelItemCount(), int(station.boards.size()));
+    }
+
+    // Anything not approved or not ready: the banner says what, Start stays disabled, the key
+    // does nothing, and nothing is sent or taken.
+    void notReady_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QStringList>("says");
+        QTest::newRow("another image")
+            << "image/sha256" << QByteArray(64, 'a')
+            << QStringList{"; the recipe approves " + QString(64, 'a'), "has SHA-256 "};
+        QTest::newRow("another kernel")
+            << "kernel/sha256" << QByteArray(64, 'b')
+            << QStringList{"The kernel file ", "; the recipe approves " + QString(64, 'b')};
+        QTest::newRow("warnings, and strict") << "station/strict" << QByteArray("true")
+                                              << QStringList{"has warnings"};
+        QTest::newRow("data where the values go")
+            << "serial/address" << QByteArray("0x100") << QStringList{"No serial values: "};
+    }
+
+    void notReady() {
+        QFETCH(QString, key);
+        QFETCH(QByteArray, value);
+        QFETCH(QStringList, says);
+        Station station({"", ""});
+        const auto window = Open(station.Recipe({{key, value}}));
+        QVERIFY(window);
+        QVERIFY(window->Banner->isVisible());
+        for (const QString& words : says)
+            QVERIFY2(window->Banner->text().contains(words), qPrintable(window->Banner->text()));
+        QVERIFY(!window->Start->isEnabled());
+        Press(Qt::Key_F5);
+        Press(Qt::Key_Return);
+        QTest::qWait(50);
+        QCOMPARE(States(*window), QList<State>(2, State::Ready));
+        for (const auto& board : station.boards) QVERIFY(board->HostBytes().isEmpty());
+        QVERIFY(station.Records().isEmpty());
+        QVERIFY(!QFile::exists(station.Path("counter")));
+        QVERIFY(!QFile::exists(station.Path("counter.issued")));
+    }
+
+    // Mid-write, Esc (once confirmed) or closing the window (once confirmed) interrupts every
+    // board, each on record; declined, the gang goes on. Start is possible again only when
+    // every board has ended.
+    void stopMidWrite_data() {
+        QTest::addColumn<bool>("closing");
+        QTest::addColumn<bool>("confirmed");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<int>("status");
+        QTest::newRow("Esc, confirmed") << false << true << "interrupted" << 130;
+        QTest::newRow("Esc, declined") << false << false << "O.K." << 0;
+        QTest::newRow("closed, confirmed")
+            << true << true << "the window was closed during the write" << 13;
+        QTest::newRow("closed, declined") << true << false << "O.K." << 0;
+    }
+
+    void stopMidWrite() {
+        QFETCH(bool, closing);
+        QFETCH(bool, confirmed);
+        QFETCH(QString, outcome);
+        QFETCH(int, status);
+        // Each board waits a second before its twentieth block: time to act mid-image.
+        Station station(QStringList(4, "block:20=delay:1000"));
+        const auto window = Open(station.Recipe());
+        QVERIFY(window);
+        script_.confirmAnswers = {confirmed};
+        bool acted = false;
+        bool startDisabled = false;
+        // Acted on from inside the gang's event loop, once every board is in its image.
+        for (PortTile* tile : window->Tiles)
+            connect(tile, &PortTile::Changed, window.get(), [&] {
+                for (const PortTile* each : window->Tiles)
+                    if (each->Detail->text() != "writing the image") return;
+                if (std::exchange(acted, true)) return;
+                startDisabled = !window->Start->isEnabled() && window->Stop->isEnabled();
+                Press(Qt::Key_F5);  // nothing: the gang is running
+                if (closing)
+                    window->close();
+                else
+                    Press(Qt::Key_Escape);
+            });
+        QSignalSpy ended(window.get(), &StationWindow::GangEnded);
+        Press(Qt::Key_F5);
+        QVERIFY(ended.wait(20000));
+        QVERIFY(acted);
+        QVERIFY(startDisabled);
+        QCOMPARE(script_.questions.size(), 1);
+        const QList<QJsonObject> records = station.Records();
+        QCOMPARE(records.size(), 4);
+        for (const QJsonObject& record : records) {
+            QCOMPARE(record["outcome"].toString(), outcome);
+            QCOMPARE(record["status"].toInt(), status);
+        }
+        const State state = status == 0 ? State::Passed : State::Interrupted;
+        QCOMPARE(States(*window), QList<State>(4, state));
+        QCOMPARE(window->isVisible(), !(closing && confirmed));
+        if (closing) return;
+        QVERIFY(window->Start->isEnabled());
+        if (status != 0)
+            QCOMPARE(window->Recent->Totals->text(),
+                     "Passed 0    Failed 0    Yield —    Interrupted 4");
+    }
+
+    // Each tile tells a screen reader its port, state, value and outcome, and announces each
+    // change of state; the keyboard reaches Start, Stop, every tile and the last writes in turn.
+    void tilesSpeak() {
+        Station station({"", "closing=wrong:0x15", "absent"});
+        const auto window = Open(station.Recipe());
+        QVERIFY(window);
+        QWidget* next = window->Start;
+        QList<QWidget*> order;
+        for (int i = 0; i < 5; ++i) order << (next = next->nextInFocusChain());
+        for (QWidget*& widget : order)
+            while (!(widget->focusPolicy() & Qt::TabFocus)) widget = widget->nextInFocusChain();
+        QCOMPARE(order, (QList<QWidget*>{window->Stop, window->Tiles[0], window->Tiles[1],
+                                         window->Tiles[2], window->Recent->List}));
+
+        // As when a screen reader is on: the platform then passes every event to its bridge.
+        QPlatformAccessibility* platform =
+            QGuiApplicationPrivate::platformIntegration()->accessibility();
+        QVERIFY(platform);
+        platform->setActive(true);
+        accessibilityEvents.clear();
+        QAccessible::installUpdateHandler(RecordAccessibility);
+        QSignalSpy ended(window.get(), &StationWindow::GangEnded);
+        Press(Qt::Key_F5);
+        const bool done = ended.wait(20000);
+        QAccessible::installUpdateHandler(nullptr);
+        platform->setActive(false);
+        QVERIFY(done);
+        const QStringList names{"Port " + station.Pty(0) + ": O.K.",
+                                "Port " + station.Pty(1) + ": failed",
+                                "Port /nonexistent/ttyUSB9: absent"};
+        const QStringList descriptions{
+            "device " + station.Pty(0) + "; adapter —; value 10000001; outcome: O.K.",
+            "device " + station.Pty(1) + "; adapter —; value not used: 10000002; outcome: S File Err",
+            "device /nonexistent/ttyUSB9; adapter —; why: no device at /nonexistent/ttyUSB9"};
+        for (int tile = 0; tile < 3; ++tile) {
+            QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(window->Tiles[tile]);
+            QCOMPARE(spoken->text(QAccessible::Name), names[tile]);
+            QVERIFY2(spoken->text(QAccessible::Description).startsWith(descriptions[tile]),
+                     qPrintable(spoken->text(QAccessible::Description)));
+            // Announced: writing, then its end; the absent port did not change.
+            const auto announced = accessibilityEvents.count(
+                qMakePair(static_cast<QObject*>(window->Tiles[tile]), QAccessible::NameChanged));
+            QCOMPARE(announced, tile < 2 ? 2 : 0);
+        }
+    }
+};
+
+QTEST_MAIN(TestStation)
+#include "tst_station.moc"

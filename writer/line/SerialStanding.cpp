@@ -1,0 +1,20 @@
+#include "SerialStanding.h"
+
+namespace morven {
+
+SerialStanding StandingOfValues(const SerialRule& rule, SerialStore& store) {
+    const auto stock = store.Stock(rule);
+    if (const auto* refusal = std::get_if<WriteRefusal>(&stock)) return {refusal->text, *refusal};
+    const SerialStock& left = std::get<SerialStock>(stock);
+    if (left.left == 0) {
+        const QString text = QStringLiteral("no values left");
+        return {text, SerialRefusal(text)};
+    }
+    QString text = QStringLiteral("next value %1, %2 left").arg(left.next).arg(left.left);
+    if (left.fresh)
+        text += QStringLiteral(" (no state yet: the first write makes ") + rule.statePath +
+                QStringLiteral(")");
+    return {text, std::nullopt};
+}
+
+}  // namespace morven

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "write/SerialStore.h"
+#include "write/WriteJob.h"
+
+namespace morven {
+
+// Where a rule's values stand, as a station tells it: "next value 10000001, 99999999 left", or
+// why none can be taken, with the refusal a take would meet. Takes and creates nothing.
+struct SerialStanding {
+    QString text;
+    std::optional<WriteRefusal> refusal;
+};
+SerialStanding StandingOfValues(const SerialRule& rule, SerialStore& store);
+
+}  // namespace morven

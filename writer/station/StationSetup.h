@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+#include "line/PortChoice.h"
+#include "line/Recipe.h"
+#include "line/SerialStanding.h"
+#include "port/SerialDevices.h"
+#include "write/SerialStore.h"
+#include "write/WriteJob.h"
+
+namespace morven {
+
+// A port of the recipe as the station finds it: what it opens, or why it cannot be written now.
+struct StationPort {
+    QString name;  // as the recipe names it
+    std::optional<ChosenPort> chosen;
+    SerialDeviceInfo device;
+    QString absence;  // empty when the port is there to be written
+
+    bool Present() const { return absence.isEmpty(); }
+};
+
+// What a station has before a gang, worked out by the line's own checks: the file and kernel
+// read, their approval, the strict rule, the serial values and the ports. Problems keep every
+// board from being written; an absent port keeps only itself.
+struct StationSetup {
+    std::optional<WriteJob> job;
+    QString imageText;   // "firmware.hex, S-record, SHA-256 0b8c2ddc03b2…, approved"
+    QString kernelText;  // "zididuv.bin, SHA-256 6c1f9a3e5d7b…, approved"
+    QString strictText;
+    QString serialText;  // "at 0x5FF00: next value 10000001, 99999999 left"
+    QStringList problems;  // in the operator's words; empty when the station is ready
+    QList<StationPort> ports;
+
+    bool Ready() const { return problems.isEmpty(); }
+    QList<ChosenPort> PresentPorts() const;
+};
+
+// Where the recipe's serial values stand (taking none), or "none" without serial numbers; the
+// refusal a take would meet, if any.
+SerialStanding StandingOfRecipeValues(const Recipe& recipe, SerialStore& store);
+
+// Reads the recipe's file and kernel and checks everything a gang needs, sending nothing and
+// taking no value from store. stop() ends a read that waits for data.
+StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
+                            const std::function<bool()>& stop);
+
+}  // namespace morven

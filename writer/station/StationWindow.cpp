@@ -1,0 +1,269 @@
+#include "StationWindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "OperatorDialogs.h"
+#include "StationLabel.h"
+#include "WindowFont.h"
+#include "line/Station.h"
+#include "line/StationRun.h"
+
+namespace morven {
+
+namespace {
+
+constexpr int TilesPerRow = 4;
+
+// The window cannot wait for ever on a pipe nobody writes.
+std::function<bool()> GiveUpAfter(qint64 milliseconds) {
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    return [clock, milliseconds] { return clock->elapsed() > milliseconds; };
+}
+
+QLabel* ValueLabel() {
+    QLabel* label = StationLabel(10 / common::WindowFont().pointSizeF());
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+}  // namespace
+
+StationWindow::StationWindow(QWidget* parent)
+    : QWidget(parent),
+      log_({}, [](const QString&) {}) {
+    setWindowTitle(QStringLiteral("MORVEN station"));
+    QFont font = common::WindowFont();
+    font.setPointSizeF(10);
+    setFont(font);
+    auto* layout = new QVBoxLayout(this);
+
+    auto* header = new QFormLayout;
+    RecipeText = ValueLabel();
+    ImageText = ValueLabel();
+    KernelText = ValueLabel();
+    StrictText = ValueLabel();
+    SerialText = ValueLabel();
+    header->addRow(QStringLiteral("Recipe:"), RecipeText);
+    header->addRow(QStringLiteral("Image:"), ImageText);
+    header->addRow(QStringLiteral("Kernel:"), KernelText);
+    header->addRow(QStringLiteral("Strict:"), StrictText);
+    header->addRow(QStringLiteral("Serial numbers:"), SerialText);
+    layout->addLayout(header);
+
+    Banner = new QLabel;
+    Banner->setWordWrap(true);
+    Banner->setAutoFillBackground(true);
+    Banner->setMargin(8);
+    QPalette alarm = Banner->palette();
+    alarm.setColor(QPalette::Window, QColor(0xB7, 0x1C, 0x1C));
+    alarm.setColor(QPalette::WindowText, Qt::white);
+    Banner->setPalette(alarm);
+    Banner->setAccessibleName(QStringLiteral("Not ready"));
+    Banner->hide();
+    layout->addWidget(Banner);
+
+    auto* tiles = new QGridLayout;
+    tiles->setObjectName(QStringLiteral("tiles"));
+    layout->addLayout(tiles);
+
+    auto* controls = new QHBoxLayout;
+    Start = new QPushButton(QStringLiteral("Start (Enter)"));
+    QFont big = font;
+    big.setPointSizeF(font.pointSizeF() * 1.8);
+    big.setBold(true);
+    Start->setFont(big);
+    Start->setMinimumHeight(QFontMetrics(big).height() * 2);
+    Start->setAccessibleDescription(QStringLiteral("Writes every present board; Enter or F5"));
+    Stop = new QPushButton(QStringLiteral("Stop (Esc)"));
+    Stop->setMinimumHeight(Start->minimumHeight());
+    Stop->setAccessibleDescription(QStringLiteral("Interrupts every write, after a confirmation"));
+    controls->addWidget(Start, 3);
+    controls->addWidget(Stop, 1);
+    layout->addLayout(controls);
+
+    Recent = new RecentWrites;
+    layout->addWidget(Recent);
+    LogWarning = StationLabel();
+    LogWarning->setWordWrap(true);
+    LogWarning->hide();
+    layout->addWidget(LogWarning);
+
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_F5})
+        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this,
+                &StationWindow::StartGang);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &StationWindow::AskToStop);
+    connect(Start, &QPushButton::clicked, this, &StationWindow::StartGang);
+    connect(Stop, &QPushButton::clicked, this, &StationWindow::AskToStop);
+    UpdateButtons();
+}
+
+StationWindow::~StationWindow() = default;
+
+bool StationWindow::Load(const QString& recipePath) {
+    auto read = ReadRecipe(recipePath);
+    if (const auto* problem = std::get_if<QString>(&read)) {
+        OperatorDialogs::ShowMessage(this, *problem);
+        return false;
+    }
+    recipe_ = std::get<Recipe>(read);
+    setWindowTitle(QStringLiteral("MORVEN station — ") + QFileInfo(recipePath).fileName());
+    RecipeText->setText(QFileInfo(recipePath).absoluteFilePath());
+    // A log that cannot be written never stops a write; it is said once, on the window.
+    log_ = WriteLog(recipe_.logPath, [this](const QString& warning) {
+        qWarning("morven-station: %s", qPrintable(warning));
+        LogWarning->setText(QStringLiteral("Warning: ") + warning);
+        LogWarning->show();
+    });
+
+    auto* grid = findChild<QGridLayout*>(QStringLiteral("tiles"));
+    for (qsizetype index = 0; index < recipe_.ports.size(); ++index) {
+        auto* tile = new PortTile;
+        grid->addWidget(tile, int(index / TilesPerRow), int(index % TilesPerRow));
+        Tiles << tile;
+    }
+    // Keyboard order: Start (the focus when the window opens), Stop, each port, the last writes.
+    QWidget* previous = Stop;
+    setTabOrder(Start, Stop);
+    for (PortTile* tile : Tiles) {
+        setTabOrder(previous, tile);
+        previous = tile;
+    }
+    setTabOrder(previous, Recent->List);
+    Examine(true);
+    // Room for every tile's words; the layout's own minimum undercounts wrapped text.
+    resize(sizeHint());
+    Start->setFocus();
+    return true;
+}
+
+void StationWindow::Examine(bool showPorts) {
+    setup_ = ExamineStation(recipe_, store_, GiveUpAfter(10000));
+    ImageText->setText(setup_.imageText);
+    KernelText->setText(setup_.kernelText);
+    StrictText->setText(setup_.strictText);
+    SerialText->setText(setup_.serialText);
+    Banner->setText(QStringLiteral("NOT READY: ") + setup_.problems.join(u'\n'));
+    Banner->setAccessibleDescription(setup_.problems.join(u' '));
+    Banner->setVisible(!setup_.Ready());
+    if (showPorts)
+        for (qsizetype index = 0; index < Tiles.size(); ++index)
+            Tiles[index]->ShowPort(setup_.ports[index]);
+    UpdateButtons();
+}
+
+void StationWindow::UpdateButtons() {
+    Start->setEnabled(!run_ && !starting_ && setup_.Ready());
+    Stop->setEnabled(run_ != nullptr);
+}
+
+// The gang runs from the event loop, not inside the key's or click's handler.
+void StationWindow::StartGang() {
+    if (run_ || starting_ || !Start->isEnabled()) return;
+    starting_ = true;
+    UpdateButtons();
+    QTimer::singleShot(0, this, &StationWindow::RunGang);
+}
+
+void StationWindow::RunGang() {
+    // Read and checked again: the file may have been rebuilt, a port plugged in or pulled.
+    Examine(true);
+    starting_ = false;
+    const QList<ChosenPort> ports = setup_.PresentPorts();
+    if (!setup_.Ready() || ports.isEmpty()) {
+        UpdateButtons();
+        return;
+    }
+    const WriteJob& job = *setup_.job;
+    // Serial values are taken now, for every board at once, before any port is opened, each
+    // on record in the issue log with this station's recipe. Another run holding them is
+    // waited for, a while.
+    QStringList portNames;
+    for (const ChosenPort& port : ports) portNames << port.name;
+    auto images =
+        BoardImages(recipe_, job, portNames, store_,
+                    IssueContext::OfThisProcess(recipe_.path, QCoreApplication::arguments()),
+                    {GiveUpAfter(10000), {}});
+    if (const auto* refusal = std::get_if<WriteRefusal>(&images)) {
+        const QString why = refusal->outcome == WriteOutcome::Cancelled
+                                ? QStringLiteral("Another run held the serial values for 10 "
+                                                 "seconds. Nothing was sent; start again.")
+                                : refusal->text;
+        Banner->setText(QStringLiteral("NOT READY: ") + why);
+        Banner->setAccessibleDescription(why);
+        Banner->show();
+        UpdateButtons();
+        return;
+    }
+    auto& boardImages = std::get<std::vector<BoardImage>>(images);
+    SerialText->setText(StandingOfRecipeValues(recipe_, store_).text);
+    QList<PortTile*> writing;
+    std::vector<ProgressDisplay*> displays;
+    for (qsizetype index = 0; index < Tiles.size(); ++index) {
+        if (!setup_.ports[index].Present()) continue;
+        Tiles[index]->ShowWriting(boardImages[displays.size()].SerialValue());
+        writing << Tiles[index];
+        displays.push_back(Tiles[index]);
+    }
+    StationRun run(job, ports, std::move(boardImages), displays, &log_);
+    run_ = &run;
+    UpdateButtons();
+    run.Run([&writing, this](int board, const WriteResult& result) {
+        writing[board]->ShowResult(result);
+        Recent->Add(result);
+    });
+    run_ = nullptr;
+    // The serial values left; the tiles keep this gang's results until the next.
+    Examine(false);
+    emit GangEnded();
+    if (closeRequested_) close();
+}
+
+void StationWindow::AskToStop() {
+    if (!run_) return;
+    OperatorDialogs::AskToConfirm(
+        this,
+        QStringLiteral("Stop every write? Each board is recorded as interrupted and must be "
+                       "written again."),
+        QStringLiteral("&Stop every write"), QStringLiteral("&Go on writing"),
+        [this](bool stop) {
+            if (stop && run_) run_->Cancel(StatusStopped, QStringLiteral("interrupted"));
+        });
+}
+
+// Closing during a gang asks first; closing then ends every write at its current wait, each
+// on record, and the window closes once every port is closed again.
+void StationWindow::closeEvent(QCloseEvent* event) {
+    if (!run_) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    OperatorDialogs::AskToConfirm(
+        this,
+        QStringLiteral("Boards are being written. Close the window and interrupt every write? "
+                       "Each is recorded as interrupted."),
+        QStringLiteral("&Close and interrupt"), QStringLiteral("&Keep writing"),
+        [this](bool closing) {
+            if (!closing) return;
+            if (!run_) {
+                close();
+                return;
+            }
+            closeRequested_ = true;
+            run_->Cancel(StatusWindowClosed,
+                         QStringLiteral("the window was closed during the write"));
+        });
+}
+
+}  // namespace morven

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QLabel>
+#include <QList>
+#include <QPushButton>
+#include <QWidget>
+#include <optional>
+
+#include "PortTile.h"
+#include "RecentWrites.h"
+#include "StationSetup.h"
+#include "line/Recipe.h"
+#include "write/SerialStateFile.h"
+#include "write/WriteRecord.h"
+
+namespace morven {
+
+class StationRun;
+
+// A production station's one window: the recipe at the top, a tile per port, one key to write
+// every present board (Enter or F5), Esc to stop them all, and the totals and last writes.
+// The checks, the serial values, the writes and their records are the line's, as morven-cli
+// runs them.
+class StationWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit StationWindow(QWidget* parent = nullptr);
+    ~StationWindow() override;
+
+    // Reads the recipe and checks the station. False when the recipe itself cannot be used: the
+    // operator has been told why, and the program is to end.
+    bool Load(const QString& recipePath);
+
+    bool Writing() const { return run_ != nullptr; }
+
+    // A write the operator stopped is recorded with this status (as an interrupt, SIGINT) and
+    // the words "interrupted".
+    static constexpr int StatusStopped = StatusSignalBase + 2;
+
+    QLabel* RecipeText;
+    QLabel* ImageText;
+    QLabel* KernelText;
+    QLabel* StrictText;
+    QLabel* SerialText;
+    QLabel* Banner;  // what keeps the station from writing; hidden when it is ready
+    QList<PortTile*> Tiles;
+    QPushButton* Start;
+    QPushButton* Stop;
+    RecentWrites* Recent;
+    QLabel* LogWarning;
+
+signals:
+    // Every board of a gang has ended, each on record.
+    void GangEnded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Reads the file and kernel again and checks everything; the tiles show the ports when
+    // showPorts, else they keep the last gang's results.
+    void Examine(bool showPorts);
+    void StartGang();
+    void RunGang();
+    void AskToStop();
+    void UpdateButtons();
+
+    Recipe recipe_;
+    SerialStateFile store_;
+    StationSetup setup_;
+    WriteLog log_;
+    StationRun* run_ = nullptr;
+    bool starting_ = false;
+    bool closeRequested_ = false;
+};
+
+}  // namespace morven

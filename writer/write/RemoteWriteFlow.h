@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "BoardImage.h"
+#include "ProgressDisplay.h"
+#include "WriteFlow.h"
+#include "WriteJob.h"
+#include "port/RemoteAddress.h"
+#include "port/SerialLink.h"
+
+namespace morven {
+
+class WriteLog;
+
+// The write of a prepared job to a board on another machine, done there by its own morven-cli:
+// ssh starts it (BatchMode: it never prompts; the user's ssh config and agent apply), the
+// board's image and the kernel go over once, and the remote writes the board on its own line,
+// sending back its progress and its outcome (RemoteFrames). The remote records its write; this
+// side records it too, naming the host and the device. Every failure of the way there is a
+// failed port (status 9) with its reason. Cancelling closes the channel: the remote ends its
+// write at its current wait and exits.
+class RemoteWriteFlow {
+public:
+    // How long the remote has to end a cancelled write before ssh is killed.
+    static constexpr int CancelLimitMs = 5000;
+
+    // link serves only as the write's place among the waits of DriveLinks; its port is never
+    // opened. log may be null.
+    RemoteWriteFlow(SerialLink& link, RemoteAddress where, BoardPort board,
+                    ProgressDisplay& progress, WriteLog* log);
+
+    // The job and image are only read, and must outlive the task.
+    Task<WriteResult> Write(const WriteJob& job, const BoardImage& image);
+    // Write of the job's own image driven to its end on this thread's event loop.
+    WriteResult Run(const WriteJob& job) {
+        const BoardImage image(job);
+        return RunToEnd(link_, Write(job, image));
+    }
+    void Cancel(int status, const QString& text);
+
+    // MORVEN_SSH_COMMAND split as a shell splits words, or "ssh".
+    static QStringList SshCommand();
+
+private:
+    SerialLink& link_;
+    RemoteAddress where_;
+    BoardPort board_;
+    ProgressDisplay& progress_;
+    WriteLog* log_;
+    CancelReason cancelled_;
+};
+
+}  // namespace morven
