@@ -580,6 +580,20 @@ private slots:
         QCOMPARE(tally.malformed, QList<QByteArray>{});
         QVERIFY(std::is_sorted(tally.numbers.begin(), tally.numbers.end()));
     }
+
+    // A signal ends the console also while it says that it cannot start (this test's console
+    // holds the port).
+    void signalEndsTheBindError() {
+        QProcess pellux;
+        pellux.start(PELLUX, {});
+        QVERIFY(pellux.waitForStarted());
+        ::kill(pid_t(pellux.processId()), SIGTERM);
+        const bool ended = pellux.waitForFinished(10000);
+        if (!ended) pellux.kill();
+        QVERIFY(ended);
+        QCOMPARE(pellux.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(pellux.exitCode(), SIGTERM);
+    }
 };
 
 QTEST_MAIN(TestUdpConsole)

@@ -8,12 +8,17 @@
 int main(int argc, char** argv) {
     pellux::EndSignals::Block();
     QApplication app(argc, argv);
-    const pellux::EndSignals ends([] { QApplication::quit(); });
+    const pellux::EndSignals ends([] {
+        // A message box's own loop ends too: quit() alone leaves one that runs before exec().
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+        QApplication::quit();
+    });
     int status = 0;
     {
         pellux::frmPeerA window;
         if (!window.Load()) {
             QMessageBox::critical(nullptr, QStringLiteral("UDP Test"), window.LoadError());
+            if (ends.Received() != 0) ends.DieBySignal();
             return 1;
         }
         window.show();
