@@ -110,6 +110,11 @@ StationWindow::StationWindow(QWidget* parent)
 
 StationWindow::~StationWindow() = default;
 
+SerialStore& StationWindow::Store() {
+    if (database_) return *database_;
+    return files_;
+}
+
 bool StationWindow::Load(const QString& recipePath) {
     auto read = ReadRecipe(recipePath);
     if (const auto* problem = std::get_if<QString>(&read)) {
@@ -125,6 +130,20 @@ bool StationWindow::Load(const QString& recipePath) {
         LogWarning->setText(QStringLiteral("Warning: ") + warning);
         LogWarning->show();
     });
+    // A recipe whose values come from the line's database: connected now, and the rows earlier
+    // runs could not update updated; a database away is said before the window opens.
+    auto opened = OpenSerialDatabase(recipe_, recipe_.logPath, GiveUpAfter(15000),
+                                     [](const QString& said) {
+                                         qWarning("morven-station: %s", qPrintable(said));
+                                     });
+    if (const auto* refusal = std::get_if<WriteRefusal>(&opened)) {
+        OperatorDialogs::ShowMessage(this, refusal->text);
+        return false;
+    }
+    database_ = std::move(std::get<std::unique_ptr<DatabaseSerialStore>>(opened));
+    if (database_)
+        log_.UpdateRowsWith(
+            [this](const WriteRecord& record) { return database_->RecordWrite(record); });
 
     auto* grid = findChild<QGridLayout*>(QStringLiteral("tiles"));
     for (qsizetype index = 0; index < recipe_.ports.size(); ++index) {
@@ -148,7 +167,7 @@ bool StationWindow::Load(const QString& recipePath) {
 }
 
 void StationWindow::Examine(bool showPorts) {
-    setup_ = ExamineStation(recipe_, store_, GiveUpAfter(10000));
+    setup_ = ExamineStation(recipe_, Store(), GiveUpAfter(10000));
     ImageText->setText(setup_.imageText);
     KernelText->setText(setup_.kernelText);
     StrictText->setText(setup_.strictText);
@@ -191,7 +210,7 @@ void StationWindow::RunGang() {
     QStringList portNames;
     for (const ChosenPort& port : ports) portNames << port.name;
     auto images =
-        BoardImages(recipe_, job, portNames, store_,
+        BoardImages(recipe_, job, portNames, Store(),
                     IssueContext::OfThisProcess(recipe_.path, QCoreApplication::arguments()),
                     {GiveUpAfter(10000), {}});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images)) {
@@ -206,7 +225,7 @@ void StationWindow::RunGang() {
         return;
     }
     auto& boardImages = std::get<std::vector<BoardImage>>(images);
-    SerialText->setText(StandingOfRecipeValues(recipe_, store_).text);
+    SerialText->setText(StandingOfRecipeValues(recipe_, Store()).text);
     QList<PortTile*> writing;
     std::vector<ProgressDisplay*> displays;
     for (qsizetype index = 0; index < Tiles.size(); ++index) {

@@ -10,6 +10,7 @@
 #include "RecentWrites.h"
 #include "StationSetup.h"
 #include "line/Recipe.h"
+#include "write/DatabaseSerialStore.h"
 #include "write/SerialStateFile.h"
 #include "write/WriteRecord.h"
 
@@ -65,9 +66,12 @@ private:
     void RunGang();
     void AskToStop();
     void UpdateButtons();
+    // The line's database when the recipe's serial state names one, else the state file.
+    SerialStore& Store();
 
     Recipe recipe_;
-    SerialStateFile store_;
+    SerialStateFile files_;
+    std::unique_ptr<DatabaseSerialStore> database_;
     StationSetup setup_;
     WriteLog log_;
     StationRun* run_ = nullptr;
