@@ -245,6 +245,9 @@ private slots:
         QTest::newRow("empty state") << QStringList{} << QByteArray("") << "counter is empty";
         QTest::newRow("garbled state")
             << QStringList{} << QByteArray("10000006\n") << "counter is garbled";
+        QTest::newRow("next past its format")
+            << QStringList{"--serial-format", "le:1"} << CounterState("le:1", "300")
+            << "counter is garbled (next does not fit the format)";
         QTest::newRow("state in an unwritable folder")
             << QStringList{"--serial-state", "/proc/self/counter"} << QByteArray()
             << "the lock /proc/self/counter.lock cannot be taken";
