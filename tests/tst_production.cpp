@@ -392,6 +392,18 @@ private slots:
         QCOMPARE(SerialValues(line.Path("writes.jsonl")), QStringList{"2"});
     }
 
+    // A log a full disk cut inside a line goes on with a line of its own: the next value
+    // handed out, and its write, are on record whole.
+    void logsCutInsideALineGoOn() {
+        Line line(1);
+        const QString state = line.Path("counter");
+        SimulatedWrite::WriteFile(state + ".issued", "{\"value\":\"0\",\"po");
+        SimulatedWrite::WriteFile(line.Path("writes.jsonl"), "{\"serial_value\":\"0\",\"po");
+        QCOMPARE(Cli(line.Write({"--serial-at", "0x5F000", "--serial-state", state})).status, 0);
+        QCOMPARE(IssuedValues(state).last(), "1");
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")).last(), "1");
+    }
+
     // A recipe's counter is the station's: it lives beside the recipe, so two users (two
     // homes) on one recipe never share a value.
     void usersShareTheRecipesCounter() {
