@@ -64,6 +64,9 @@ private:
     void StartGang();
     void RunGang();
     void AskToStop();
+    // SIGINT, SIGTERM or SIGHUP (a logout, a shutdown): every write ends on record, and the
+    // window closes; the program then ends by the signal.
+    void Interrupted();
     void UpdateButtons();
 
     Recipe recipe_;
