@@ -214,6 +214,9 @@ private slots:
         QTest::newRow("empty state") << QStringList{} << QByteArray("") << "counter is empty";
         QTest::newRow("garbled state")
             << QStringList{} << QByteArray("10000006\n") << "counter is garbled";
+        QTest::newRow("next past its format")
+            << QStringList{"--serial-format", "le:1"} << CounterState("le:1", "300")
+            << "counter is garbled (next does not fit the format)";
         QTest::newRow("state in an unwritable folder")
             << QStringList{"--serial-state", "/proc/self/counter"} << QByteArray()
             << "the lock /proc/self/counter.lock cannot be taken";
@@ -356,6 +359,18 @@ private slots:
 
         QCOMPARE(Cli(line.Write(serial)).status, 0);
         QCOMPARE(SerialValues(line.Path("writes.jsonl")), QStringList{"2"});
+    }
+
+    // A log a full disk cut inside a line goes on with a line of its own: the next value
+    // handed out, and its write, are on record whole.
+    void logsCutInsideALineGoOn() {
+        Line line(1);
+        const QString state = line.Path("counter");
+        SimulatedWrite::WriteFile(state + ".issued", "{\"value\":\"0\",\"po");
+        SimulatedWrite::WriteFile(line.Path("writes.jsonl"), "{\"serial_value\":\"0\",\"po");
+        QCOMPARE(Cli(line.Write({"--serial-at", "0x5F000", "--serial-state", state})).status, 0);
+        QCOMPARE(IssuedValues(state).last(), "1");
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")).last(), "1");
     }
 
     // A recipe's counter is the station's: it lives beside the recipe, so two users (two

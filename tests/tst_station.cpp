@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QSignalSpy>
+#include <csignal>
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtGui/qpa/qplatformaccessibility.h>
 #include <QtGui/qpa/qplatformintegration.h>
@@ -284,6 +285,31 @@ private slots:
         if (status != 0)
             QCOMPARE(window->Recent->Totals->text(),
                      "Passed 0    Failed 0    Yield —    Interrupted 4");
+    }
+
+    // A signal (a logout, a shutdown) mid-write ends every board on record with the signal's
+    // status, and closes the window.
+    void signalMidWrite() {
+        Station station(QStringList(2, "block:20=delay:1000"));
+        const auto window = Open(station.Recipe());
+        QVERIFY(window);
+        bool raised = false;
+        for (PortTile* tile : window->Tiles)
+            connect(tile, &PortTile::Changed, window.get(), [&] {
+                for (const PortTile* each : window->Tiles)
+                    if (each->Detail->text() != "writing the image") return;
+                if (!std::exchange(raised, true)) QCOMPARE(::raise(SIGTERM), 0);
+            });
+        QSignalSpy ended(window.get(), &StationWindow::GangEnded);
+        Press(Qt::Key_F5);
+        QVERIFY(ended.wait(20000));
+        const QList<QJsonObject> records = station.Records();
+        QCOMPARE(records.size(), 2);
+        for (const QJsonObject& record : records) {
+            QCOMPARE(record["outcome"].toString(), "interrupted");
+            QCOMPARE(record["status"].toInt(), 128 + SIGTERM);
+        }
+        QVERIFY(!window->isVisible());
     }
 
     // Each tile tells a screen reader its port, state, value and outcome, and announces each

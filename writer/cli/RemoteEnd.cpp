@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "InterruptSignals.h"
 #include "image/FirmwareLoader.h"
+#include "line/InterruptSignals.h"
 #include "port/SerialDevices.h"
 #include "port/SerialPort.h"
 #include "write/RemoteFrames.h"

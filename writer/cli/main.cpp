@@ -9,10 +9,10 @@
 
 #include "CommandLine.h"
 #include "ConsoleProgress.h"
-#include "InterruptSignals.h"
 #include "PortListing.h"
 #include "RemoteEnd.h"
 #include "line/ExitStatus.h"
+#include "line/InterruptSignals.h"
 #include "line/Station.h"
 #include "line/StationRun.h"
 #include "line/StrictRefusal.h"

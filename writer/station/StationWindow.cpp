@@ -14,6 +14,7 @@
 #include "OperatorDialogs.h"
 #include "StationLabel.h"
 #include "WindowFont.h"
+#include "line/InterruptSignals.h"
 #include "line/Station.h"
 #include "line/StationRun.h"
 
@@ -41,6 +42,7 @@ QLabel* ValueLabel() {
 StationWindow::StationWindow(QWidget* parent)
     : QWidget(parent),
       log_({}, [](const QString&) {}) {
+    new InterruptSignals([this] { Interrupted(); }, this);
     setWindowTitle(QStringLiteral("MORVEN station"));
     QFont font = common::WindowFont();
     font.setPointSizeF(10);
@@ -195,6 +197,7 @@ void StationWindow::StartGang() {
 }
 
 void StationWindow::RunGang() {
+    if (closeRequested_) return;  // a signal came before the gang began
     // Read and checked again: the file may have been rebuilt, a port plugged in or pulled.
     Examine(true);
     starting_ = false;
@@ -258,6 +261,15 @@ void StationWindow::AskToStop() {
         [this](bool stop) {
             if (stop && run_) run_->Cancel(StatusStopped, QStringLiteral("interrupted"));
         });
+}
+
+void StationWindow::Interrupted() {
+    closeRequested_ = true;
+    if (run_)
+        run_->Cancel(StatusSignalBase + InterruptSignals::Received(),
+                     QStringLiteral("interrupted"));
+    else
+        close();
 }
 
 // Closing during a gang asks first; closing then ends every write at its current wait, each

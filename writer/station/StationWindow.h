@@ -65,6 +65,9 @@ private:
     void StartGang();
     void RunGang();
     void AskToStop();
+    // SIGINT, SIGTERM or SIGHUP (a logout, a shutdown): every write ends on record, and the
+    // window closes; the program then ends by the signal.
+    void Interrupted();
     void UpdateButtons();
     // The line's database when the recipe's serial state names one, else the state file.
     SerialStore& Store();

@@ -4,6 +4,7 @@
 
 #include "OperatorDialogs.h"
 #include "StationWindow.h"
+#include "line/InterruptSignals.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -24,5 +25,7 @@ int main(int argc, char** argv) {
     morven::StationWindow window;
     if (!window.Load(recipe)) return 2;
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    if (morven::InterruptSignals::Received() != 0) morven::InterruptSignals::DieBySignal();
+    return status;
 }

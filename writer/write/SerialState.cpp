@@ -75,6 +75,9 @@ std::variant<SerialState, QString> SerialState::Parse(const QByteArray& text) {
     if (next != "none") {
         state.next = Number(next);
         if (!state.next) return QStringLiteral("next is no number");
+        // Laid into the image, a number past the format would wrap onto a value handed out.
+        if (*state.next > state.rule.format.Largest())
+            return QStringLiteral("next does not fit the format");
     }
     return state;
 }

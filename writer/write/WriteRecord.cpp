@@ -13,6 +13,7 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,6 +78,28 @@ QString DefaultWriteLogPath() {
     return state + QStringLiteral("/morven/writes.jsonl");
 }
 
+#ifdef Q_OS_UNIX
+namespace {
+
+// Whether the regular file behind fd ends in the middle of a line.
+bool EndsInsideALine(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0)
+        return false;
+    // The log is opened for appending only: its last byte is read through its own descriptor.
+    const int readable = ::open(QStringLiteral("/proc/self/fd/%1").arg(fd).toLatin1().constData(),
+                                O_RDONLY | O_CLOEXEC);
+    char last = '\n';
+    if (readable >= 0) {
+        if (::pread(readable, &last, 1, status.st_size - 1) != 1) last = '\n';
+        ::close(readable);
+    }
+    return last != '\n';
+}
+
+}  // namespace
+#endif
+
 bool AppendToWriteLog(const QString& path, const QByteArray& line, QString* error) {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
@@ -86,15 +109,17 @@ bool AppendToWriteLog(const QString& path, const QByteArray& line, QString* erro
 #ifdef Q_OS_UNIX
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // A line torn by an earlier full disk would swallow this one: it starts on a line of its own.
+    const QByteArray whole = fd >= 0 && EndsInsideALine(fd) ? '\n' + line : line;
     // A short write (a full disk, a signal) is finished, or its error reported: never a torn
     // line left without a word.
-    const qsizetype done = fd >= 0 ? WriteWhole(fd, line) : 0;
+    const qsizetype done = fd >= 0 ? WriteWhole(fd, whole) : 0;
     // A pipe or FIFO cannot be synced (EINVAL), and needs no syncing.
-    bool written = fd >= 0 && done == line.size() && (::fdatasync(fd) == 0 || errno == EINVAL);
+    bool written = fd >= 0 && done == whole.size() && (::fdatasync(fd) == 0 || errno == EINVAL);
     if (!written)
-        *error = fd >= 0 && done > 0 && done < line.size()
+        *error = fd >= 0 && done > 0 && done < whole.size()
                      ? QStringLiteral("only %1 of %2 bytes written: %3")
-                           .arg(QString::number(done), QString::number(line.size()),
+                           .arg(QString::number(done), QString::number(whole.size()),
                                 QString::fromLocal8Bit(std::strerror(errno)))
                      : QString::fromLocal8Bit(std::strerror(errno));
     if (fd >= 0 && ::close(fd) != 0 && written) {
