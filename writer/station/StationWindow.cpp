@@ -24,11 +24,14 @@ namespace {
 
 constexpr int TilesPerRow = 4;
 
-// The window cannot wait for ever on a pipe nobody writes.
+// The window cannot wait for ever on a pipe nobody writes, nor past a signal (which it then
+// acts on as soon as its loop runs again).
 std::function<bool()> GiveUpAfter(qint64 milliseconds) {
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    return [clock, milliseconds] { return clock->elapsed() > milliseconds; };
+    return [clock, milliseconds] {
+        return clock->elapsed() > milliseconds || InterruptSignals::Received() != 0;
+    };
 }
 
 QLabel* ValueLabel() {
