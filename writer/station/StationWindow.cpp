@@ -24,14 +24,11 @@ namespace {
 
 constexpr int TilesPerRow = 4;
 
-// The window cannot wait for ever on a pipe nobody writes, nor past a signal (which it then
-// acts on as soon as its loop runs again).
+// The window cannot wait for ever on a pipe nobody writes.
 std::function<bool()> GiveUpAfter(qint64 milliseconds) {
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    return [clock, milliseconds] {
-        return clock->elapsed() > milliseconds || InterruptSignals::Received() != 0;
-    };
+    return [clock, milliseconds] { return clock->elapsed() > milliseconds; };
 }
 
 QLabel* ValueLabel() {
