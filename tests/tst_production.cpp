@@ -189,6 +189,18 @@ private slots:
         QCOMPARE(LogLines(line.Path("writes.jsonl")).last()["serial_value"].toString(), "6");
     }
 
+    // The check says what the write would: fewer values than the recipe's ports is not ready.
+    void checkCountsValuesForEveryPort() {
+        Line line(2);
+        SimulatedWrite::WriteFile(
+            line.Path("station.ini"),
+            RecipeText(Sha256(line.image), Sha256(line.kernel), line.Pty(0) + ", " + line.Pty(1),
+                       "[serial]\naddress = 0x5F000\nformat = le:1\nstart = 255\n"));
+        const CliRun check = Cli({"--check", "--recipe", line.Path("station.ini")});
+        QCOMPARE(check.status, 11);
+        QVERIFY2(check.out.contains("next value 255, only 1 left for 2 boards"), check.out);
+    }
+
     // Whatever stands in the way of a value is refused before any port opens (11), takes
     // nothing and leaves the state as it was: no list or counter is ever read as a new start.
     void refusedBeforeAnyPortOpens_data() {

@@ -41,7 +41,8 @@ expected="./usr/bin/morven
 ./usr/share/man/man1/pellux.1.gz
 ./usr/share/metainfo/morven-station.metainfo.xml
 ./usr/share/metainfo/morven.metainfo.xml
-./usr/share/metainfo/pellux.metainfo.xml"
+./usr/share/metainfo/pellux.metainfo.xml
+./usr/share/morven/morven-line.sql"
 actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
 if [ "$actual" != "$expected" ]; then
     echo "unexpected file list:"; diff <(echo "$expected") <(echo "$actual") || true

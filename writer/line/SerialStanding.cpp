@@ -2,7 +2,7 @@
 
 namespace morven {
 
-SerialStanding StandingOfValues(const SerialRule& rule, SerialStore& store) {
+SerialStanding StandingOfValues(const SerialRule& rule, SerialStore& store, quint64 needed) {
     const auto stock = store.Stock(rule);
     if (const auto* refusal = std::get_if<WriteRefusal>(&stock)) return {refusal->text, *refusal};
     const SerialStock& left = std::get<SerialStock>(stock);
@@ -11,6 +11,13 @@ SerialStanding StandingOfValues(const SerialRule& rule, SerialStore& store) {
         return {text, SerialRefusal(text)};
     }
     QString text = QStringLiteral("next value %1, %2 left").arg(left.next).arg(left.left);
+    if (left.left < needed) {
+        text = QStringLiteral("next value %1, only %2 left for %3 boards")
+                   .arg(left.next)
+                   .arg(left.left)
+                   .arg(needed);
+        return {text, SerialRefusal(text)};
+    }
     if (left.fresh)
         text += QStringLiteral(" (no state yet: the first write makes ") + rule.statePath +
                 QStringLiteral(")");

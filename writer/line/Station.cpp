@@ -101,7 +101,7 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore
     if (recipe.serial) {
         const SerialRule& rule = *recipe.serial;
         const QString area = CheckSerialArea(rule, job);
-        const SerialStanding standing = StandingOfValues(rule, store);
+        const SerialStanding standing = StandingOfValues(rule, store, quint64(recipe.ports.size()));
         if (standing.refusal) fail(OutcomeStatus(standing.refusal->outcome));
         check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) +
                            (area.isEmpty() ? standing.text : area);

@@ -78,7 +78,7 @@ void FindPorts(const Recipe& recipe, StationSetup& setup) {
 
 SerialStanding StandingOfRecipeValues(const Recipe& recipe, SerialStore& store) {
     if (!recipe.serial) return {QStringLiteral("none"), std::nullopt};
-    SerialStanding standing = StandingOfValues(*recipe.serial, store);
+    SerialStanding standing = StandingOfValues(*recipe.serial, store, 1);
     standing.text = QStringLiteral("at 0x") + QString::number(recipe.serial->address, 16).toUpper() +
                     QStringLiteral(": ") + standing.text;
     return standing;
