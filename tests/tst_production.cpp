@@ -43,6 +43,12 @@ QStringList IssuedValues(const QString& statePath) {
     return values;
 }
 
+// The program strace runs, once it has started it.
+pid_t TracedChild(const QProcess& strace) {
+    const QString pid = QString::number(strace.processId());
+    return pid_t(Contents("/proc/" + pid + "/task/" + pid + "/children").trimmed().toLongLong());
+}
+
 QStringList SerialValues(const QString& log) {
     QStringList values;
     for (const QJsonObject& record : LogLines(log)) values << record["serial_value"].toString();
@@ -371,6 +377,93 @@ private slots:
 
         QCOMPARE(Cli(line.Write(serial)).status, 0);
         QCOMPARE(SerialValues(line.Path("writes.jsonl")), QStringList{"2"});
+    }
+
+    // A signal while the values are taken (here: the issue log's sync held back) ends the run
+    // by the signal, and each value taken has its record, interrupted and a gap: the boards
+    // are not sent a byte.
+    void signalDuringTheTake_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void signalDuringTheTake() {
+        QFETCH(int, signal);
+        Line line(2);
+        const QString state = line.Path("counter");
+        QProcess strace;
+        strace.start("strace", QStringList{"-qq", "-o", "/dev/null", "-e", "signal=none", "-P",
+                                           state + ".issued", "-e", "trace=fdatasync", "-e",
+                                           "inject=fdatasync:delay_enter=1500000:when=1",
+                                           MORVEN_CLI} +
+                                   line.Write({"--serial-at", "0x5F000", "--serial-state", state}));
+        QVERIFY(strace.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(IssuedValues(state).size(), 2, 15000);
+        const pid_t cli = TracedChild(strace);
+        QVERIFY(cli > 0);
+        ::kill(cli, signal);
+        QVERIFY(strace.waitForFinished(15000));
+        // strace ends as its program did: by the signal.
+        QCOMPARE(strace.exitStatus(), QProcess::CrashExit);
+        QVERIFY2(strace.exitCode() == signal, strace.readAllStandardError());
+        const QList<QJsonObject> records = LogLines(line.Path("writes.jsonl"));
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")), IssuedValues(state));
+        for (const QJsonObject& record : records) {
+            QCOMPARE(record["status"].toInt(), 128 + signal);
+            QCOMPARE(record["outcome"].toString(), "interrupted");
+            QCOMPARE(record["serial_gap"].toBool(), true);
+        }
+        for (const auto& board : line.boards) QVERIFY(board->HostBytes().isEmpty());
+    }
+
+    // A recipe's absent port is skipped as the station's window skips it: no value is taken
+    // for it, the table says it is absent, the others are written, and the status says that
+    // not every port was; with every port absent, nothing is taken.
+    void absentPortSkipped_data() {
+        QTest::addColumn<QStringList>("ports");  // "board1", "board2", or an absent port
+        QTest::addColumn<int>("status");
+        const QString missing = "/nonexistent/ttyUSB9";
+        QTest::newRow("a device missing") << QStringList{"board1", missing, "board2"} << 12;
+        QTest::newRow("an adapter unplugged")
+            << QStringList{"serial:MORVEN-NONE", "board1", "board2"} << 12;
+        QTest::newRow("every port absent") << QStringList{missing, "serial:MORVEN-NONE"} << 9;
+    }
+
+    void absentPortSkipped() {
+        QFETCH(QStringList, ports);
+        QFETCH(int, status);
+        Line line(2);
+        QStringList named = ports, present;
+        named.replaceInStrings("board1", line.Pty(0)).replaceInStrings("board2", line.Pty(1));
+        for (const QString& port : named)
+            if (port == line.Pty(0) || port == line.Pty(1)) present << port;
+        SimulatedWrite::WriteFile(
+            line.Path("station.ini"),
+            RecipeText(Sha256(line.image), Sha256(line.kernel), named.join(", "),
+                       "[serial]\naddress = 0x5F000\nformat = dec:8\nstart = 10000001\n"));
+        const CliRun run = Cli({"--quiet", "--recipe", line.Path("station.ini")});
+        QVERIFY2(run.status == status, run.out + run.err);
+        QStringList issued, written;
+        for (const QJsonObject& entry : LogLines(line.Path("station.serial-state.issued")))
+            issued << entry["port"].toString();
+        for (const QJsonObject& record : LogLines(line.Path("writes.jsonl")))
+            if (record["status"].toInt() == 0) written << record["port"].toString();
+        QCOMPARE(issued, present);
+        written.sort();
+        present.sort();
+        QVERIFY2(written == present, Contents(line.Path("writes.jsonl")));
+        // Said on standard error; and in the table among the ports written, on its own row.
+        QStringList rows;
+        for (const QByteArray& row : run.out.split('\n')) rows << QString::fromUtf8(row);
+        for (const QString& port : named) {
+            if (present.contains(port)) continue;
+            QVERIFY2(run.err.contains(port.toUtf8() + ": absent: "), run.err);
+            if (present.isEmpty()) continue;
+            const QStringList row = rows.filter(QRegularExpression("^" + QRegularExpression::escape(port) + " "));
+            QVERIFY2(row.size() == 1 && row[0].contains("  absent: "), run.out);
+        }
     }
 
     // A log a full disk cut inside a line goes on with a line of its own: the next value

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, skipping those present.
 set -euo pipefail
-packages=(cmake ninja-build g++ qt6-base-dev qt6-base-private-dev qt6-serialport-dev libssl-dev zlib1g-dev libelf-dev libsystemd-dev libpq-dev pkg-config srecord binutils binutils-powerpc-linux-gnu ser2net openssh-server openssh-client python3-labgrid python3-pytest
+packages=(cmake ninja-build g++ qt6-base-dev qt6-base-private-dev qt6-serialport-dev libssl-dev zlib1g-dev libelf-dev libsystemd-dev libpq-dev pkg-config srecord binutils binutils-powerpc-linux-gnu ser2net openssh-server openssh-client strace python3-labgrid python3-pytest
           postgresql
           fonts-ipafont-gothic fonts-dejavu-core xvfb xauth dbus-daemon at-spi2-core python3-pyatspi
           dpkg-dev desktop-file-utils appstream lintian help2man scdoc groff-base)

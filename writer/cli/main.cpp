@@ -14,6 +14,7 @@
 #include "line/ExitStatus.h"
 #include "line/InterruptSignals.h"
 #include "line/Station.h"
+#include "line/StationPorts.h"
 #include "line/StationRun.h"
 #include "line/StrictRefusal.h"
 #include "write/KernelFile.h"
@@ -125,15 +126,28 @@ ProgressBoard::Style ProgressStyle(bool quiet) {
     return isatty(fileno(stderr)) ? ProgressBoard::Style::Terminal : ProgressBoard::Style::Lines;
 }
 
-// One row per port, in the order given; names are padded, never formatted into the row.
-void PrintTable(const QList<WriteResult>& results) {
+// One row per port, in the order given, an absent one among them; names are padded, never
+// formatted into the row. results are the present ports', in their order.
+void PrintTable(const QList<StationPort>& ports, const QList<WriteResult>& results) {
     const QStringList heading{QStringLiteral("port"), QStringLiteral("device"),
-                              QStringLiteral("adapter"), QStringLiteral("outcome")};
+                              QStringLiteral("adapter"), QStringLiteral("outcome"),
+                              QStringLiteral("seconds")};
     QList<QStringList> rows{heading};
-    for (const WriteResult& result : results) {
+    qsizetype written = 0;
+    for (const StationPort& port : ports) {
+        if (!port.Present()) {
+            rows << QStringList{port.name, port.chosen ? port.chosen->device : QStringLiteral("-"),
+                                QStringLiteral("-"),
+                                QStringLiteral("absent: ") + port.absence + QStringLiteral(
+                                    ": not written, no value taken"),
+                                QStringLiteral("-")};
+            continue;
+        }
+        const WriteResult& result = results[written++];
         const QString serial = result.board.device.serialNumber;
         rows << QStringList{result.board.name, result.board.device.device,
-                            serial.isEmpty() ? QStringLiteral("-") : serial, result.text};
+                            serial.isEmpty() ? QStringLiteral("-") : serial, result.text,
+                            QString::number(result.seconds, 'f', 2)};
     }
     QList<qsizetype> widths(heading.size(), 0);
     for (const QStringList& row : rows)
@@ -141,14 +155,43 @@ void PrintTable(const QList<WriteResult>& results) {
             widths[column] = std::max(widths[column], row[column].size());
     QString table;
     for (qsizetype line = 0; line < rows.size(); ++line) {
-        for (qsizetype column = 0; column < heading.size(); ++column)
+        for (qsizetype column = 0; column + 1 < heading.size(); ++column)
             table += rows[line][column].leftJustified(widths[column]) + QStringLiteral("  ");
-        table += line == 0 ? QStringLiteral("seconds")
-                           : QString::number(results[line - 1].seconds, 'f', 2).rightJustified(7);
+        table += line == 0 ? rows[line].last() : rows[line].last().rightJustified(7);
         table += QLatin1Char('\n');
     }
     std::fputs(table.toLocal8Bit().constData(), stdout);
     std::fflush(stdout);
+}
+
+// The ports a run writes. With a recipe each is found as the station's window finds it: an
+// absent one is skipped, takes no value and is said; the others are written. The --port
+// options are written all, as named. A status when none can be.
+std::variant<QList<StationPort>, int> PortsToWrite(const Recipe& station) {
+    if (!station.path.isEmpty()) {
+        const StationPorts found = FindStationPorts(station.ports, SystemSerialPorts);
+        for (const StationPort& port : found.ports)
+            if (!port.Present())
+                PrintError(port.name + QStringLiteral(": absent: ") + port.absence +
+                           QStringLiteral("; not written, no value taken"));
+        if (found.problems.isEmpty()) return found.ports;
+        PrintError(found.problems.join(u' '));
+        return found.noneFound ? OutcomeStatus(WriteOutcome::PortOpenFailed) : int(ExitUsage);
+    }
+    auto chosen = ChoosePorts(station.ports, SystemSerialPorts);
+    if (const auto* problem = std::get_if<PortProblem>(&chosen)) {
+        if (problem->absent) {
+            PrintError(problem->text);
+            return OutcomeStatus(WriteOutcome::PortOpenFailed);
+        }
+        PrintError(problem->text + QStringLiteral(" (see morven-cli --help)"));
+        return int(ExitUsage);
+    }
+    const PortChoice& choice = std::get<PortChoice>(chosen);
+    if (!choice.note.isEmpty()) PrintError(choice.note);
+    QList<StationPort> ports;
+    for (const ChosenPort& port : choice.ports) ports << StationPort{port.name, port, {}, {}};
+    return ports;
 }
 
 // --serial-load-list: the list file into the line's database.
@@ -168,17 +211,10 @@ int LoadList(const CliOptions& options) {
 
 int Write(const CliOptions& options) {
     const Recipe& station = options.station;
-    auto chosen = ChoosePorts(station.ports, SystemSerialPorts);
-    if (const auto* problem = std::get_if<PortProblem>(&chosen)) {
-        if (problem->absent) {
-            PrintError(problem->text);
-            return OutcomeStatus(WriteOutcome::PortOpenFailed);
-        }
-        PrintError(problem->text + QStringLiteral(" (see morven-cli --help)"));
-        return ExitUsage;
-    }
-    const PortChoice& choice = std::get<PortChoice>(chosen);
-    if (!choice.note.isEmpty()) PrintError(choice.note);
+    const auto found = PortsToWrite(station);
+    if (const int* status = std::get_if<int>(&found)) return *status;
+    const QList<StationPort>& stationPorts = std::get<QList<StationPort>>(found);
+    const QList<ChosenPort> ports = PresentPorts(stationPorts);
 
     std::optional<StationRun> run;
     const InterruptSignals interrupts([&run] {
@@ -203,7 +239,7 @@ int Write(const CliOptions& options) {
     const auto& database = std::get<std::unique_ptr<DatabaseSerialStore>>(opened);
     // Serial values are taken now, for every board at once, before any port is opened.
     QStringList portNames;
-    for (const ChosenPort& port : choice.ports) portNames << port.name;
+    for (const ChosenPort& port : ports) portNames << port.name;
     SerialStateFile files;
     auto images = BoardImages(
         station, job, portNames, database ? static_cast<SerialStore&>(*database) : files,
@@ -223,13 +259,13 @@ int Write(const CliOptions& options) {
     if (log && database)
         log->UpdateRowsWith(
             [&database](const WriteRecord& record) { return database->RecordWrite(record); });
-    const bool gang = choice.ports.size() > 1;
-    ProgressBoard progressBoard(stderr, ProgressStyle(options.quiet), int(choice.ports.size()));
+    const bool gang = stationPorts.size() > 1;
+    ProgressBoard progressBoard(stderr, ProgressStyle(options.quiet), int(ports.size()));
     qsizetype labelWidth = 0;
-    for (const ChosenPort& port : choice.ports) labelWidth = std::max(labelWidth, port.name.size());
+    for (const ChosenPort& port : ports) labelWidth = std::max(labelWidth, port.name.size());
     std::vector<std::unique_ptr<ConsoleProgress>> progress;
     std::vector<ProgressDisplay*> displays;
-    for (const ChosenPort& port : choice.ports) {
+    for (const ChosenPort& port : ports) {
         const QString label = gang ? port.name.leftJustified(labelWidth + 2) : QString();
         const BoardImage& image = boardImages[progress.size()];
         progress.push_back(
@@ -244,12 +280,14 @@ int Write(const CliOptions& options) {
     }
     if (!options.quiet) {
         QStringList devices;
-        for (const ChosenPort& port : choice.ports) devices << port.device;
+        for (const ChosenPort& port : ports) devices << port.device;
         PrintError(QStringLiteral("writing %1 through %2 with the kernel %3")
                        .arg(job.fileName, devices.join(QStringLiteral(", ")), kernelPath));
     }
-    run.emplace(job, choice.ports, std::move(boardImages), displays, log ? &*log : nullptr);
-    if (StopRequested()) Interrupted();
+    run.emplace(job, ports, std::move(boardImages), displays, log ? &*log : nullptr);
+    // A signal while the values were taken: each value taken is on record, a gap.
+    if (StopRequested())
+        run->Cancel(StatusSignalBase + InterruptSignals::Received(), QStringLiteral("interrupted"));
     // Each write is on record already, the moment it ended. A signal that came after the last
     // one ended changes nothing.
     const QList<WriteResult> results = run->Run();
@@ -260,11 +298,13 @@ int Write(const CliOptions& options) {
         for (const WriteResult& result : results)
             std::fputs(JsonLine(RecordOfWrite(job, result)).constData(), stdout);
     else if (gang)
-        PrintTable(results);
+        PrintTable(stationPorts, results);
     else
         PrintOutcome(results.front().text);
     std::fflush(stdout);
     if (!gang) return results.front().status;
+    // A port left absent was not written either.
+    if (ports.size() < stationPorts.size()) return ExitGangFailed;
     for (const WriteResult& result : results)
         if (result.outcome != WriteOutcome::Ok) return ExitGangFailed;
     return ExitOk;

@@ -13,12 +13,14 @@ namespace {
 
 int wakeFds[2] = {-1, -1};
 volatile std::sig_atomic_t received = 0;
+volatile std::sig_atomic_t undelivered = 0;
 
 constexpr int Interrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
 void OnSignal(int signal) {
     const int savedErrno = errno;
     if (received == 0) received = signal;
+    undelivered = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = write(wakeFds[1], &byte, 1);
     errno = savedErrno;
@@ -49,6 +51,8 @@ InterruptSignals::~InterruptSignals() {
 
 int InterruptSignals::Received() { return received; }
 
+bool InterruptSignals::Undelivered() { return undelivered != 0; }
+
 void InterruptSignals::DieBySignal() {
     const int signal = received;
     std::signal(signal, SIG_DFL);
@@ -61,6 +65,7 @@ void InterruptSignals::DieBySignal() {
 }
 
 void InterruptSignals::Deliver() {
+    undelivered = 0;
     char bytes[16];
     while (read(wakeFds[0], bytes, sizeof bytes) > 0) {
     }

@@ -18,6 +18,9 @@ public:
 
     // The first signal received, or 0.
     static int Received();
+    // A signal arrived that the event loop has not told of yet: the thread was busy (taking
+    // serial values, say) since.
+    static bool Undelivered();
     // Ends the process by the signal received, as shells and xargs expect to see it.
     [[noreturn]] static void DieBySignal();
 

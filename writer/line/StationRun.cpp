@@ -1,11 +1,11 @@
 #include "StationRun.h"
 
-#include <optional>
-
+#include "InterruptSignals.h"
 #include "port/RemoteAddress.h"
 #include "port/SerialDevices.h"
 #include "port/SerialPort.h"
 #include "write/RemoteWriteFlow.h"
+#include "write/WriteRecord.h"
 
 namespace morven {
 
@@ -14,8 +14,7 @@ namespace morven {
 // waits.
 struct StationRun::Board {
     Board(const ChosenPort& chosen, BoardImage boardImage, ProgressDisplay& progress, WriteLog* log)
-        : image(std::move(boardImage)) {
-        const BoardPort board{chosen.name, DescribeSerialDevice(chosen.device)};
+        : image(std::move(boardImage)), board{chosen.name, DescribeSerialDevice(chosen.device)} {
         const auto remoteAddress = RemoteAddress::Parse(chosen.device);
         if (const auto* address = std::get_if<RemoteAddress>(&remoteAddress))
             remote.emplace(link, *address, board, progress, log);
@@ -36,6 +35,7 @@ struct StationRun::Board {
     }
 
     BoardImage image;  // the job's, with this board's serial value
+    BoardPort board;
     SerialPort serial;
     SerialLink link{serial};
     std::optional<WriteFlow> local;
@@ -57,7 +57,7 @@ Task<WriteResult> Told(Task<WriteResult> write, int board, const StationRun::Boa
 StationRun::StationRun(const WriteJob& job, const QList<ChosenPort>& ports,
                        std::vector<BoardImage> images, std::span<ProgressDisplay* const> progress,
                        WriteLog* log)
-    : job_(job) {
+    : job_(job), log_(log) {
     for (qsizetype board = 0; board < ports.size(); ++board)
         boards_.push_back(std::make_unique<Board>(ports[board], std::move(images[size_t(board)]),
                                                   *progress[size_t(board)], log));
@@ -66,6 +66,11 @@ StationRun::StationRun(const WriteJob& job, const QList<ChosenPort>& ports,
 StationRun::~StationRun() = default;
 
 QList<WriteResult> StationRun::Run(const BoardEnded& ended) {
+    // A signal that came while the values were taken has not reached the event loop yet: it
+    // ends every board before its port opens, each value a gap on record.
+    if (InterruptSignals::Undelivered())
+        Cancel(StatusSignalBase + InterruptSignals::Received(), QStringLiteral("interrupted"));
+    if (cancelled_) return EndedBeforeStart(ended);
     // Every board shares the one job: the image is not copied per board.
     std::vector<SerialLink*> links;
     for (size_t board = 0; board < boards_.size(); ++board) {
@@ -80,7 +85,28 @@ QList<WriteResult> StationRun::Run(const BoardEnded& ended) {
     return results;
 }
 
+QList<WriteResult> StationRun::EndedBeforeStart(const BoardEnded& ended) {
+    QList<WriteResult> results;
+    for (size_t index = 0; index < boards_.size(); ++index) {
+        const Board& board = *boards_[index];
+        WriteResult result = StartedResult(board.board, board.image);
+        result.outcome = WriteOutcome::Cancelled;
+        result.status = cancelled_->status;
+        result.text = cancelled_->text;
+        if (log_) log_->Append(RecordOfWrite(job_, result));
+        if (ended) ended(int(index), result);
+        results << result;
+    }
+    return results;
+}
+
 void StationRun::Cancel(int status, const QString& text) {
+    bool started = false;
+    for (const auto& board : boards_) started = started || board->task.has_value();
+    if (!started) {
+        if (!cancelled_) cancelled_ = CancelReason{status, text};  // the first reason stands
+        return;
+    }
     for (const auto& board : boards_) board->Cancel(status, text);
 }
 

@@ -3,6 +3,7 @@
 #include <QList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -30,13 +31,18 @@ public:
     using BoardEnded = std::function<void(int board, const WriteResult& result)>;
     // Writes every board at once and returns each board's result, in the ports' order.
     QList<WriteResult> Run(const BoardEnded& ended = {});
-    // Ends every write at its current wait; each is recorded with this status and text.
+    // Ends every write at its current wait; each is recorded with this status and text. Before
+    // Run, no port is opened: each board ends at once, on record with them.
     void Cancel(int status, const QString& text);
 
 private:
     struct Board;
+    QList<WriteResult> EndedBeforeStart(const BoardEnded& ended);
+
     const WriteJob& job_;
+    WriteLog* log_;
     std::vector<std::unique_ptr<Board>> boards_;
+    std::optional<CancelReason> cancelled_;  // before Run
 };
 
 }  // namespace morven

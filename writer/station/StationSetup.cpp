@@ -39,41 +39,6 @@ QString RefusalProblem(const WriteRefusal& refusal, const QString& file, const Q
     }
 }
 
-void FindPorts(const Recipe& recipe, StationSetup& setup) {
-    std::optional<QList<SerialDeviceInfo>> system;
-    const auto systemPorts = [&system] {
-        if (!system) system = SystemSerialPorts();
-        return *system;
-    };
-    QStringList present;
-    for (const QString& name : recipe.ports) {
-        StationPort port{name, std::nullopt, {}, {}};
-        // One at a time: an adapter unplugged keeps only its own port from being written.
-        auto chosen = ChoosePorts({name}, systemPorts);
-        if (const auto* problem = std::get_if<PortProblem>(&chosen)) {
-            port.absence = problem->text;
-            // A name that could mean two adapters is the station's fault, not the board's.
-            if (!problem->absent) setup.problems << problem->text + u'.';
-        } else {
-            port.chosen = std::get<PortChoice>(chosen).ports.front();
-            port.device = DescribeSerialDevice(port.chosen->device);
-            if (!port.device.network && !port.device.present)
-                port.absence = QStringLiteral("no device at ") + port.chosen->device;
-            else
-                present << name;
-        }
-        setup.ports << port;
-    }
-    if (present.isEmpty()) {
-        setup.problems << QStringLiteral("None of the recipe's ports is present.");
-        return;
-    }
-    // Two names for one device would be written twice at once.
-    if (const auto chosen = ChoosePorts(present, systemPorts);
-        const auto* problem = std::get_if<PortProblem>(&chosen))
-        setup.problems << problem->text + u'.';
-}
-
 }  // namespace
 
 SerialStanding StandingOfRecipeValues(const Recipe& recipe, SerialStore& store) {
@@ -84,12 +49,7 @@ SerialStanding StandingOfRecipeValues(const Recipe& recipe, SerialStore& store) 
     return standing;
 }
 
-QList<ChosenPort> StationSetup::PresentPorts() const {
-    QList<ChosenPort> present;
-    for (const StationPort& port : ports)
-        if (port.Present()) present << *port.chosen;
-    return present;
-}
+QList<ChosenPort> StationSetup::PresentPorts() const { return morven::PresentPorts(ports); }
 
 StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
                             const std::function<bool()>& stop) {
@@ -100,7 +60,9 @@ StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
                                      : QStringLiteral("no: a file with warnings is written");
     const SerialStanding values = StandingOfRecipeValues(recipe, store);
     setup.serialText = values.text;
-    FindPorts(recipe, setup);
+    StationPorts found = FindStationPorts(recipe.ports, SystemSerialPorts);
+    setup.ports = std::move(found.ports);
+    setup.problems << found.problems;
     auto prepared = PrepareWrite(recipe.firmware, kernelPath, stop);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
         setup.imageText = file + QStringLiteral(": not ready");

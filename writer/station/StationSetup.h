@@ -9,21 +9,12 @@
 #include "line/PortChoice.h"
 #include "line/Recipe.h"
 #include "line/SerialStanding.h"
+#include "line/StationPorts.h"
 #include "port/SerialDevices.h"
 #include "write/SerialStore.h"
 #include "write/WriteJob.h"
 
 namespace morven {
-
-// A port of the recipe as the station finds it: what it opens, or why it cannot be written now.
-struct StationPort {
-    QString name;  // as the recipe names it
-    std::optional<ChosenPort> chosen;
-    SerialDeviceInfo device;
-    QString absence;  // empty when the port is there to be written
-
-    bool Present() const { return absence.isEmpty(); }
-};
 
 // What a station has before a gang, worked out by the line's own checks: the file and kernel
 // read, their approval, the strict rule, the serial values and the ports. Problems keep every
