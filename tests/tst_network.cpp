@@ -1,10 +1,13 @@
 // Boards on other machines: morven-cli through Debian's ser2net (RFC 2217) on 127.0.0.1 to the
 // simulated board, which sees the speed the client sets as its pty's line settings.
+#include <QCryptographicHash>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <csignal>
 
 #include "CliRun.h"
 #include "Ser2net.h"
+#include "Sshd.h"
 #include "line/PortChoice.h"
 #include "port/NetworkSerialPort.h"
 
@@ -40,6 +43,10 @@ private:
 };
 
 QByteArray Hex(const char* hex) { return QByteArray::fromHex(hex); }
+
+QByteArray Sha256(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
 
 }  // namespace
 
@@ -204,6 +211,77 @@ private slots:
         QByteArray said = next.readAll();
         while (next.waitForReadyRead(300)) said += next.readAll();
         QVERIFY2(!said.contains("in use") && next.state() == QAbstractSocket::ConnectedState, said);
+    }
+
+    // A station's check reaches every port on another machine, as the write would, and is not
+    // ready (9) when one does not answer: the write would use up its value. Nothing is sent
+    // to the board.
+    void checkReachesNetworkPorts_data() {
+        QTest::addColumn<QString>("port");  // "ser2net", "sshd", "sshd, no device", or a URL
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("ser2net") << "ser2net" << 0 << ", answers";
+        const QString silent = QString("rfc2217://127.0.0.1:%1").arg(FreeLoopbackPort());
+        QTest::newRow("rfc2217: nothing listening")
+            << silent << 9 << "not reached: " + silent + ": nothing listens there";
+        QTest::newRow("sshd") << "sshd" << 0 << ", answers";
+        const QString closed = QString("ssh://127.0.0.1:%1/dev/ttyUSB0").arg(FreeLoopbackPort());
+        QTest::newRow("ssh: a closed port")
+            << closed << 9 << "not reached: " + closed + ": ssh cannot reach 127.0.0.1";
+        QTest::newRow("ssh: no device there")
+            << "sshd, no device" << 9 << "127.0.0.1 says: morven-cli: no device at /dev/no-board";
+    }
+
+    void checkReachesNetworkPorts() {
+        QFETCH(QString, port);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        SimulatedWrite board;
+        const QByteArray image = RandomImage(0x1000, 7);
+        board.SetSRecords(SRecordsFor(image));
+        Ser2net server({Pty(board)});
+        Sshd sshd;
+        qputenv("MORVEN_SSH_COMMAND", sshd.Command());
+        if (port == "ser2net") port = server.Url();
+        if (port == "sshd") port = sshd.Url(Pty(board));
+        if (port == "sshd, no device") port = sshd.Url("/dev/no-board");
+        SimulatedWrite::WriteFile(
+            board.FilePath("station.ini"),
+            "[image]\nfile = program.mot\nsha256 = " + Sha256(image) +
+                "\n[kernel]\nfile = zididuv.bin\nsha256 = " + Sha256(Contents(board.kernelPath)) +
+                "\n[station]\nports = " + port.toUtf8() + "\nstrict = false\n");
+        const CliRun check = Cli({"--check", "--recipe", board.FilePath("station.ini")}, {}, 60000);
+        qunsetenv("MORVEN_SSH_COMMAND");
+        QVERIFY2(check.status == status, check.out + check.err);
+        QVERIFY2(check.out.contains(says.toUtf8()), check.out);
+        QVERIFY(board.HostBytes().isEmpty());
+    }
+
+    // A server that accepts and never answers keeps the check waiting, but a signal ends it at
+    // once, with the connection closed, and the check dies by the signal.
+    void checkEndedBySignal_data() {
+        QTest::addColumn<QString>("scheme");
+        QTest::newRow("rfc2217") << "rfc2217://127.0.0.1:%1";
+        QTest::newRow("ssh") << "ssh://127.0.0.1:%1/dev/ttyUSB0";
+    }
+
+    void checkEndedBySignal() {
+        QFETCH(QString, scheme);
+        SimulatedWrite board;
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        SimulatedWrite::WriteFile(
+            board.FilePath("station.ini"),
+            "[image]\nfile = program.mot\nsha256 = " + QByteArray(64, '0') +
+                "\n[kernel]\nfile = zididuv.bin\nsha256 = " + QByteArray(64, '0') +
+                "\n[station]\nports = " + scheme.arg(silent.serverPort()).toUtf8() + "\n");
+        QProcess check;
+        StartCli(check, {"--check", "--recipe", board.FilePath("station.ini")});
+        QVERIFY(silent.waitForNewConnection(15000));
+        QTcpSocket* connection = silent.nextPendingConnection();
+        ::kill(pid_t(check.processId()), SIGTERM);
+        QCOMPARE(Finish(check, 2000).killedBy, SIGTERM);
+        QTRY_COMPARE(connection->state(), QAbstractSocket::UnconnectedState);
     }
 
     // A URL that cannot name a port is a usage error, said before anything is opened or started.

@@ -124,6 +124,9 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     if (parser.isSet(remoteWrite)) {
         options.remoteFormat = parser.value(remoteWrite).toInt();
         if (options.remoteFormat <= 0) return QStringLiteral("bad --remote-write format");
+        // With --check: only whether the --port device is there, for a station's check.
+        options.check = parser.isSet(check);
+        options.station.ports = parser.values(port);
         return options;
     }
     options.listPorts = parser.isSet(listPorts);

@@ -87,14 +87,24 @@ std::optional<RemoteRequest> ReadRequest() {
     return request;
 }
 
+bool SpeaksFormat(int format) {
+    if (format == RemoteFormat) return true;
+    std::fprintf(stderr, "morven-cli: this morven-cli speaks remote write format %d, not %d\n",
+                 RemoteFormat, format);
+    return false;
+}
+
 }  // namespace
 
+int ServeRemoteCheck(int format, const QString& device) {
+    if (!SpeaksFormat(format)) return 2;
+    if (DescribeSerialDevice(device).present) return 0;
+    std::fprintf(stderr, "morven-cli: no device at %s\n", qPrintable(device));
+    return OutcomeStatus(WriteOutcome::PortOpenFailed);
+}
+
 int ServeRemoteWrite(int format) {
-    if (format != RemoteFormat) {
-        std::fprintf(stderr, "morven-cli: this morven-cli speaks remote write format %d, not %d\n",
-                     RemoteFormat, format);
-        return 2;
-    }
+    if (!SpeaksFormat(format)) return 2;
     const std::optional<RemoteRequest> request = ReadRequest();
     if (!request) {
         Say("no remote write request arrived on standard input");

@@ -104,8 +104,9 @@ int CheckRecipe(const Recipe& recipe) {
     std::unique_ptr<DatabaseSerialStore> database;
     if (recipe.serial && DatabaseConnection::IsUri(recipe.serial->statePath))
         database = std::make_unique<DatabaseSerialStore>(*recipe.serial, QString(), StopRequested);
-    const StationCheck station =
-        CheckStation(recipe, job, database ? static_cast<SerialStore&>(*database) : files);
+    const StationCheck station = CheckStation(
+        recipe, job, database ? static_cast<SerialStore&>(*database) : files, StopRequested);
+    if (StopRequested()) Interrupted();
     const auto strict = StrictRefusal(recipe, job.report);
     const int status = station.status != ExitOk ? station.status
                        : strict                 ? OutcomeStatus(strict->outcome)
@@ -323,7 +324,9 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     const CliOptions& options = std::get<CliOptions>(parsed);
-    if (options.remoteFormat > 0) return ServeRemoteWrite(options.remoteFormat);
+    if (options.remoteFormat > 0)
+        return options.check ? ServeRemoteCheck(options.remoteFormat, options.station.ports.value(0))
+                             : ServeRemoteWrite(options.remoteFormat);
     if (options.listPorts) {
         std::fputs(PortListing(options.json).toLocal8Bit().constData(), stdout);
         return ExitOk;

@@ -3,8 +3,9 @@
 #include <QCryptographicHash>
 
 #include "ExitStatus.h"
-#include "PortChoice.h"
+#include "PortReach.h"
 #include "SerialStanding.h"
+#include "StationPorts.h"
 #include "port/SerialDevices.h"
 #include "write/Serialization.h"
 #include "write/WriteRecord.h"
@@ -72,7 +73,8 @@ std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
     return images;
 }
 
-StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store) {
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store,
+                          const std::function<bool()>& stop) {
     StationCheck check;
     check.lines << QStringLiteral("recipe:    ") + recipe.path
                 << QStringLiteral("kernel:    ") + recipe.kernelPath +
@@ -85,19 +87,28 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore
         if (check.status == ExitOk) check.status = status;
     };
     if (unapproved) fail(OutcomeStatus(unapproved->outcome));
-    const auto chosen = ChoosePorts(recipe.ports, SystemSerialPorts);
-    if (const auto* problem = std::get_if<PortProblem>(&chosen)) {
-        check.lines << QStringLiteral("ports:     ") + problem->text;
-        fail(problem->absent ? OutcomeStatus(WriteOutcome::PortOpenFailed) : ExitUsage);
-    } else {
-        for (const ChosenPort& port : std::get<PortChoice>(chosen).ports) {
-            const SerialDeviceInfo device = DescribeSerialDevice(port.device);
-            check.lines << QStringLiteral("port:      ") + port.name + QStringLiteral(" → ") +
-                               DeviceSummary(device);
-            if (!device.network && !device.present)
-                fail(OutcomeStatus(WriteOutcome::PortOpenFailed));
+    const StationPorts found = FindStationPorts(recipe.ports, SystemSerialPorts);
+    // A name that could mean two adapters is the recipe's fault before it is a board's.
+    if (!found.problems.isEmpty())
+        fail(found.noneFound ? OutcomeStatus(WriteOutcome::PortOpenFailed) : int(ExitUsage));
+    for (const StationPort& port : found.ports) {
+        QString line = QStringLiteral("port:      ") + port.name + QStringLiteral(" → ");
+        if (!port.Present()) {
+            line += QStringLiteral("absent: ") + port.absence;
+            fail(OutcomeStatus(WriteOutcome::PortOpenFailed));
+        } else if (port.device.network) {
+            // A write would take a value for it: one it never reaches is a gap.
+            const QString unreached = UnreachedPort(port.chosen->device, stop);
+            line += DeviceSummary(port.device) +
+                    (unreached.isEmpty() ? QStringLiteral(", answers")
+                                         : QStringLiteral(", not reached: ") + unreached);
+            if (!unreached.isEmpty()) fail(OutcomeStatus(WriteOutcome::PortOpenFailed));
+        } else {
+            line += DeviceSummary(port.device);
         }
+        check.lines << line;
     }
+    for (const QString& problem : found.problems) check.lines << QStringLiteral("ports:     ") + problem;
     if (recipe.serial) {
         const SerialRule& rule = *recipe.serial;
         const QString area = CheckSerialArea(rule, job);

@@ -37,13 +37,15 @@ std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
     const IssueContext& context, const TakeWait& wait);
 
 // What a station's check adds to the file's report: the kernel's and image's approval, the
-// ports and the serial values left; status 0 when the station is ready, else the first
-// problem's (11 unapproved or a serial area with data, 9 a port absent, 2 a port unknown, 14
-// the line's database away).
+// ports (each on another machine reached now, PortReach) and the serial values left; status 0
+// when the station is ready, else the first problem's (11 unapproved or a serial area with
+// data, 9 a port absent or not reached, 2 a port unknown, 14 the line's database away).
+// stop() true (a signal came) ends the waits for ports on other machines.
 struct StationCheck {
     QStringList lines;
     int status = 0;
 };
-StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store);
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store,
+                          const std::function<bool()>& stop);
 
 }  // namespace morven

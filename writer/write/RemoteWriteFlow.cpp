@@ -45,41 +45,20 @@ struct Channel {
 
 // Why the write never ended with a result from the remote, in the operator's words.
 QString Reason(const QProcess& ssh, const Channel& channel, const QString& host) {
-    const QString said = LastLine(channel.errors);
-    if (ssh.error() == QProcess::FailedToStart)
-        return QStringLiteral(
-                   "the ssh command '%1' cannot be started (%2); MORVEN_SSH_COMMAND "
-                   "names another")
-            .arg(ssh.program(), ssh.errorString());
     if (channel.unreadable)
         return QStringLiteral(
                    "what the remote sent cannot be read: it is not morven-cli's "
                    "answer") +
                Quoted(QString::fromUtf8(channel.versionLine.left(80)));
     const int status = ssh.exitStatus() == QProcess::NormalExit ? ssh.exitCode() : -1;
-    if (!channel.versionRead) {
-        if (status == 255 && said.contains(QStringLiteral("Permission denied")))
-            return QStringLiteral("the login to %1 was refused").arg(host) + Quoted(said);
-        if (status == 255) return QStringLiteral("ssh cannot reach %1").arg(host) + Quoted(said);
-        if (status == 127)
-            return QStringLiteral(
-                       "there is no morven-cli on %1 (none on the remote user's "
-                       "PATH)")
-                .arg(host);
-        return QStringLiteral("the remote shell on %1 ended with status %2").arg(host).arg(status) +
-               Quoted(said);
-    }
+    if (!channel.versionRead || ssh.error() == QProcess::FailedToStart)
+        return RemoteWriteFlow::NotAnsweredReason(ssh, channel.errors, host);
     if (!channel.writing && !channel.frames.Broken() && status == 2)
-        return QStringLiteral(
-                   "%1 on %2 cannot write for %3 %4 (remote write format %5): "
-                   "install the same version there")
-            .arg(QString::fromUtf8(channel.versionLine), host, ProgramName,
-                 QCoreApplication::applicationVersion())
-            .arg(RemoteFormat);
+        return RemoteWriteFlow::TooOldReason(channel.versionLine, host);
     return QStringLiteral("the connection to %1 was lost %2")
                .arg(host, channel.writing ? QStringLiteral("during the write")
                                           : QStringLiteral("before the write began")) +
-           Quoted(said);
+           Quoted(LastLine(channel.errors));
 }
 
 // Takes what ssh has for us: the version line first, then frames.
@@ -130,6 +109,51 @@ QStringList RemoteWriteFlow::SshCommand() {
     return words.isEmpty() ? QStringList{QStringLiteral("ssh")} : words;
 }
 
+QStringList RemoteWriteFlow::SshInvocation(const RemoteAddress& where, const QString& remote) {
+    // The user's own options come first: ssh takes the first value it is given for each.
+    return SshCommand() +
+           QStringList{QStringLiteral("-T"), QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
+                       QStringLiteral("-o"), QStringLiteral("ConnectTimeout=15"),
+                       QStringLiteral("-o"), QStringLiteral("ServerAliveInterval=5"),
+                       QStringLiteral("-o"), QStringLiteral("ServerAliveCountMax=3")} +
+           where.SshArguments() +
+           QStringList{QStringLiteral("%1 --version && exec %1 --remote-write %2 %3")
+                           .arg(ProgramName)
+                           .arg(RemoteFormat)
+                           .arg(remote)
+                           .trimmed()};
+}
+
+QString RemoteWriteFlow::NotAnsweredReason(const QProcess& ssh, const QByteArray& errors,
+                                           const QString& host) {
+    const QString said = LastLine(errors);
+    if (ssh.error() == QProcess::FailedToStart)
+        return QStringLiteral(
+                   "the ssh command '%1' cannot be started (%2); MORVEN_SSH_COMMAND "
+                   "names another")
+            .arg(ssh.program(), ssh.errorString());
+    const int status = ssh.exitStatus() == QProcess::NormalExit ? ssh.exitCode() : -1;
+    if (status == 255 && said.contains(QStringLiteral("Permission denied")))
+        return QStringLiteral("the login to %1 was refused").arg(host) + Quoted(said);
+    if (status == 255) return QStringLiteral("ssh cannot reach %1").arg(host) + Quoted(said);
+    if (status == 127)
+        return QStringLiteral(
+                   "there is no morven-cli on %1 (none on the remote user's "
+                   "PATH)")
+            .arg(host);
+    return QStringLiteral("the remote shell on %1 ended with status %2").arg(host).arg(status) +
+           Quoted(said);
+}
+
+QString RemoteWriteFlow::TooOldReason(const QByteArray& versionLine, const QString& host) {
+    return QStringLiteral(
+               "%1 on %2 cannot write for %3 %4 (remote write format %5): "
+               "install the same version there")
+        .arg(QString::fromUtf8(versionLine), host, ProgramName,
+             QCoreApplication::applicationVersion())
+        .arg(RemoteFormat);
+}
+
 void RemoteWriteFlow::Cancel(int status, const QString& text) {
     cancelled_.Cancel(link_, status, text);
 }
@@ -142,20 +166,10 @@ Task<WriteResult> RemoteWriteFlow::Write(const WriteJob& job, const BoardImage& 
     RemoteRequest request{where_.device, job.fileName, image.SerialValue(), {}, job.Kernel};
     image.AppendTo(request.image, 0, image.Length());
 
-    // The user's own options come first: ssh takes the first value it is given for each.
-    const QStringList command = SshCommand();
+    const QStringList command = SshInvocation(where_, {});
     QProcess ssh;
     ssh.setProgram(command.front());
-    ssh.setArguments(command.mid(1) +
-                     QStringList{QStringLiteral("-T"), QStringLiteral("-o"),
-                                 QStringLiteral("BatchMode=yes"), QStringLiteral("-o"),
-                                 QStringLiteral("ConnectTimeout=15"), QStringLiteral("-o"),
-                                 QStringLiteral("ServerAliveInterval=5"), QStringLiteral("-o"),
-                                 QStringLiteral("ServerAliveCountMax=3")} +
-                     where_.SshArguments() +
-                     QStringList{QStringLiteral("%1 --version && exec %1 --remote-write %2")
-                                     .arg(ProgramName)
-                                     .arg(RemoteFormat)});
+    ssh.setArguments(command.mid(1));
     // In a process group of its own: a Ctrl-C at the terminal reaches this program, which ends
     // the remote write in order, and not ssh, which would drop the connection under it.
 #ifdef Q_OS_UNIX

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -42,6 +43,15 @@ public:
 
     // MORVEN_SSH_COMMAND split as a shell splits words, or "ssh".
     static QStringList SshCommand();
+    // The whole command, program first, that logs in to where and starts its morven-cli:
+    // "--version", then "--remote-write FORMAT" with the words remote after it.
+    static QStringList SshInvocation(const RemoteAddress& where, const QString& remote);
+    // Why ssh ended before the remote morven-cli said its version: ssh cannot be started or
+    // cannot reach host, the login was refused, no morven-cli there. errors: ssh's standard error.
+    static QString NotAnsweredReason(const QProcess& ssh, const QByteArray& errors,
+                                     const QString& host);
+    // The remote morven-cli, which said versionLine, does not speak this one's remote format.
+    static QString TooOldReason(const QByteArray& versionLine, const QString& host);
 
 private:
     SerialLink& link_;
