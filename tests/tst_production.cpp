@@ -13,6 +13,9 @@
 #include <unistd.h>
 
 #include "ProductionLine.h"
+#include "line/InterruptSignals.h"
+#include "line/StationRun.h"
+#include "write/WriteRecord.h"
 
 namespace {
 
@@ -413,6 +416,37 @@ private slots:
         for (const QJsonObject& record : records) {
             QCOMPARE(record["status"].toInt(), 128 + signal);
             QCOMPARE(record["outcome"].toString(), "interrupted");
+            QCOMPARE(record["serial_gap"].toBool(), true);
+        }
+        for (const auto& board : line.boards) QVERIFY(board->HostBytes().isEmpty());
+    }
+
+    // The window's gang: a signal that came while the values were taken has not reached the
+    // event loop when the gang begins. Every board ends at once, on record as interrupted with
+    // the signal's status, its value a gap, and no port is opened.
+    void signalBeforeTheGangBegins() {
+        Line line(2);
+        auto prepared = morven::PrepareWrite({line.boards[0]->sRecordPath, std::nullopt},
+                                             line.boards[0]->kernelPath, [] { return false; });
+        QVERIFY(std::holds_alternative<morven::WriteJob>(prepared));
+        const morven::WriteJob& job = std::get<morven::WriteJob>(prepared);
+        const QList<morven::ChosenPort> ports{{line.Pty(0), 0, line.Pty(0)},
+                                              {line.Pty(1), 0, line.Pty(1)}};
+        std::vector<morven::BoardImage> images;
+        for (const char* value : {"\x07", "\x08"})
+            images.emplace_back(job, 0x5F000, QByteArray(value), QString::number(value[0]));
+        morven::WriteLog log(line.Path("writes.jsonl"), [](const QString&) {});
+        const morven::InterruptSignals interrupts([] {});
+        QCOMPARE(::raise(SIGTERM), 0);
+        morven::ProgressDisplay* const displays[] = {&line.boards[0]->progress,
+                                                     &line.boards[1]->progress};
+        morven::StationRun run(job, ports, std::move(images), displays, &log);
+        const QList<morven::WriteResult> results = run.Run();
+        QCoreApplication::processEvents();  // the signal told of, as the window's loop does
+        QCOMPARE(results.size(), 2);
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")), (QStringList{"7", "8"}));
+        for (const QJsonObject& record : LogLines(line.Path("writes.jsonl"))) {
+            QCOMPARE(record["status"].toInt(), 128 + SIGTERM);
             QCOMPARE(record["serial_gap"].toBool(), true);
         }
         for (const auto& board : line.boards) QVERIFY(board->HostBytes().isEmpty());

@@ -13,13 +13,15 @@ const char* const ExitStatusHelp = R"(Exit status:
   7    Time Out S File Err
   8    S File Err
   9    the port cannot be opened (or its adapter is not plugged in), is busy, or
-       failed during the write
+       failed during the write; every port of the recipe is absent; --check
+       --recipe: a port is absent, or one on another machine does not answer
   10   the file cannot be read (missing, a folder, a device, over 64 MiB)
   11   the file is refused: nothing to write, malformed (Intel HEX, ELF), warnings
        under --strict, not the image or kernel the recipe approves, or no serial
        values (none left, data where they go, a serial state that is unreadable,
        empty, garbled or of another rule, a list that changed)
-  12   several ports, and not every write ended "O.K." (the table says which)
+  12   several ports, and not every write ended "O.K." (the table says which),
+       or a recipe's port was absent and skipped
   14   the line's database of serial values cannot be reached (nothing was sent)
   130  killed by SIGINT (143 SIGTERM, 129 SIGHUP), after every port was closed)";
 
