@@ -397,11 +397,11 @@ private slots:
         Line line(2);
         const QString state = line.Path("counter");
         QProcess strace;
-        strace.start("strace", QStringList{"-qq", "-o", "/dev/null", "-e", "signal=none", "-P",
-                                           state + ".issued", "-e", "trace=fdatasync", "-e",
-                                           "inject=fdatasync:delay_enter=1500000:when=1",
-                                           MORVEN_CLI} +
-                                   line.Write({"--serial-at", "0x5F000", "--serial-state", state}));
+        strace.start("strace",
+                     QStringList{"-qq", "-o", "/dev/null", "-e", "signal=none", "-P",
+                                 state + ".issued", "-e", "trace=fdatasync", "-e",
+                                 "inject=fdatasync:delay_enter=1500000:when=1", MORVEN_CLI} +
+                         line.Write({"--serial-at", "0x5F000", "--serial-state", state}));
         QVERIFY(strace.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(IssuedValues(state).size(), 2, 15000);
         const pid_t cli = TracedChild(strace);
@@ -495,7 +495,8 @@ private slots:
             if (present.contains(port)) continue;
             QVERIFY2(run.err.contains(port.toUtf8() + ": absent: "), run.err);
             if (present.isEmpty()) continue;
-            const QStringList row = rows.filter(QRegularExpression("^" + QRegularExpression::escape(port) + " "));
+            const QStringList row =
+                rows.filter(QRegularExpression("^" + QRegularExpression::escape(port) + " "));
             QVERIFY2(row.size() == 1 && row[0].contains("  absent: "), run.out);
         }
     }

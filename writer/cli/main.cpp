@@ -9,6 +9,7 @@
 
 #include "CommandLine.h"
 #include "ConsoleProgress.h"
+#include "GangTable.h"
 #include "PortListing.h"
 #include "RemoteEnd.h"
 #include "line/ExitStatus.h"
@@ -125,44 +126,6 @@ int CheckRecipe(const Recipe& recipe) {
 ProgressBoard::Style ProgressStyle(bool quiet) {
     if (quiet) return ProgressBoard::Style::Quiet;
     return isatty(fileno(stderr)) ? ProgressBoard::Style::Terminal : ProgressBoard::Style::Lines;
-}
-
-// One row per port, in the order given, an absent one among them; names are padded, never
-// formatted into the row. results are the present ports', in their order.
-void PrintTable(const QList<StationPort>& ports, const QList<WriteResult>& results) {
-    const QStringList heading{QStringLiteral("port"), QStringLiteral("device"),
-                              QStringLiteral("adapter"), QStringLiteral("outcome"),
-                              QStringLiteral("seconds")};
-    QList<QStringList> rows{heading};
-    qsizetype written = 0;
-    for (const StationPort& port : ports) {
-        if (!port.Present()) {
-            rows << QStringList{port.name, port.chosen ? port.chosen->device : QStringLiteral("-"),
-                                QStringLiteral("-"),
-                                QStringLiteral("absent: ") + port.absence + QStringLiteral(
-                                    ": not written, no value taken"),
-                                QStringLiteral("-")};
-            continue;
-        }
-        const WriteResult& result = results[written++];
-        const QString serial = result.board.device.serialNumber;
-        rows << QStringList{result.board.name, result.board.device.device,
-                            serial.isEmpty() ? QStringLiteral("-") : serial, result.text,
-                            QString::number(result.seconds, 'f', 2)};
-    }
-    QList<qsizetype> widths(heading.size(), 0);
-    for (const QStringList& row : rows)
-        for (qsizetype column = 0; column < row.size(); ++column)
-            widths[column] = std::max(widths[column], row[column].size());
-    QString table;
-    for (qsizetype line = 0; line < rows.size(); ++line) {
-        for (qsizetype column = 0; column + 1 < heading.size(); ++column)
-            table += rows[line][column].leftJustified(widths[column]) + QStringLiteral("  ");
-        table += line == 0 ? rows[line].last() : rows[line].last().rightJustified(7);
-        table += QLatin1Char('\n');
-    }
-    std::fputs(table.toLocal8Bit().constData(), stdout);
-    std::fflush(stdout);
 }
 
 // The ports a run writes. With a recipe each is found as the station's window finds it: an
@@ -299,7 +262,7 @@ int Write(const CliOptions& options) {
         for (const WriteResult& result : results)
             std::fputs(JsonLine(RecordOfWrite(job, result)).constData(), stdout);
     else if (gang)
-        PrintTable(stationPorts, results);
+        std::fputs(GangTable(stationPorts, results).toLocal8Bit().constData(), stdout);
     else
         PrintOutcome(results.front().text);
     std::fflush(stdout);
@@ -325,8 +288,9 @@ int main(int argc, char** argv) {
     }
     const CliOptions& options = std::get<CliOptions>(parsed);
     if (options.remoteFormat > 0)
-        return options.check ? ServeRemoteCheck(options.remoteFormat, options.station.ports.value(0))
-                             : ServeRemoteWrite(options.remoteFormat);
+        return options.check
+                   ? ServeRemoteCheck(options.remoteFormat, options.station.ports.value(0))
+                   : ServeRemoteWrite(options.remoteFormat);
     if (options.listPorts) {
         std::fputs(PortListing(options.json).toLocal8Bit().constData(), stdout);
         return ExitOk;

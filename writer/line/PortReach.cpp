@@ -1,9 +1,5 @@
 #include "PortReach.h"
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -59,17 +55,9 @@ QString UnreachedServer(const QString& url, const NetworkAddress& address,
 
 QString UnreachedRemote(const QString& url, const RemoteAddress& where,
                         const std::function<bool()>& stop) {
-    const QStringList command = RemoteWriteFlow::SshInvocation(
-        where, QStringLiteral("--check --port ") + ShellQuoted(where.device));
     QProcess ssh;
-    ssh.setProgram(command.front());
-    ssh.setArguments(command.mid(1));
-    // In a process group of its own: a Ctrl-C at the terminal reaches this program, which
-    // ends ssh.
-#ifdef Q_OS_UNIX
-    ssh.setChildProcessModifier([] { setpgid(0, 0); });
-#endif
-    ssh.start();
+    RemoteWriteFlow::StartSsh(ssh, where,
+                              QStringLiteral("--check --port ") + ShellQuoted(where.device));
     ssh.closeWriteChannel();
     if (!WaitFor([&ssh] { return ssh.state() == QProcess::NotRunning; }, stop)) {
         ssh.kill();

@@ -108,7 +108,8 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore
         }
         check.lines << line;
     }
-    for (const QString& problem : found.problems) check.lines << QStringLiteral("ports:     ") + problem;
+    for (const QString& problem : found.problems)
+        check.lines << QStringLiteral("ports:     ") + problem;
     if (recipe.serial) {
         const SerialRule& rule = *recipe.serial;
         const QString area = CheckSerialArea(rule, job);

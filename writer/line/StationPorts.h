@@ -26,7 +26,7 @@ struct StationPort {
 // adapters, two names for one device, no port present) keep every port from being written.
 struct StationPorts {
     QList<StationPort> ports;
-    QStringList problems;   // in the operator's words
+    QStringList problems;    // in the operator's words
     bool noneFound = false;  // every port is absent, and nothing else is wrong
 };
 // The ports to be written, in the recipe's order.

@@ -109,19 +109,27 @@ QStringList RemoteWriteFlow::SshCommand() {
     return words.isEmpty() ? QStringList{QStringLiteral("ssh")} : words;
 }
 
-QStringList RemoteWriteFlow::SshInvocation(const RemoteAddress& where, const QString& remote) {
+void RemoteWriteFlow::StartSsh(QProcess& ssh, const RemoteAddress& where, const QString& remote) {
     // The user's own options come first: ssh takes the first value it is given for each.
-    return SshCommand() +
-           QStringList{QStringLiteral("-T"), QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
-                       QStringLiteral("-o"), QStringLiteral("ConnectTimeout=15"),
-                       QStringLiteral("-o"), QStringLiteral("ServerAliveInterval=5"),
-                       QStringLiteral("-o"), QStringLiteral("ServerAliveCountMax=3")} +
-           where.SshArguments() +
-           QStringList{QStringLiteral("%1 --version && exec %1 --remote-write %2 %3")
-                           .arg(ProgramName)
-                           .arg(RemoteFormat)
-                           .arg(remote)
-                           .trimmed()};
+    const QStringList options =
+        QStringLiteral(
+            "-T -o BatchMode=yes -o ConnectTimeout=15 -o ServerAliveInterval=5 -o "
+            "ServerAliveCountMax=3")
+            .split(u' ');
+    const QString run = QStringLiteral("%1 --version && exec %1 --remote-write %2 %3")
+                            .arg(ProgramName)
+                            .arg(RemoteFormat)
+                            .arg(remote)
+                            .trimmed();
+    const QStringList command = SshCommand() + options + where.SshArguments() + QStringList{run};
+    ssh.setProgram(command.front());
+    ssh.setArguments(command.mid(1));
+    // In a process group of its own: a Ctrl-C at the terminal reaches this program, which ends
+    // the remote's work in order, and not ssh, which would drop the connection under it.
+#ifdef Q_OS_UNIX
+    ssh.setChildProcessModifier([] { setpgid(0, 0); });
+#endif
+    ssh.start();
 }
 
 QString RemoteWriteFlow::NotAnsweredReason(const QProcess& ssh, const QByteArray& errors,
@@ -166,16 +174,8 @@ Task<WriteResult> RemoteWriteFlow::Write(const WriteJob& job, const BoardImage& 
     RemoteRequest request{where_.device, job.fileName, image.SerialValue(), {}, job.Kernel};
     image.AppendTo(request.image, 0, image.Length());
 
-    const QStringList command = SshInvocation(where_, {});
     QProcess ssh;
-    ssh.setProgram(command.front());
-    ssh.setArguments(command.mid(1));
-    // In a process group of its own: a Ctrl-C at the terminal reaches this program, which ends
-    // the remote write in order, and not ssh, which would drop the connection under it.
-#ifdef Q_OS_UNIX
-    ssh.setChildProcessModifier([] { setpgid(0, 0); });
-#endif
-    ssh.start();
+    StartSsh(ssh, where_, {});
     ssh.write(request.Frame().Encoded());
     request = {};
 

@@ -43,9 +43,9 @@ public:
 
     // MORVEN_SSH_COMMAND split as a shell splits words, or "ssh".
     static QStringList SshCommand();
-    // The whole command, program first, that logs in to where and starts its morven-cli:
-    // "--version", then "--remote-write FORMAT" with the words remote after it.
-    static QStringList SshInvocation(const RemoteAddress& where, const QString& remote);
+    // Starts ssh, in a process group of its own, logging in to where and running its
+    // morven-cli: "--version", then "--remote-write FORMAT" with the words remote after it.
+    static void StartSsh(QProcess& ssh, const RemoteAddress& where, const QString& remote);
     // Why ssh ended before the remote morven-cli said its version: ssh cannot be started or
     // cannot reach host, the login was refused, no morven-cli there. errors: ssh's standard error.
     static QString NotAnsweredReason(const QProcess& ssh, const QByteArray& errors,
