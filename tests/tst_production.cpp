@@ -400,7 +400,7 @@ private slots:
         strace.start("strace",
                      QStringList{"-qq", "-o", "/dev/null", "-e", "signal=none", "-P",
                                  state + ".issued", "-e", "trace=fdatasync", "-e",
-                                 "inject=fdatasync:delay_enter=1500000:when=1", MORVEN_CLI} +
+                                 "inject=fdatasync:delay_enter=2500000:when=1", MORVEN_CLI} +
                          line.Write({"--serial-at", "0x5F000", "--serial-state", state}));
         QVERIFY(strace.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(IssuedValues(state).size(), 2, 15000);

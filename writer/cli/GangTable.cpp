@@ -13,9 +13,7 @@ QString GangTable(const QList<StationPort>& ports, const QList<WriteResult>& res
     for (const StationPort& port : ports) {
         if (!port.Present()) {
             rows << QStringList{port.name, port.chosen ? port.chosen->device : QStringLiteral("-"),
-                                QStringLiteral("-"),
-                                QStringLiteral("absent: ") + port.absence +
-                                    QStringLiteral(": not written, no value taken"),
+                                QStringLiteral("-"), QStringLiteral("absent: ") + port.absence,
                                 QStringLiteral("-")};
             continue;
         }
