@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <csignal>
 
 #include "CliRun.h"
@@ -230,6 +231,8 @@ private slots:
             << closed << 9 << "not reached: " + closed + ": ssh cannot reach 127.0.0.1";
         QTest::newRow("ssh: no device there")
             << "sshd, no device" << 9 << "127.0.0.1 says: morven-cli: no device at /dev/no-board";
+        QTest::newRow("ssh: morven-cli too old there")
+            << "sshd, old" << 9 << "morven-cli 0.9.0 on 127.0.0.1 cannot write for morven-cli ";
     }
 
     void checkReachesNetworkPorts() {
@@ -240,10 +243,17 @@ private slots:
         const QByteArray image = RandomImage(0x1000, 7);
         board.SetSRecords(SRecordsFor(image));
         Ser2net server({Pty(board)});
-        Sshd sshd;
+        // One that answers --version, and knows no other option.
+        QTemporaryDir old;
+        SimulatedWrite::WriteFile(old.filePath("morven-cli"),
+                                  "#!/bin/sh\n[ \"$1\" = --version ] && echo 'morven-cli 0.9.0' "
+                                  "&& exit 0\necho \"morven-cli: Unknown option.\" >&2; exit 2\n");
+        QVERIFY(
+            QFile::setPermissions(old.filePath("morven-cli"), QFile::ExeOwner | QFile::ReadOwner));
+        Sshd sshd(port == "sshd, old" ? old.path() : QFileInfo(MORVEN_CLI).absolutePath());
         qputenv("MORVEN_SSH_COMMAND", sshd.Command());
         if (port == "ser2net") port = server.Url();
-        if (port == "sshd") port = sshd.Url(Pty(board));
+        if (port == "sshd" || port == "sshd, old") port = sshd.Url(Pty(board));
         if (port == "sshd, no device") port = sshd.Url("/dev/no-board");
         SimulatedWrite::WriteFile(
             board.FilePath("station.ini"),
