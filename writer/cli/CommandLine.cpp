@@ -77,9 +77,10 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         "binary-at", "Read FILE as raw binary placed from ADDR (0x... or decimal).", "ADDR");
     const QCommandLineOption recipe(
         "recipe",
-        "Write what the station's recipe FILE fixes: the approved image and kernel, the ports, "
-        "the serial numbers and whether warnings refuse; with --check, whether the station is "
-        "ready.",
+        "Write what the station's recipe FILE fixes: the approved image and kernel, the ports "
+        "(an absent one is skipped, taking no value), the serial numbers and whether warnings "
+        "refuse; with --check, whether the station is ready, every port on another machine "
+        "reached.",
         "FILE");
     const QCommandLineOption serialAt("serial-at", "Write a value unique to each board at ADDR.",
                                       "ADDR");
