@@ -99,9 +99,8 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore
         } else if (port.device.network) {
             // A write would take a value for it: one it never reaches is a gap.
             const QString unreached = UnreachedPort(port.chosen->device, stop);
-            line += DeviceSummary(port.device) +
-                    (unreached.isEmpty() ? QStringLiteral(", answers")
-                                         : QStringLiteral(", not reached: ") + unreached);
+            line += unreached.isEmpty() ? DeviceSummary(port.device) + QStringLiteral(", answers")
+                                        : QStringLiteral("not reached: ") + unreached;
             if (!unreached.isEmpty()) fail(OutcomeStatus(WriteOutcome::PortOpenFailed));
         } else {
             line += DeviceSummary(port.device);
