@@ -676,9 +676,9 @@ private slots:
         pellux.start(PELLUX, {});
         QVERIFY(pellux.waitForStarted());
         QByteArray said;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (said += pellux.readAllStandardError()).contains(says.replace("%1", dir.path()).toUtf8()),
-            10000);
+        QTRY_VERIFY_WITH_TIMEOUT((said += pellux.readAllStandardError())
+                                     .contains(says.replace("%1", dir.path()).toUtf8()),
+                                 10000);
         ::kill(pid_t(pellux.processId()), SIGTERM);
         const bool ended = pellux.waitForFinished(10000);
         if (!ended) pellux.kill();

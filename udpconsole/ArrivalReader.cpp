@@ -229,8 +229,8 @@ quint64 ArrivalReader::Log(const std::deque<Arrival>& batch) {
         unloggedSinceLogged_ = 0;
         return 0;
     }
-    const auto datagrams = quint64(std::count_if(batch.cbegin(), batch.cend(),
-                                                 [](const Arrival& a) { return a.lost == 0; }));
+    const auto datagrams = quint64(
+        std::count_if(batch.cbegin(), batch.cend(), [](const Arrival& a) { return a.lost == 0; }));
     unloggedSinceLogged_ += datagrams;
     unloggedTotal_ += datagrams;
     return datagrams;

@@ -36,7 +36,7 @@ public:
 
     struct Taken {
         std::deque<Arrival> arrivals;
-        quint64 notKept = 0;  // older datagrams that gave way to newer ones before being taken
+        quint64 notKept = 0;   // older datagrams that gave way to newer ones before being taken
         quint64 unlogged = 0;  // datagrams the log's queue had no room for
         QString error;  // the log failed (and was closed), or the socket did (and reading ended)
     };

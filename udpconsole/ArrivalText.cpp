@@ -45,8 +45,9 @@ QString LostText(quint64 lost) {
 }
 
 QString UnloggedText(quint64 unlogged) {
-    return unlogged == 1 ? QStringLiteral("1 datagram not logged: the log fell behind")
-                         : QStringLiteral("%1 datagrams not logged: the log fell behind").arg(unlogged);
+    return unlogged == 1
+               ? QStringLiteral("1 datagram not logged: the log fell behind")
+               : QStringLiteral("%1 datagrams not logged: the log fell behind").arg(unlogged);
 }
 
 QByteArray LogLine(const Arrival& arrival) {

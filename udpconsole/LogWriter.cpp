@@ -87,8 +87,7 @@ bool LogWriter::Failed() const {
 bool LogWriter::Queue(const QByteArray& lines) {
     {
         std::lock_guard lock(state_->mutex);
-        if (state_->hasFailed ||
-            state_->queue.size() + state_->writing + lines.size() > QueueLimit)
+        if (state_->hasFailed || state_->queue.size() + state_->writing + lines.size() > QueueLimit)
             return false;
         state_->queue += lines;
     }
