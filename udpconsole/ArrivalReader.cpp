@@ -63,7 +63,7 @@ ArrivalReader::~ArrivalReader() {
     stopping_ = true;
     Wake();
     if (thread_.joinable()) thread_.join();
-    // Before what its failure would be kept in goes.
+    // The log's writer ends before taken_, where its failure would be kept, goes.
     SetLog(nullptr);
     close(wakeFd_);
 }
@@ -127,7 +127,7 @@ void ArrivalReader::Run() {
         }
         if (waits[1].revents != 0) {
             quint64 count = 0;
-            [[maybe_unused]] const ssize_t read = ::read(wakeFd_, &count, sizeof count);
+            [[maybe_unused]] const ssize_t cleared = read(wakeFd_, &count, sizeof count);
             if (stopping_) return;
         } else if (!Drain(buffers)) {
             return;

@@ -14,8 +14,9 @@ namespace pellux {
 // board (a pipe nobody empties, a stalled disk) never holds up the reader nor the end.
 class LogWriter {
 public:
-    // Lines queued and not yet written, at most: some ten seconds of a chatty board's short lines.
-    static constexpr qsizetype QueueLimit = qsizetype(16) << 20;
+    // Lines queued and not yet written, at most: a full receive buffer's text datagrams, or some
+    // twenty seconds of a chatty board's short lines.
+    static constexpr qsizetype QueueLimit = qsizetype(32) << 20;
     // How long the end waits for the file to take what is queued.
     static constexpr int EndLimitMs = 500;
 
