@@ -1,7 +1,7 @@
 #include "StationWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -10,6 +10,7 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "OperatorDialogs.h"
 #include "StationLabel.h"
@@ -24,11 +25,22 @@ namespace {
 
 constexpr int TilesPerRow = 4;
 
-// The window cannot wait for ever on a pipe nobody writes.
+// A signal (a logout, a shutdown) ends any wait of the window at once.
+bool SignalCame() { return InterruptSignals::Received() != 0; }
+
+// The window cannot wait for ever on a pipe nobody writes, nor on another run's lock. Made
+// afresh for each wait: a limit never outlives the wait it was made for.
 std::function<bool()> GiveUpAfter(qint64 milliseconds) {
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    return [clock, milliseconds] { return clock->elapsed() > milliseconds; };
+    return [clock, milliseconds] { return SignalCame() || clock->elapsed() > milliseconds; };
+}
+
+// What keeps the window from opening: said on standard error too, where a session's log or a
+// terminal keeps it.
+void Refuse(QWidget* parent, const QString& why) {
+    std::fprintf(stderr, "morven-station: %s\n", qPrintable(why));
+    OperatorDialogs::ShowMessage(parent, why);
 }
 
 QLabel* ValueLabel() {
@@ -72,7 +84,14 @@ StationWindow::StationWindow(QWidget* parent)
     Banner->setPalette(alarm);
     Banner->setAccessibleName(QStringLiteral("Not ready"));
     Banner->hide();
-    layout->addWidget(Banner);
+    CheckAgain = new QPushButton(QStringLiteral("Check again (F5)"));
+    CheckAgain->setAccessibleDescription(
+        QStringLiteral("Examines the station again: the files, the ports and the serial numbers"));
+    CheckAgain->hide();
+    auto* notReady = new QHBoxLayout;
+    notReady->addWidget(Banner, 1);
+    notReady->addWidget(CheckAgain, 0, Qt::AlignTop);
+    layout->addLayout(notReady);
 
     auto* tiles = new QGridLayout;
     tiles->setObjectName(QStringLiteral("tiles"));
@@ -106,6 +125,7 @@ StationWindow::StationWindow(QWidget* parent)
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
             &StationWindow::AskToStop);
     connect(Start, &QPushButton::clicked, this, &StationWindow::StartGang);
+    connect(CheckAgain, &QPushButton::clicked, this, &StationWindow::Recheck);
     connect(Stop, &QPushButton::clicked, this, &StationWindow::AskToStop);
     UpdateButtons();
 }
@@ -120,7 +140,7 @@ SerialStore& StationWindow::Store() {
 bool StationWindow::Load(const QString& recipePath) {
     auto read = ReadRecipe(recipePath);
     if (const auto* problem = std::get_if<QString>(&read)) {
-        OperatorDialogs::ShowMessage(this, *problem);
+        Refuse(this, *problem);
         return false;
     }
     recipe_ = std::get<Recipe>(read);
@@ -134,12 +154,12 @@ bool StationWindow::Load(const QString& recipePath) {
     });
     // A recipe whose values come from the line's database: connected now, and the rows earlier
     // runs could not update updated; a database away is said before the window opens.
-    auto opened = OpenSerialDatabase(recipe_, recipe_.logPath, GiveUpAfter(15000),
+    auto opened = OpenSerialDatabase(recipe_, recipe_.logPath, SignalCame,
                                      [](const QString& said) {
                                          qWarning("morven-station: %s", qPrintable(said));
                                      });
     if (const auto* refusal = std::get_if<WriteRefusal>(&opened)) {
-        OperatorDialogs::ShowMessage(this, refusal->text);
+        Refuse(this, refusal->text);
         return false;
     }
     database_ = std::move(std::get<std::unique_ptr<DatabaseSerialStore>>(opened));
@@ -155,6 +175,7 @@ bool StationWindow::Load(const QString& recipePath) {
     }
     // Keyboard order: Start (the focus when the window opens), Stop, each port, the last writes.
     QWidget* previous = Stop;
+    setTabOrder(CheckAgain, Start);
     setTabOrder(Start, Stop);
     for (PortTile* tile : Tiles) {
         setTabOrder(previous, tile);
@@ -164,7 +185,7 @@ bool StationWindow::Load(const QString& recipePath) {
     Examine(true);
     // Room for every tile's words; the layout's own minimum undercounts wrapped text.
     resize(sizeHint());
-    Start->setFocus();
+    (setup_.Ready() ? Start : CheckAgain)->setFocus();
     return true;
 }
 
@@ -186,11 +207,24 @@ void StationWindow::Examine(bool showPorts) {
 void StationWindow::UpdateButtons() {
     Start->setEnabled(!run_ && !starting_ && setup_.Ready());
     Stop->setEnabled(run_ != nullptr);
+    CheckAgain->setVisible(!run_ && !setup_.Ready());
+}
+
+// A board plugged in, a file put right, a database back: seen now, and nothing is written.
+void StationWindow::Recheck() {
+    if (run_ || starting_) return;
+    const bool focused = CheckAgain->hasFocus();
+    Examine(true);
+    if (focused && setup_.Ready()) Start->setFocus();
 }
 
 // The gang runs from the event loop, not inside the key's or click's handler.
 void StationWindow::StartGang() {
-    if (run_ || starting_ || !Start->isEnabled()) return;
+    if (run_ || starting_) return;
+    if (!setup_.Ready()) {
+        Recheck();
+        return;
+    }
     starting_ = true;
     UpdateButtons();
     QTimer::singleShot(0, this, &StationWindow::RunGang);
@@ -265,11 +299,15 @@ void StationWindow::AskToStop() {
 
 void StationWindow::Interrupted() {
     closeRequested_ = true;
-    if (run_)
+    if (run_) {
         run_->Cancel(StatusSignalBase + InterruptSignals::Received(),
                      QStringLiteral("interrupted"));
-    else
-        close();
+        return;
+    }
+    // A message box's own loop ends too (one saying why the window cannot open runs before
+    // the program's loop).
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    close();
 }
 
 // Closing during a gang asks first; closing then ends every write at its current wait, each
