@@ -46,11 +46,11 @@ std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatab
     if (!recipe.serial || !DatabaseConnection::IsUri(recipe.serial->statePath)) return nullptr;
     const QString pending =
         (logPath.isEmpty() ? DefaultWriteLogPath() : logPath) + QStringLiteral(".pending-rows");
-    auto database = std::make_unique<DatabaseSerialStore>(*recipe.serial, pending, stop);
-    if (const auto away = database->Connect())
+    auto database = std::make_unique<DatabaseSerialStore>(*recipe.serial, pending);
+    if (const auto away = database->Connect(stop))
         return stop() ? WriteRefusal{WriteOutcome::Cancelled, *away}
                       : DatabaseSerialStore::Away(*away);
-    if (const QString said = database->UpdatePendingRows(); !said.isEmpty()) tell(said);
+    if (const QString said = database->UpdatePendingRows(stop); !said.isEmpty()) tell(said);
     return database;
 }
 
