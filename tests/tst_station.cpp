@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <csignal>
+#include <optional>
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtGui/qpa/qplatformaccessibility.h>
 #include <QtGui/qpa/qplatformintegration.h>
@@ -366,6 +367,8 @@ private slots:
         QTest::newRow("a board plugged in after the window opened")
             << "board" << "None of the recipe's ports is present.";
         QTest::newRow("the approved file copied in") << "file" << "has SHA-256 ";
+        QTest::newRow("the database started after the window")
+            << "database" << "No serial values: the database at ";
     }
 
     void notReadyUntilCheckedAgain() {
@@ -376,6 +379,12 @@ private slots:
         const QString plugged = station.Path("ttyPLUGGED");
         if (missing == "board") station.settings["station/ports"] = plugged.toUtf8();
         if (missing == "file") station.boards[0]->SetSRecords(SRecordsFor(RandomImage(0x2000, 5)));
+        std::optional<PostgresServer> database;
+        if (missing == "database") {
+            database.emplace(QStringList{"station_1"});
+            database->Stop();
+            station.settings["serial/state"] = database->Uri("station_1").toUtf8();
+        }
         const auto window = Open(station.Recipe());
         QVERIFY(window);
         QVERIFY2(window->Banner->text().contains(says), qPrintable(window->Banner->text()));
@@ -383,14 +392,17 @@ private slots:
         QVERIFY(window->CheckAgain->isVisible());
         Press(Qt::Key_F5);  // nothing has changed yet
         QVERIFY(window->Banner->isVisible());
+        QVERIFY(window->CheckAgain->hasFocus());
 
         if (missing == "board") {
             station.boards.push_back(std::make_unique<SimulatedWrite>());
             QVERIFY(QFile::link(station.Pty(1), plugged));
-        } else {
+        } else if (missing == "file") {
             station.boards[0]->SetSRecords(SRecordsFor(station.image));
+        } else {
+            database->Start();
         }
-        window->CheckAgain->click();
+        Press(Qt::Key_Return);  // on Check again
         QVERIFY2(window->Banner->isHidden(), qPrintable(window->Banner->text()));
         QVERIFY(window->Start->isEnabled());
         QVERIFY(!window->CheckAgain->isVisible());

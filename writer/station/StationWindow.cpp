@@ -152,22 +152,16 @@ bool StationWindow::Load(const QString& recipePath) {
         LogWarning->setText(QStringLiteral("Warning: ") + warning);
         LogWarning->show();
     });
-    // A recipe whose values come from the line's database: connected now, and the rows earlier
-    // runs could not update updated; a database away is said before the window opens.
-    auto opened = OpenSerialDatabase(recipe_, recipe_.logPath, SignalCame,
-                                     [](const QString& said) {
-                                         qWarning("morven-station: %s", qPrintable(said));
-                                     });
-    if (const auto* refusal = std::get_if<WriteRefusal>(&opened)) {
-        Refuse(this, refusal->text);
-        return false;
+    // A recipe whose values come from the line's database: connected by the check below, and
+    // again by any later one when it was lost. A database away keeps the station from writing
+    // until a check finds it back; it never keeps the window from opening.
+    database_ = SerialDatabase(recipe_, recipe_.logPath);
+    if (database_) {
+        database_->StopStockWith(SignalCame);
+        log_.UpdateRowsWith([this](const WriteRecord& record) {
+            return database_->RecordWrite(record, SignalCame);
+        });
     }
-    database_ = std::move(std::get<std::unique_ptr<DatabaseSerialStore>>(opened));
-    if (database_)
-        log_.UpdateRowsWith(
-            [this](const WriteRecord& record) {
-                return database_->RecordWrite(record, [] { return InterruptSignals::Received() != 0; });
-            });
 
     auto* grid = findChild<QGridLayout*>(QStringLiteral("tiles"));
     for (qsizetype index = 0; index < recipe_.ports.size(); ++index) {
@@ -193,6 +187,10 @@ bool StationWindow::Load(const QString& recipePath) {
 
 void StationWindow::Examine(bool showPorts) {
     setup_ = ExamineStation(recipe_, Store(), GiveUpAfter(10000));
+    // The database answers: the rows earlier writes could not update are sent now.
+    if (database_ && setup_.Ready())
+        if (const QString said = database_->UpdatePendingRows(SignalCame); !said.isEmpty())
+            qWarning("morven-station: %s", qPrintable(said));
     ImageText->setText(setup_.imageText);
     KernelText->setText(setup_.kernelText);
     StrictText->setText(setup_.strictText);
