@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -14,6 +13,7 @@
 
 #include "OperatorDialogs.h"
 #include "StationLabel.h"
+#include "StationWaits.h"
 #include "WindowFont.h"
 #include "line/InterruptSignals.h"
 #include "line/Station.h"
@@ -24,17 +24,6 @@ namespace morven {
 namespace {
 
 constexpr int TilesPerRow = 4;
-
-// A signal (a logout, a shutdown) ends any wait of the window at once.
-bool SignalCame() { return InterruptSignals::Received() != 0; }
-
-// The window cannot wait for ever on a pipe nobody writes, nor on another run's lock. Made
-// afresh for each wait: a limit never outlives the wait it was made for.
-std::function<bool()> GiveUpAfter(qint64 milliseconds) {
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    return [clock, milliseconds] { return SignalCame() || clock->elapsed() > milliseconds; };
-}
 
 // What keeps the window from opening: said on standard error too, where a session's log or a
 // terminal keeps it.
