@@ -288,15 +288,14 @@ void StationWindow::AskToStop() {
 
 void StationWindow::Interrupted() {
     closeRequested_ = true;
-    if (run_) {
+    // A box ends too: one saying why the window cannot open runs its own loop before the
+    // program's, and a question asked during a gang would wait for an answer nobody gives.
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    if (run_)
         run_->Cancel(StatusSignalBase + InterruptSignals::Received(),
                      QStringLiteral("interrupted"));
-        return;
-    }
-    // A message box's own loop ends too (one saying why the window cannot open runs before
-    // the program's loop).
-    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
-    close();
+    else
+        close();
 }
 
 // Closing during a gang asks first; closing then ends every write at its current wait, each
