@@ -231,14 +231,14 @@ void StationWindow::RunGang() {
     }
     const WriteJob& job = *setup_.job;
     // Serial values are taken now, for every board at once, before any port is opened, each
-    // on record in the issue log with this station's recipe. Another run holding them is
-    // waited for, a while.
+    // on record in the issue log with this station's recipe. Another run holding a state
+    // file's lock is waited for, a while; the line's database bounds each of its own waits.
     QStringList portNames;
     for (const ChosenPort& port : ports) portNames << port.name;
     auto images =
         BoardImages(recipe_, job, portNames, Store(),
                     IssueContext::OfThisProcess(recipe_.path, QCoreApplication::arguments()),
-                    {GiveUpAfter(10000), {}});
+                    {database_ ? SignalCame : GiveUpAfter(10000), {}});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images)) {
         const QString why = refusal->outcome == WriteOutcome::Cancelled
                                 ? QStringLiteral("Another run held the serial values for 10 "
