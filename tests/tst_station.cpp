@@ -433,6 +433,9 @@ private slots:
         const QString path = folder.filePath("station.ini");
         if (!recipe.isEmpty()) SimulatedWrite::WriteFile(path, recipe);
         QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(environment);
         program.start(MORVEN_STATION, {path});
         QVERIFY(program.waitForStarted());
         QByteArray said;
