@@ -158,7 +158,8 @@ bool StationWindow::Load(const QString& recipePath) {
         grid->addWidget(tile, int(index / TilesPerRow), int(index % TilesPerRow));
         Tiles << tile;
     }
-    // Keyboard order: Start (the focus when the window opens), Stop, each port, the last writes.
+    // Keyboard order: Check again while it is shown, Start, Stop, each port, the last writes;
+    // the window opens with the focus on Start, or on Check again when not ready.
     QWidget* previous = Stop;
     setTabOrder(CheckAgain, Start);
     setTabOrder(Start, Stop);
