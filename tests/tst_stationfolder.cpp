@@ -120,6 +120,8 @@ private slots:
         QCOMPARE(issued[1]["recipe"].toString(), line.Path(second));
         QCOMPARE(issued[1]["recipe_sha256"].toString().toLatin1(), Sha256(Contents(line.Path(second))));
         QVERIFY(QFile::exists(Folder + "/" + state));
+        // Every operator of the station appends to it, whatever the umask of its first.
+        QVERIFY(QFileInfo(Folder + "/" + state + ".issued").permissions() & QFile::WriteGroup);
     }
 
     // The state the previous release kept beside the recipe is refused while it stands there

@@ -68,7 +68,7 @@ QString NoStart(const SerialRule& rule, const SerialStateFiles& files) {
            QStringLiteral(" does not exist, and the previous release's state of this recipe, ") +
            former +
            QStringLiteral(
-               ", stands beside it: it is never started again. Move it and its files there "
+               ", stands beside the recipe: it is never started again. Move its files there "
                "first (mv %1 %2; mv %1.issued %2.issued; mv %1.lock %2.lock)")
                .arg(former, rule.statePath);
 }
@@ -221,6 +221,7 @@ std::variant<QList<SerialValue>, WriteRefusal> SerialStateFile::Take(const Seria
         if (const QString failed = replace(standing.state); !failed.isEmpty())
             return SerialRefusal(failed);
     // On record before the state moves: a value handed out is never without its trace.
+    files.MakeIssueLogShared();
     QString error;
     if (!AppendToWriteLog(files.IssueLogReached(),
                           IssueLines(values, ports, context, standing.state), &error))

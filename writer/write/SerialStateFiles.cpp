@@ -8,6 +8,7 @@
 #include "SerialStateFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -52,6 +53,15 @@ SerialStateFiles::~SerialStateFiles() {
 
 QString SerialStateFiles::IssueLogReached() const {
     return QStringLiteral("/proc/self/fd/%1/").arg(folder_) + name_ + QStringLiteral(".issued");
+}
+
+void SerialStateFiles::MakeIssueLogShared() const {
+    const int fd = ::openat(folder_, QFile::encodeName(name_ + QStringLiteral(".issued")).constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return;  // there already; or the append says why not
+    struct stat status {};
+    if (::fstat(fd, &status) == 0) ::fchmod(fd, (status.st_mode & 07777) | S_IRGRP | S_IWGRP);
+    ::close(fd);
 }
 
 int SerialStateFiles::OpenToRead(const QString& suffix) const {

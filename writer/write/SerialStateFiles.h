@@ -30,6 +30,9 @@ public:
     // STATE.issued as a path through the folder's descriptor, for the code that appends to it.
     QString IssueLogReached() const;
 
+    // Makes STATE.issued when it is missing, writable by the folder's group as well, whatever
+    // the umask: every operator of a shared folder appends to it.
+    void MakeIssueLogShared() const;
     // The state; nullopt when there is none at all; or why it cannot be read.
     std::variant<std::optional<SerialState>, QString> ReadState() const;
     // Whether STATE.issued holds anything: values were handed out from this state.
