@@ -44,12 +44,6 @@ QStringList IssuedValues(const QString& statePath) {
     return values;
 }
 
-QStringList SerialValues(const QString& log) {
-    QStringList values;
-    for (const QJsonObject& record : LogLines(log)) values << record["serial_value"].toString();
-    return values;
-}
-
 }  // namespace
 
 class TestProduction : public QObject {

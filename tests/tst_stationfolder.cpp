@@ -46,12 +46,6 @@ struct ReadOnlyFolder {
     bool mounted = false;
 };
 
-QStringList SerialValues(const QString& log) {
-    QStringList values;
-    for (const QJsonObject& record : LogLines(log)) values << record["serial_value"].toString();
-    return values;
-}
-
 }  // namespace
 
 class TestStationFolder : public QObject {
