@@ -119,7 +119,8 @@ private slots:
     }
 
     // The state the previous release kept beside the recipe is refused while it stands there
-    // and none in the station's folder, naming both; moved as the refusal says, it goes on.
+    // and none in the station's folder, naming both; moved as the refusal says, it goes on; one
+    // of another copy that went further is refused too.
     void previousReleasesStateIsMoved() {
         Line line(1);
         const QString recipe = line.Path("station-3.ini");
@@ -127,8 +128,10 @@ private slots:
             recipe, RecipeText(line, "address = 0x5FF00\nformat = dec:8\nstart = 10000001\n"));
         const QString old = line.Path("station-3.serial-state");
         const QString now = Folder + "/counter-0x5FF00-dec8-10000001-step1.serial-state";
-        SimulatedWrite::WriteFile(
-            old, "address 0x5ff00\nformat dec:8\nstart 10000001\nstep 1\nnext 10000005\nend\n");
+        const auto oldState = [](const QByteArray& next) {
+            return "address 0x5ff00\nformat dec:8\nstart 10000001\nstep 1\nnext " + next + "\nend\n";
+        };
+        SimulatedWrite::WriteFile(old, oldState("10000005"));
         SimulatedWrite::WriteFile(old + ".issued", "{\"value\":\"10000004\"}\n");
         SimulatedWrite::WriteFile(old + ".lock", "");
         for (const QStringList& arguments :
@@ -146,6 +149,18 @@ private slots:
         QCOMPARE(Cli({"--quiet", "--recipe", recipe}).status, 0);
         QCOMPARE(SerialValues(line.Path("writes.jsonl")), QStringList{"10000005"});
         QCOMPARE(LogLines(now + ".issued").size(), 2);
+
+        // A second copy's state of the previous release that went further is refused, never
+        // passed over: the values between would go out twice.
+        const QString copy = line.Path("b/station-3.ini");
+        QVERIFY(QDir().mkpath(line.Path("b")));
+        SimulatedWrite::WriteFile(copy, Contents(recipe));
+        SimulatedWrite::WriteFile(line.Path("b/station-3.serial-state"), oldState("10000100"));
+        const CliRun ahead = Cli({"--quiet", "--recipe", copy});
+        QCOMPARE(ahead.status, 11);
+        QVERIFY2(ahead.err.contains("(next value 10000100), went further than the rule's state " +
+                                    now.toUtf8() + " (next value 10000006)"),
+                 ahead.err);
     }
 
     // Without the station's folder (no package), a recipe's state is refused, not made with

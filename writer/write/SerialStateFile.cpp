@@ -73,6 +73,27 @@ QString NoStart(const SerialRule& rule, const SerialStateFiles& files) {
                .arg(former, rule.statePath);
 }
 
+// Why the rule's state cannot go on, or empty: a state of the previous release still beside
+// this recipe went further (two copies of a recipe kept two counters), so values between them
+// would go out again.
+QString BehindFormer(const SerialRule& rule, const SerialState& state) {
+    if (rule.formerStatePath.isEmpty() || !QFileInfo::exists(rule.formerStatePath)) return {};
+    const SerialStateFiles files(rule.formerStatePath);
+    const auto read = files.ReadState();
+    const auto* former = std::get_if<std::optional<SerialState>>(&read);
+    if (former && (!*former || !(*former)->SameRule(rule) || !(*former)->Beyond(state)))
+        return {};
+    return QStringLiteral("the previous release's state of this recipe, ") +
+           rule.formerStatePath + QStringLiteral(" (") +
+           (former && *former ? (*former)->Progress() : QStringLiteral("unreadable")) +
+           QStringLiteral("), went further than the rule's state ") + rule.statePath +
+           QStringLiteral(" (") + state.Progress() +
+           QStringLiteral(
+               "): the values between would go out twice. Keep the one that went further "
+               "(mv %1 %2; cat %1.issued >> %2.issued; rm %1.issued %1.lock)")
+               .arg(rule.formerStatePath, rule.statePath);
+}
+
 std::variant<Standing, QString> Stand(const SerialRule& rule, const SerialStateFiles& files) {
     if (files.Folder() < 0 && !files.Missing())
         return QStringLiteral("the serial state's folder ") + files.FolderPath() +
@@ -91,6 +112,8 @@ std::variant<Standing, QString> Stand(const SerialRule& rule, const SerialStateF
                QStringLiteral(
                    ". It is never continued under another rule: a new product needs a state of "
                    "its own (a recipe's [serial] state, or --serial-state)");
+    if (recorded)
+        if (const QString why = BehindFormer(rule, *recorded); !why.isEmpty()) return why;
     if (rule.listPath.isEmpty()) return standing;
     auto list = SerialList::Read(rule.listPath, rule.format);
     if (const auto* why = std::get_if<QString>(&list)) return *why;
