@@ -58,18 +58,22 @@ done
 lintian_out=$(lintian --fail-on error,warning "$deb") || { echo "lintian:"; echo "$lintian_out"; exit 1; }
 
 # The maintainer script makes the group and the station's folder, on installing and again on
-# upgrading: run in a mount namespace whose /etc is a copy and /var/lib a tmpfs, so that the
+# upgrading, also where the group was made by hand before (groupadd, as the previous release's
+# README said): run in a mount namespace whose /etc is a copy and /var/lib a tmpfs, so that the
 # machine stays as it was. Only root can make one.
 if [ "$(id -u)" -eq 0 ]; then
     dpkg-deb -e "$deb" "$root/control"
-    cp -a /etc "$root/etc"
-    unshare --mount --propagation private sh -euc '
-        mount --bind "$1/etc" /etc
-        mount -t tmpfs postinst-check /var/lib
-        "$1/control/postinst" configure
-        "$1/control/postinst" configure 1.0
-        [ "$(stat -c "%a %G" /var/lib/morven)" = "2775 morven" ]' sh "$root" \
-        || { echo "postinst does not make /var/lib/morven with group morven, mode 2775"; exit 1; }
+    for before in true "groupadd morven"; do
+        rm -rf "$root/etc" && cp -a /etc "$root/etc"
+        unshare --mount --propagation private sh -euc '
+            mount --bind "$1/etc" /etc
+            mount -t tmpfs postinst-check /var/lib
+            $2
+            "$1/control/postinst" configure
+            "$1/control/postinst" configure 1.0
+            [ "$(stat -c "%a %G" /var/lib/morven)" = "2775 morven" ]' sh "$root" "$before" \
+            || { echo "postinst (after $before) does not make /var/lib/morven, group morven, mode 2775"; exit 1; }
+    done
 else
     echo "not root: the maintainer script was not run"
 fi
