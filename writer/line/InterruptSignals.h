@@ -16,7 +16,7 @@ public:
     explicit InterruptSignals(std::function<void()> onInterrupt, QObject* parent = nullptr);
     ~InterruptSignals() override;
 
-    // The first signal received, or 0.
+    // The first signal received since the latest of these was made, or 0.
     static int Received();
     // A signal arrived that the event loop has not told of yet: the thread was busy (taking
     // serial values, say) since.
