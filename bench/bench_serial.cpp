@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "write/DatabaseLead.h"
 #include "write/DatabaseSerialStore.h"
 #include "write/SerialStateFile.h"
 
@@ -69,11 +70,18 @@ int main(int argc, char** argv) {
     // A counter of the run's own, so that every run starts at the same value.
     databaseRule.statePath = uri + QStringLiteral("#bench-%1").arg(QCoreApplication::applicationPid());
     morven::DatabaseSerialStore database(databaseRule, dir.filePath(QStringLiteral("pending")));
-    if (!uri.isEmpty())
-        if (const auto away = database.Connect({})) {
-            std::fprintf(stderr, "%s\n", qPrintable(*away));
+    if (!uri.isEmpty()) {
+        // The URI's role makes the counter, as the line's lead would.
+        if (const auto made = morven::MakeCounter(databaseRule, {});
+            const auto* refusal = std::get_if<morven::WriteRefusal>(&made)) {
+            std::fprintf(stderr, "%s\n", qPrintable(refusal->text));
             return 1;
         }
+        if (const auto away = database.Connect({})) {
+            std::fprintf(stderr, "%s\n", qPrintable(away->text));
+            return 1;
+        }
+    }
     // Interleaved, so that all meet the same load on a shared machine.
     std::vector<double> take, floor, fromDatabase;
     for (int run = 0; run < Runs; ++run) {

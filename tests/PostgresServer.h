@@ -15,7 +15,8 @@
 class PostgresServer {
 public:
     // The line's schema from morven-line.sql in a database "morven", a login role for each of
-    // stations in morven_station, and "lead" in morven_lists.
+    // stations in morven_station, "lead" in morven_lists, and "outsider", a station whose login
+    // needs a password.
     explicit PostgresServer(const QStringList& stations) {
         dir_.setAutoRemove(true);
         if (::geteuid() == 0) {
@@ -27,10 +28,17 @@ public:
         }
         Server({"initdb", "-D", Data(), "-U", "postgres", "--auth=trust", "-E", "UTF8",
                 "--no-locale", "--no-sync"});
+        // Every role is trusted but "outsider", whose login needs its password, "right".
+        QFile hba(dir_.filePath("data/pg_hba.conf"));
+        if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            hba.write("local all outsider scram-sha-256\nlocal all all trust\n") < 0)
+            qFatal("cannot write %s", qPrintable(hba.fileName()));
+        hba.close();
         Start();
         Psql({"-d", "postgres", "-c", "CREATE DATABASE morven"});
         Psql({"-d", "morven", "-f", MORVEN_LINE_SQL});
-        QString roles = "CREATE ROLE lead LOGIN IN ROLE morven_lists;";
+        QString roles = "CREATE ROLE lead LOGIN IN ROLE morven_lists;"
+                        "CREATE ROLE outsider LOGIN PASSWORD 'right' IN ROLE morven_station;";
         for (const QString& station : stations)
             roles += "CREATE ROLE " + station + " LOGIN IN ROLE morven_station;";
         Psql({"-d", "morven", "-c", roles});

@@ -47,9 +47,10 @@ std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatab
     const QString pending =
         (logPath.isEmpty() ? DefaultWriteLogPath() : logPath) + QStringLiteral(".pending-rows");
     auto database = std::make_unique<DatabaseSerialStore>(*recipe.serial, pending);
-    if (const auto away = database->Connect(stop))
-        return stop() ? WriteRefusal{WriteOutcome::Cancelled, *away}
-                      : DatabaseSerialStore::Away(*away);
+    if (auto refused = database->Connect(stop)) {
+        if (stop()) refused->outcome = WriteOutcome::Cancelled;
+        return *refused;
+    }
     if (const QString said = database->UpdatePendingRows(stop); !said.isEmpty()) tell(said);
     return database;
 }

@@ -22,8 +22,9 @@ std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job
 
 // The line's database, when the serial rule's state is a postgresql:// URI: connected, and the
 // rows earlier runs could not update updated now (what happened told through tell). Null
-// without one; refused (SerialStoreAway, naming the host) when it cannot be reached. The write
-// ends kept for a later run wait beside the write log at logPath (empty: the default one).
+// without one; refused (SerialStoreAway, naming the host) when it cannot be reached,
+// SerialStoreLoginRefused when it refuses the login. The write ends kept for a later run wait
+// beside the write log at logPath (empty: the default one).
 std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatabase(
     const Recipe& recipe, const QString& logPath, const std::function<bool()>& stop,
     const std::function<void(const QString&)>& tell);

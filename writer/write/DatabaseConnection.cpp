@@ -5,29 +5,64 @@
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
-#include <cerrno>
+#include <QUrl>
+#include <algorithm>
 
 namespace morven {
 
 namespace {
 
-// How long a wait lasts before it looks at stop() again.
-constexpr int StopLookMs = 50;
+// A keyword of libpq's and its value.
+using Option = std::pair<QByteArray, QByteArray>;
 
 const QRegularExpression& UserPassword() {
     static const QRegularExpression pattern(QStringLiteral("(://[^/@:?#]*):[^/@?#]*@"));
     return pattern;
 }
 
-const QRegularExpression& PasswordParameter() {
-    static const QRegularExpression pattern(QStringLiteral("([?&]password=)[^&#]*"),
-                                            QRegularExpression::CaseInsensitiveOption);
+// A query parameter whose key, percent-decoded, names the password.
+const QRegularExpression& QueryParameter() {
+    static const QRegularExpression pattern(QStringLiteral("([?&])([^=&#]*)=([^&#]*)"));
+    return pattern;
+}
+
+// The server's code in libpq's verbose words: "FATAL:  28P01: password authentication ...".
+const QRegularExpression& ServerCode() {
+    static const QRegularExpression pattern(
+        QStringLiteral("\\b(?:FATAL|ERROR|PANIC):\\s+([0-9A-Z]{5}):\\s+"));
     return pattern;
 }
 
 // libpq's words: their first line says what failed; hints follow on lines of their own.
 QString Trimmed(const char* text) {
     return QString::fromUtf8(text).trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+// What libpq reads from uri: each keyword set in it, with its value.
+std::variant<QList<Option>, QString> Parsed(const QString& uri) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(uri.toUtf8().constData(), &error);
+    if (!options) {
+        const QString why = error ? Trimmed(error) : QStringLiteral("out of memory");
+        PQfreemem(error);
+        return why;
+    }
+    QList<Option> settings;
+    for (const PQconninfoOption* option = options; option->keyword; ++option)
+        if (option->val) settings.append(Option(option->keyword, option->val));
+    PQconninfoFree(options);
+    return settings;
+}
+
+QByteArray Setting(const QList<Option>& settings, const char* keyword) {
+    for (const auto& [key, value] : settings)
+        if (key == keyword) return value;
+    return {};
+}
+
+// A host that libpq reaches without a name lookup: a socket's folder, or the default socket.
+bool IsSocket(const QByteArray& host) {
+    return host.isEmpty() || host.startsWith('/') || host.startsWith('@');
 }
 
 }  // namespace
@@ -46,24 +81,51 @@ bool DatabaseConnection::IsUri(const QString& text) {
 QString DatabaseConnection::Shown(const QString& uri) {
     QString shown = uri;
     shown.replace(UserPassword(), QStringLiteral("\\1:***@"));
-    shown.replace(PasswordParameter(), QStringLiteral("\\1***"));
-    return shown;
+    QString hidden;
+    qsizetype copied = 0;
+    for (const QRegularExpressionMatch& parameter : QueryParameter().globalMatch(shown)) {
+        const QString key = QUrl::fromPercentEncoding(parameter.captured(2).toUtf8());
+        if (key.compare(QLatin1String("password"), Qt::CaseInsensitive) != 0) continue;
+        hidden += shown.mid(copied, parameter.capturedStart(3) - copied) + QStringLiteral("***");
+        copied = parameter.capturedEnd(3);
+    }
+    return hidden + shown.mid(copied);
 }
 
-bool DatabaseConnection::HasPassword(const QString& uri) { return Shown(uri) != uri; }
+bool DatabaseConnection::HasPassword(const QString& uri) {
+    const auto parsed = Parsed(uri);
+    const auto* settings = std::get_if<Settings>(&parsed);
+    return (settings && !Setting(*settings, "password").isNull()) || Shown(uri) != uri;
+}
+
+QByteArray DatabaseConnection::TextArray(const QStringList& items) {
+    QStringList quoted;
+    for (QString item : items) {
+        item.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+        item.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+        quoted << QLatin1Char('"') + item + QLatin1Char('"');
+    }
+    return (QLatin1Char('{') + quoted.join(QLatin1Char(',')) + QLatin1Char('}')).toUtf8();
+}
+
+bool DatabaseConnection::Error::Transient() const {
+    return lost || sqlState == QLatin1String("57014") ||  // statement time-out, cancel
+           sqlState == QLatin1String("55P03") ||          // lock time-out
+           sqlState == QLatin1String("40001") ||          // serialization, after the retries
+           sqlState == QLatin1String("40P01") ||          // deadlock
+           sqlState.startsWith(QLatin1String("53")) ||    // out of connections, memory, disk
+           sqlState.startsWith(QLatin1String("08")) ||    // the connection
+           sqlState.startsWith(QLatin1String("57P"));     // the server shutting down
+}
 
 QString DatabaseConnection::Host() const {
     QString host, port;
     if (connection_) {
         host = QString::fromUtf8(PQhost(connection_));
         port = QString::fromUtf8(PQport(connection_));
-    } else if (PQconninfoOption* options = PQconninfoParse(uri_.toUtf8().constData(), nullptr)) {
-        for (PQconninfoOption* option = options; option->keyword; ++option) {
-            const QString keyword = QString::fromLatin1(option->keyword);
-            if (keyword == QLatin1String("host")) host = QString::fromUtf8(option->val);
-            if (keyword == QLatin1String("port")) port = QString::fromUtf8(option->val);
-        }
-        PQconninfoFree(options);
+    } else if (const auto parsed = Parsed(uri_); std::holds_alternative<Settings>(parsed)) {
+        host = QString::fromUtf8(Setting(std::get<Settings>(parsed), "host"));
+        port = QString::fromUtf8(Setting(std::get<Settings>(parsed), "port"));
     }
     if (host.isEmpty()) host = QStringLiteral("the local socket");
     return port.isEmpty() ? host : host + QLatin1Char(':') + port;
@@ -73,69 +135,139 @@ bool DatabaseConnection::IsOpen() const {
     return connection_ && PQstatus(connection_) == CONNECTION_OK;
 }
 
-DatabaseConnection::Wait DatabaseConnection::WaitForSocket(bool forWriting, qint64 deadlineMs,
-                                                           const Stop& stop) const {
-    const QDeadlineTimer deadline(deadlineMs);
-    pollfd socket{PQsocket(connection_), short(forWriting ? POLLOUT : POLLIN), 0};
-    while (true) {
-        if (stop && stop()) return Wait::Stopped;
-        const qint64 left = deadline.remainingTime();
-        if (left == 0) return Wait::TimedOut;
-        const int ready = ::poll(&socket, 1, int(std::min<qint64>(left, StopLookMs)));
-        if (ready > 0) return Wait::Ready;
-        if (ready < 0 && errno != EINTR) return Wait::Ready;  // libpq reports the socket's fault
-    }
-}
-
-DatabaseConnection::Error DatabaseConnection::Abandon(Wait why, const QString& doing, int seconds) {
+DatabaseConnection::Error DatabaseConnection::Abandon(DatabaseWait why, const QString& doing,
+                                                     int seconds) {
     // Closed, not cancelled: PQcancel waits for the server without a bound, and a server that
     // hangs would hold the station there. The server's statement_timeout ends what it was
     // doing, and an unfinished transaction takes nothing.
     PQfinish(connection_);
     connection_ = nullptr;
     return {{},
-            why == Wait::Stopped
+            why == DatabaseWait::Stopped
                 ? QStringLiteral("interrupted while ") + doing
                 : QStringLiteral("no answer within %1 s while ").arg(seconds) + doing,
             true};
 }
 
-std::optional<QString> DatabaseConnection::Open(const Stop& stop) {
+DatabaseConnection::Error DatabaseConnection::Refused(const QString& why) const {
+    Error error{{}, why, true};
+    if (const QRegularExpressionMatch code = ServerCode().match(why); code.hasMatch()) {
+        error.sqlState = code.captured(1);
+        error.text.remove(code.capturedStart(1), code.capturedEnd(0) - code.capturedStart(1));
+    }
+    // The server asked for a password that none of libpq's places holds.
+    if (connection_ && PQconnectionNeedsPassword(connection_)) error.sqlState = QStringLiteral("28P01");
+    error.text = QStringLiteral("the database at ") + Host() +
+                 (error.LoginRefused() ? QStringLiteral(" refused the login: ")
+                                       : QStringLiteral(" cannot be reached: ")) +
+                 error.text;
+    return error;
+}
+
+// The URI's settings for libpq, each host name given its addresses (hostaddr), looked up by the
+// deadline; a host whose name cannot be looked up is left out while another is left.
+std::variant<DatabaseConnection::Settings, QString> DatabaseConnection::ConnectSettings(
+    qint64 deadline, const Stop& stop) const {
+    auto parsed = Parsed(uri_);
+    if (const auto* why = std::get_if<QString>(&parsed)) return *why;
+    Settings settings = std::get<Settings>(parsed);
+    QByteArray host = Setting(settings, "host");
+    if (host.isNull()) host = qgetenv("PGHOST");
+    if (!Setting(settings, "hostaddr").isNull() || !qEnvironmentVariableIsEmpty("PGHOSTADDR"))
+        return settings;
+    const QList<QByteArray> hosts = host.split(',');
+    if (std::all_of(hosts.begin(), hosts.end(), IsSocket)) return settings;
+    const QList<QByteArray> ports = Setting(settings, "port").split(',');
+    QList<QByteArray> names, addresses, portsOf;
+    QString why;
+    for (qsizetype index = 0; index < hosts.size(); ++index) {
+        const QByteArray port = ports.size() == hosts.size() ? ports[index] : ports.front();
+        QStringList found{QString()};
+        if (!IsSocket(hosts[index])) {
+            const auto looked = LookUpHost(QString::fromUtf8(hosts[index]),
+                                           deadline - QDeadlineTimer::current().deadline(), stop);
+            if (const auto* end = std::get_if<DatabaseWait>(&looked))
+                return (*end == DatabaseWait::Stopped
+                            ? QStringLiteral("interrupted while looking up ")
+                            : QStringLiteral("no answer within %1 s while looking up ")
+                                  .arg(ConnectSeconds)) +
+                       QString::fromUtf8(hosts[index]);
+            if (const auto* error = std::get_if<QString>(&looked)) {
+                why = QString::fromUtf8(hosts[index]) + QStringLiteral(" cannot be looked up: ") +
+                      *error;
+                continue;
+            }
+            found = std::get<QStringList>(looked);
+        }
+        for (const QString& address : found) {
+            names << hosts[index];
+            addresses << address.toLatin1();
+            portsOf << port;
+        }
+    }
+    if (names.isEmpty()) return why;
+    settings.removeIf([](const auto& setting) {
+        return setting.first == "host" || setting.first == "port";
+    });
+    settings.append(Option("host", names.join(',')));
+    settings.append(Option("hostaddr", addresses.join(',')));
+    if (!Setting(std::get<Settings>(parsed), "port").isNull())
+        settings.append(Option("port", portsOf.join(',')));
+    return settings;
+}
+
+std::optional<DatabaseConnection::Error> DatabaseConnection::Open(const Stop& stop) {
     if (connection_) PQfinish(connection_);
-    const QByteArray uri = uri_.toUtf8();
-    const QByteArray connectTimeout = QByteArray::number(ConnectSeconds);
-    const QByteArray options =
-        "-c statement_timeout=" + QByteArray::number(StatementSeconds * 1000);
-    // The URI first, expanded; what follows it overrides it.
-    const char* const keywords[] = {"dbname", "connect_timeout", "options", "application_name",
-                                    nullptr};
-    const char* const values[] = {uri.constData(), connectTimeout.constData(), options.constData(),
-                                  "morven-cli", nullptr};
-    connection_ = PQconnectStartParams(keywords, values, 1);
-    const auto failed = [this](const QString& why) {
-        const QString text = QStringLiteral("the database at ") + Host() +
-                             QStringLiteral(" cannot be reached: ") + why;
+    connection_ = nullptr;
+    const qint64 deadline = QDeadlineTimer(ConnectSeconds * 1000).deadline();
+    auto made = ConnectSettings(deadline, stop);
+    if (const auto* why = std::get_if<QString>(&made)) return Refused(*why);
+    Settings settings = std::get<Settings>(std::move(made));
+    // Told to the server: no statement of this connection runs longer than a wait for it.
+    const QByteArray options = Setting(settings, "options");
+    settings.removeIf([](const auto& setting) {
+        return setting.first == "options" || setting.first == "connect_timeout" ||
+               setting.first == "application_name";
+    });
+    settings.append(Option("options", (options.isEmpty() ? QByteArray() : options + ' ') +
+                                          "-c statement_timeout=" +
+                                          QByteArray::number(StatementSeconds * 1000)));
+    settings.append(Option("connect_timeout", QByteArray::number(ConnectSeconds)));
+    settings.append(Option("application_name", "morven-cli"));
+    std::vector<const char*> keywords, values;
+    for (const auto& [keyword, value] : settings) {
+        keywords.push_back(keyword.constData());
+        values.push_back(value.constData());
+    }
+    keywords.push_back(nullptr);
+    values.push_back(nullptr);
+    connection_ = PQconnectStartParams(keywords.data(), values.data(), 0);
+    if (!connection_) return Error{{}, QStringLiteral("out of memory for a database connection"), true};
+    // The server's code in the words of a refused login, to tell it from a server away.
+    PQsetErrorVerbosity(connection_, PQERRORS_VERBOSE);
+    const auto failed = [this] {
+        const Error error = Refused(Trimmed(PQerrorMessage(connection_)));
         PQfinish(connection_);
         connection_ = nullptr;
-        return text;
+        return error;
     };
-    if (!connection_) return QStringLiteral("out of memory for a database connection");
-    if (PQstatus(connection_) == CONNECTION_BAD)
-        return failed(Trimmed(PQerrorMessage(connection_)));
-    const qint64 deadline = QDeadlineTimer(ConnectSeconds * 1000).deadline();
+    if (PQstatus(connection_) == CONNECTION_BAD) return failed();
     PostgresPollingStatusType state = PGRES_POLLING_WRITING;
     while (state != PGRES_POLLING_OK) {
-        if (state == PGRES_POLLING_FAILED) return failed(Trimmed(PQerrorMessage(connection_)));
-        const Wait wait = WaitForSocket(state == PGRES_POLLING_WRITING,
-                                        deadline - QDeadlineTimer::current().deadline(), stop);
-        if (wait != Wait::Ready) {
+        if (state == PGRES_POLLING_FAILED) return failed();
+        const DatabaseWait wait = WaitForDescriptor(
+            PQsocket(connection_), state == PGRES_POLLING_WRITING ? POLLOUT : POLLIN,
+            deadline - QDeadlineTimer::current().deadline(), stop);
+        if (wait != DatabaseWait::Ready) {
             const QString host = Host();
-            const QString why = Abandon(wait, QStringLiteral("connecting"), ConnectSeconds).text;
-            return QStringLiteral("the database at ") + host +
-                   QStringLiteral(" cannot be reached: ") + why;
+            Error error = Abandon(wait, QStringLiteral("connecting"), ConnectSeconds);
+            error.text = QStringLiteral("the database at ") + host +
+                         QStringLiteral(" cannot be reached: ") + error.text;
+            return error;
         }
         state = PQconnectPoll(connection_);
     }
+    PQsetErrorVerbosity(connection_, PQERRORS_DEFAULT);
     PQsetnonblocking(connection_, 1);
     return std::nullopt;
 }
@@ -154,11 +286,15 @@ std::variant<DatabaseConnection::Rows, DatabaseConnection::Error> DatabaseConnec
     // Sent whole, then read until the answer is complete.
     for (int flushed = PQflush(connection_); flushed != 0; flushed = PQflush(connection_)) {
         if (flushed < 0) return Error{{}, Trimmed(PQerrorMessage(connection_)), true};
-        if (const Wait wait = WaitForSocket(true, left(), stop); wait != Wait::Ready)
+        if (const DatabaseWait wait =
+                WaitForDescriptor(PQsocket(connection_), POLLOUT, left(), stop);
+            wait != DatabaseWait::Ready)
             return Abandon(wait, QStringLiteral("sending a statement"), StatementSeconds);
     }
     while (PQisBusy(connection_)) {
-        if (const Wait wait = WaitForSocket(false, left(), stop); wait != Wait::Ready)
+        if (const DatabaseWait wait =
+                WaitForDescriptor(PQsocket(connection_), POLLIN, left(), stop);
+            wait != DatabaseWait::Ready)
             return Abandon(wait, QStringLiteral("waiting for the database's answer"),
                            StatementSeconds);
         if (!PQconsumeInput(connection_))

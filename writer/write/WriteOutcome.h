@@ -23,7 +23,9 @@ enum class WriteOutcome {
     TerminalInput,      // standard input is a terminal, not a file
     PortOpenFailed,
     PortFailed,  // during the write
-    Cancelled    // the window is closing, or the user interrupted
+    Cancelled,   // the window is closing, or the user interrupted
+    // Last, so that the outcomes before it keep their numbers in older remote frames.
+    SerialStoreLoginRefused  // the line's database refused the station's login; nothing sent
 };
 
 // The text of KernelMissing, whether the write finds the kernel gone or its reading does.
@@ -39,5 +41,7 @@ inline constexpr int StatusSignalBase = 128;
 inline constexpr int StatusWindowClosed = 13;
 // SerialStoreAway's: a script may try again later, as it would not after a refusal.
 inline constexpr int StatusSerialStoreAway = 14;
+// SerialStoreLoginRefused's: trying again cannot help until the role or its password is fixed.
+inline constexpr int StatusSerialStoreLoginRefused = 15;
 
 }  // namespace morven
