@@ -1,9 +1,13 @@
 // A line of stations on one PostgreSQL database: one number space, one issue log, and nothing
 // lost when the database goes away.
+#include <unistd.h>
+
 #include <QSet>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryFile>
+#include <QUdpSocket>
 #include <csignal>
 
 #include "PostgresServer.h"
@@ -266,6 +270,46 @@ private slots:
         ::kill(pid_t(waiting.processId()), SIGINT);
         const CliRun run = Finish(waiting, 5000);
         QVERIFY2(run.killedBy == SIGINT, run.err);
+        QVERIFY(line.boards[0]->HostBytes().isEmpty());
+    }
+
+    // A name server that never answers holds a connect no longer than its limit, and a signal
+    // ends the lookup at once. The station runs in a mount namespace of its own whose
+    // resolv.conf names a silent server on 127.0.0.1 (as root: CI).
+    void hostNameLookupBounded_data() {
+        QTest::addColumn<bool>("interrupt");
+        QTest::newRow("the connect limit") << false;
+        QTest::newRow("SIGINT") << true;
+    }
+
+    void hostNameLookupBounded() {
+        QFETCH(bool, interrupt);
+        if (::geteuid() != 0 || QStandardPaths::findExecutable("unshare").isEmpty())
+            QSKIP("needs root and unshare for a private resolv.conf");
+        QUdpSocket silent;
+        QVERIFY2(silent.bind(QHostAddress::LocalHost, 53), qPrintable(silent.errorString()));
+        QSignalSpy asked(&silent, &QUdpSocket::readyRead);
+        QTemporaryFile resolvConf;
+        QVERIFY(resolvConf.open());
+        resolvConf.write("nameserver 127.0.0.1\noptions timeout:30 attempts:3\n");
+        resolvConf.flush();
+        Line line(1);
+        QProcess waiting;
+        waiting.start("unshare",
+                      QStringList{"--mount", "sh", "-c",
+                                  "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
+                                  resolvConf.fileName(), MORVEN_CLI} +
+                          line.Write(Counter("postgresql://station_a@line-db.example/morven")));
+        QVERIFY(asked.wait(10000));
+        if (interrupt) ::kill(pid_t(waiting.processId()), SIGINT);
+        const CliRun run = Finish(waiting, interrupt ? 5000 : 20000);
+        if (interrupt) {
+            QVERIFY2(run.killedBy == SIGINT, run.err);
+        } else {
+            QCOMPARE(run.status, 14);
+            QVERIFY2(run.err.contains("no answer within 10 s while looking up line-db.example"),
+                     run.err);
+        }
         QVERIFY(line.boards[0]->HostBytes().isEmpty());
     }
 
