@@ -1,12 +1,13 @@
 // The time a gang of eight takes its serial values (lock, issue log and state, each synced),
 // side by side with its floor: the same three files written and synced by hand.
 //
-//   bench_serial [FOLDER] [URI]   (default: the current folder; it should be on the station's
-//                                  disk)
+//   bench_serial [FOLDER] [URI LEAD_URI]   (default: the current folder; it should be on the
+//                                           station's disk)
 //
 // With URI, a line's PostgreSQL database (postgresql://station@127.0.0.1:PORT/morven), the same
 // gang's values are also taken from it, interleaved with the others: one transaction, committed
-// (and so synced) by the server; its connection is made once, as a run makes it.
+// (and so synced) by the server; its connection is made once, as a run makes it. LEAD_URI's
+// role makes the run's counter first.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -68,11 +69,14 @@ int main(int argc, char** argv) {
     const QString uri = QCoreApplication::arguments().value(2);
     morven::SerialRule databaseRule = rule;
     // A counter of the run's own, so that every run starts at the same value.
-    databaseRule.statePath = uri + QStringLiteral("#bench-%1").arg(QCoreApplication::applicationPid());
+    const QString counter = QStringLiteral("#bench-%1").arg(QCoreApplication::applicationPid());
+    databaseRule.statePath = uri + counter;
     morven::DatabaseSerialStore database(databaseRule, dir.filePath(QStringLiteral("pending")));
     if (!uri.isEmpty()) {
-        // The URI's role makes the counter, as the line's lead would.
-        if (const auto made = morven::MakeCounter(databaseRule, {});
+        // The lead's role makes the counter, as on a line.
+        morven::SerialRule lead = databaseRule;
+        lead.statePath = QCoreApplication::arguments().value(3) + counter;
+        if (const auto made = morven::MakeCounter(lead, {});
             const auto* refusal = std::get_if<morven::WriteRefusal>(&made)) {
             std::fprintf(stderr, "%s\n", qPrintable(refusal->text));
             return 1;

@@ -84,6 +84,18 @@ public:
         return rows;
     }
 
+    // session, as the owner, takes a lock with lock (a statement in a transaction that then
+    // sleeps a minute), and holds it: mode on relation, granted, when this returns.
+    void HoldLock(QProcess& session, const QString& lock, const QString& relation,
+                  const QString& mode) const {
+        session.start("psql", {"-X", "-q", "-h", dir_.path(), "-U", "postgres", "-d", "morven",
+                               "-c", "BEGIN; " + lock + "; SELECT pg_sleep(60)"});
+        QTRY_COMPARE(Query("SELECT count(*) FROM pg_locks l JOIN pg_class c ON c.oid = "
+                           "l.relation WHERE l.granted AND c.relname = '" +
+                           relation + "' AND l.mode = '" + mode + "'")[0][0],
+                     QString("1"));
+    }
+
 private:
     QString Data() const { return dir_.filePath("data"); }
 

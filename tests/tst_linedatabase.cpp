@@ -176,16 +176,9 @@ private slots:
         // The counter's row held by another session for longer than the station waits.
         QProcess holder;
         if (refusal == "lock") server.Query("ALTER ROLE station_a SET lock_timeout = '200ms'");
-        if (refusal == "lock" || refusal == "statement") {
-            holder.start("psql", {"-X", "-q", "-h", server.Folder(), "-U", "postgres", "-d",
-                                  "morven", "-c",
-                                  "BEGIN; SELECT FROM morven.counter FOR UPDATE; "
-                                  "SELECT pg_sleep(60)"});
-            QTRY_COMPARE(server.Query("SELECT count(*) FROM pg_locks l JOIN pg_class c ON "
-                                      "c.oid = l.relation WHERE c.relname = 'counter' AND "
-                                      "l.mode = 'RowShareLock'")[0][0],
-                         QString("1"));
-        }
+        if (refusal == "lock" || refusal == "statement")
+            server.HoldLock(holder, "SELECT FROM morven.counter FOR UPDATE", "counter",
+                            "RowShareLock");
         PasswordFile wrong(refusal == "wrong password" ? "*:*:*:outsider:wrong\n" : "");
         if (refusal == "count")
             server.Query("CREATE OR REPLACE FUNCTION morven.take_counter(counter_name text, "
@@ -430,13 +423,7 @@ private slots:
         StartCli(first, Loud(write));
         WaitForImageStage(first);
         QProcess maintenance;
-        maintenance.start("psql", {"-X", "-q", "-h", server.Folder(), "-U", "postgres", "-d",
-                                   "morven", "-c",
-                                   "BEGIN; LOCK TABLE morven.issued; SELECT pg_sleep(60)"});
-        QTRY_COMPARE(server.Query("SELECT count(*) FROM pg_locks l JOIN pg_class c ON c.oid = "
-                                  "l.relation WHERE c.relname = 'issued' AND l.granted AND "
-                                  "l.mode = 'AccessExclusiveLock'")[0][0],
-                     QString("1"));
+        server.HoldLock(maintenance, "LOCK TABLE morven.issued", "issued", "AccessExclusiveLock");
         const CliRun locked = Finish(first);
         QCOMPARE(locked.status, 0);
         QVERIFY2(locked.err.contains("lock timeout") && locked.err.contains("for the next run"),
