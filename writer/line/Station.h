@@ -40,7 +40,7 @@ std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
 // What a station's check adds to the file's report: the kernel's and image's approval, the
 // ports and the serial values left; status 0 when the station is ready, else the first
 // problem's (11 unapproved or a serial area with data, 9 a port absent, 2 a port unknown, 14
-// the line's database away).
+// the line's database away, 15 its login refused).
 struct StationCheck {
     QStringList lines;
     int status = 0;

@@ -5,59 +5,19 @@
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
-#include <QUrl>
 #include <algorithm>
+
+#include "DatabaseUri.h"
 
 namespace morven {
 
 namespace {
-
-// A keyword of libpq's and its value.
-using Option = std::pair<QByteArray, QByteArray>;
-
-const QRegularExpression& UserPassword() {
-    static const QRegularExpression pattern(QStringLiteral("(://[^/@:?#]*):[^/@?#]*@"));
-    return pattern;
-}
-
-// A query parameter whose key, percent-decoded, names the password.
-const QRegularExpression& QueryParameter() {
-    static const QRegularExpression pattern(QStringLiteral("([?&])([^=&#]*)=([^&#]*)"));
-    return pattern;
-}
 
 // The server's code in libpq's verbose words: "FATAL:  28P01: password authentication ...".
 const QRegularExpression& ServerCode() {
     static const QRegularExpression pattern(
         QStringLiteral("\\b(?:FATAL|ERROR|PANIC):\\s+([0-9A-Z]{5}):\\s+"));
     return pattern;
-}
-
-// libpq's words: their first line says what failed; hints follow on lines of their own.
-QString Trimmed(const char* text) {
-    return QString::fromUtf8(text).trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
-}
-
-// What libpq reads from uri: each keyword set in it, with its value.
-std::variant<QList<Option>, QString> Parsed(const QString& uri) {
-    char* error = nullptr;
-    PQconninfoOption* options = PQconninfoParse(uri.toUtf8().constData(), &error);
-    if (!options) {
-        const QString why = error ? Trimmed(error) : QStringLiteral("out of memory");
-        PQfreemem(error);
-        return why;
-    }
-    QList<Option> settings;
-    for (const PQconninfoOption* option = options; option->keyword; ++option)
-        if (option->val) settings.append(Option(option->keyword, option->val));
-    PQconninfoFree(options);
-    return settings;
-}
-
-QByteArray Setting(const QList<Option>& settings, const char* keyword) {
-    for (const auto& [key, value] : settings)
-        if (key == keyword) return value;
-    return {};
 }
 
 // A host that libpq reaches without a name lookup: a socket's folder, or the default socket.
@@ -71,41 +31,6 @@ DatabaseConnection::DatabaseConnection(QString uri) : uri_(std::move(uri)) {}
 
 DatabaseConnection::~DatabaseConnection() {
     if (connection_) PQfinish(connection_);
-}
-
-bool DatabaseConnection::IsUri(const QString& text) {
-    return text.startsWith(QStringLiteral("postgresql://")) ||
-           text.startsWith(QStringLiteral("postgres://"));
-}
-
-QString DatabaseConnection::Shown(const QString& uri) {
-    QString shown = uri;
-    shown.replace(UserPassword(), QStringLiteral("\\1:***@"));
-    QString hidden;
-    qsizetype copied = 0;
-    for (const QRegularExpressionMatch& parameter : QueryParameter().globalMatch(shown)) {
-        const QString key = QUrl::fromPercentEncoding(parameter.captured(2).toUtf8());
-        if (key.compare(QLatin1String("password"), Qt::CaseInsensitive) != 0) continue;
-        hidden += shown.mid(copied, parameter.capturedStart(3) - copied) + QStringLiteral("***");
-        copied = parameter.capturedEnd(3);
-    }
-    return hidden + shown.mid(copied);
-}
-
-bool DatabaseConnection::HasPassword(const QString& uri) {
-    const auto parsed = Parsed(uri);
-    const auto* settings = std::get_if<Settings>(&parsed);
-    return (settings && !Setting(*settings, "password").isNull()) || Shown(uri) != uri;
-}
-
-QByteArray DatabaseConnection::TextArray(const QStringList& items) {
-    QStringList quoted;
-    for (QString item : items) {
-        item.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-        item.replace(QLatin1Char('"'), QStringLiteral("\\\""));
-        quoted << QLatin1Char('"') + item + QLatin1Char('"');
-    }
-    return (QLatin1Char('{') + quoted.join(QLatin1Char(',')) + QLatin1Char('}')).toUtf8();
 }
 
 bool DatabaseConnection::Error::Transient() const {
@@ -123,9 +48,9 @@ QString DatabaseConnection::Host() const {
     if (connection_) {
         host = QString::fromUtf8(PQhost(connection_));
         port = QString::fromUtf8(PQport(connection_));
-    } else if (const auto parsed = Parsed(uri_); std::holds_alternative<Settings>(parsed)) {
-        host = QString::fromUtf8(Setting(std::get<Settings>(parsed), "host"));
-        port = QString::fromUtf8(Setting(std::get<Settings>(parsed), "port"));
+    } else if (const auto parsed = ParsedUri(uri_); std::holds_alternative<Settings>(parsed)) {
+        host = QString::fromUtf8(SettingOf(std::get<Settings>(parsed), "host"));
+        port = QString::fromUtf8(SettingOf(std::get<Settings>(parsed), "port"));
     }
     if (host.isEmpty()) host = QStringLiteral("the local socket");
     return port.isEmpty() ? host : host + QLatin1Char(':') + port;
@@ -168,16 +93,16 @@ DatabaseConnection::Error DatabaseConnection::Refused(const QString& why) const 
 // deadline; a host whose name cannot be looked up is left out while another is left.
 std::variant<DatabaseConnection::Settings, QString> DatabaseConnection::ConnectSettings(
     qint64 deadline, const Stop& stop) const {
-    auto parsed = Parsed(uri_);
+    auto parsed = ParsedUri(uri_);
     if (const auto* why = std::get_if<QString>(&parsed)) return *why;
     Settings settings = std::get<Settings>(parsed);
-    QByteArray host = Setting(settings, "host");
+    QByteArray host = SettingOf(settings, "host");
     if (host.isNull()) host = qgetenv("PGHOST");
-    if (!Setting(settings, "hostaddr").isNull() || !qEnvironmentVariableIsEmpty("PGHOSTADDR"))
+    if (!SettingOf(settings, "hostaddr").isNull() || !qEnvironmentVariableIsEmpty("PGHOSTADDR"))
         return settings;
     const QList<QByteArray> hosts = host.split(',');
     if (std::all_of(hosts.begin(), hosts.end(), IsSocket)) return settings;
-    const QList<QByteArray> ports = Setting(settings, "port").split(',');
+    const QList<QByteArray> ports = SettingOf(settings, "port").split(',');
     QList<QByteArray> names, addresses, portsOf;
     QString why;
     for (qsizetype index = 0; index < hosts.size(); ++index) {
@@ -209,10 +134,10 @@ std::variant<DatabaseConnection::Settings, QString> DatabaseConnection::ConnectS
     settings.removeIf([](const auto& setting) {
         return setting.first == "host" || setting.first == "port";
     });
-    settings.append(Option("host", names.join(',')));
-    settings.append(Option("hostaddr", addresses.join(',')));
-    if (!Setting(std::get<Settings>(parsed), "port").isNull())
-        settings.append(Option("port", portsOf.join(',')));
+    settings.append(DatabaseSetting("host", names.join(',')));
+    settings.append(DatabaseSetting("hostaddr", addresses.join(',')));
+    if (!SettingOf(std::get<Settings>(parsed), "port").isNull())
+        settings.append(DatabaseSetting("port", portsOf.join(',')));
     return settings;
 }
 
@@ -224,16 +149,16 @@ std::optional<DatabaseConnection::Error> DatabaseConnection::Open(const Stop& st
     if (const auto* why = std::get_if<QString>(&made)) return Refused(*why);
     Settings settings = std::get<Settings>(std::move(made));
     // Told to the server: no statement of this connection runs longer than a wait for it.
-    const QByteArray options = Setting(settings, "options");
+    const QByteArray options = SettingOf(settings, "options");
     settings.removeIf([](const auto& setting) {
         return setting.first == "options" || setting.first == "connect_timeout" ||
                setting.first == "application_name";
     });
-    settings.append(Option("options", (options.isEmpty() ? QByteArray() : options + ' ') +
+    settings.append(DatabaseSetting("options", (options.isEmpty() ? QByteArray() : options + ' ') +
                                           "-c statement_timeout=" +
                                           QByteArray::number(StatementSeconds * 1000)));
-    settings.append(Option("connect_timeout", QByteArray::number(ConnectSeconds)));
-    settings.append(Option("application_name", "morven-cli"));
+    settings.append(DatabaseSetting("connect_timeout", QByteArray::number(ConnectSeconds)));
+    settings.append(DatabaseSetting("application_name", "morven-cli"));
     std::vector<const char*> keywords, values;
     for (const auto& [keyword, value] : settings) {
         keywords.push_back(keyword.constData());
@@ -246,7 +171,7 @@ std::optional<DatabaseConnection::Error> DatabaseConnection::Open(const Stop& st
     // The server's code in the words of a refused login, to tell it from a server away.
     PQsetErrorVerbosity(connection_, PQERRORS_VERBOSE);
     const auto failed = [this] {
-        const Error error = Refused(Trimmed(PQerrorMessage(connection_)));
+        const Error error = Refused(FirstLine(PQerrorMessage(connection_)));
         PQfinish(connection_);
         connection_ = nullptr;
         return error;
@@ -280,12 +205,12 @@ std::variant<DatabaseConnection::Rows, DatabaseConnection::Error> DatabaseConnec
         values.push_back(parameter.isNull() ? nullptr : parameter.constData());
     if (!PQsendQueryParams(connection_, sql, int(values.size()), nullptr, values.data(), nullptr,
                            nullptr, 0))
-        return Error{{}, Trimmed(PQerrorMessage(connection_)), true};
+        return Error{{}, FirstLine(PQerrorMessage(connection_)), true};
     const qint64 deadline = QDeadlineTimer((StatementSeconds + 5) * 1000).deadline();
     const auto left = [deadline] { return deadline - QDeadlineTimer::current().deadline(); };
     // Sent whole, then read until the answer is complete.
     for (int flushed = PQflush(connection_); flushed != 0; flushed = PQflush(connection_)) {
-        if (flushed < 0) return Error{{}, Trimmed(PQerrorMessage(connection_)), true};
+        if (flushed < 0) return Error{{}, FirstLine(PQerrorMessage(connection_)), true};
         if (const DatabaseWait wait =
                 WaitForDescriptor(PQsocket(connection_), POLLOUT, left(), stop);
             wait != DatabaseWait::Ready)
@@ -298,7 +223,7 @@ std::variant<DatabaseConnection::Rows, DatabaseConnection::Error> DatabaseConnec
             return Abandon(wait, QStringLiteral("waiting for the database's answer"),
                            StatementSeconds);
         if (!PQconsumeInput(connection_))
-            return Error{{}, Trimmed(PQerrorMessage(connection_)), true};
+            return Error{{}, FirstLine(PQerrorMessage(connection_)), true};
     }
     std::variant<Rows, Error> answer = Rows{};
     while (PGresult* result = PQgetResult(connection_)) {
@@ -316,7 +241,7 @@ std::variant<DatabaseConnection::Rows, DatabaseConnection::Error> DatabaseConnec
         } else if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
             const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
             answer = Error{QString::fromLatin1(PQresultErrorField(result, PG_DIAG_SQLSTATE)),
-                           primary ? Trimmed(primary) : Trimmed(PQerrorMessage(connection_)),
+                           primary ? FirstLine(primary) : FirstLine(PQerrorMessage(connection_)),
                            PQstatus(connection_) == CONNECTION_BAD};
         }
         PQclear(result);

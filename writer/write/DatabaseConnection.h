@@ -66,7 +66,7 @@ public:
     static QByteArray TextArray(const QStringList& items);
 
 private:
-    using Settings = QList<std::pair<QByteArray, QByteArray>>;
+    using Settings = QList<std::pair<QByteArray, QByteArray>>;  // as DatabaseUri.h's
     std::variant<Settings, QString> ConnectSettings(qint64 deadline, const Stop& stop) const;
     Error Abandon(DatabaseWait why, const QString& doing, int seconds);
     Error Refused(const QString& why) const;
