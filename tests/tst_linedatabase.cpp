@@ -24,7 +24,8 @@ QStringList Counter(const QString& uri) { return {"--serial-at", "0x3000", "--se
 
 // The lead makes the counter the stations' Counter() takes from, with rule's settings besides.
 void MakeCounter(const PostgresServer& server, const QStringList& rule = {}) {
-    const CliRun made = Cli(QStringList{"--serial-make-counter"} + Counter(server.Uri("lead")) + rule);
+    const CliRun made =
+        Cli(QStringList{"--serial-make-counter"} + Counter(server.Uri("lead")) + rule);
     QVERIFY2(made.status == 0, made.err);
 }
 
@@ -122,6 +123,36 @@ private slots:
                                     "--serial-state", server.Uri("lead")});
         QCOMPARE(changed.status, 11);
         QVERIFY2(changed.err.contains("line 2 of the list macs.txt differs"), changed.err);
+    }
+
+    // The lead makes a counter once: again with the same rule it stays as it is; with another
+    // rule, or by a station, it is refused.
+    void leadMakesACounterOnce_data() {
+        QTest::addColumn<QString>("role");
+        QTest::addColumn<QStringList>("rule");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("the same rule") << "lead" << QStringList() << 0 << "next value 1";
+        QTest::newRow("another start") << "lead" << QStringList{"--serial-start", "5"} << 11
+                                       << "the counter counter exists with the rule";
+        QTest::newRow("by a station") << "station_a" << QStringList() << 11
+                                      << "permission denied for function make_counter (counters "
+                                         "are made and lists loaded by a role in morven_lists)";
+    }
+
+    void leadMakesACounterOnce() {
+        QFETCH(QString, role);
+        QFETCH(QStringList, rule);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        PostgresServer server(Stations);
+        MakeCounter(server);
+        const CliRun run =
+            Cli(QStringList{"--serial-make-counter"} + Counter(server.Uri(role)) + rule);
+        QCOMPARE(run.status, status);
+        QVERIFY2((run.out + run.err).contains(says.toUtf8()), run.out + run.err);
+        QCOMPARE(server.Query("SELECT first, step, next FROM morven.counter"),
+                 (QList<QStringList>{{"1", "1", "1"}}));
     }
 
     // What cannot give values is refused before any port opens, takes nothing, and says why.

@@ -144,10 +144,10 @@ bool StationWindow::Load(const QString& recipePath) {
     }
     database_ = std::move(std::get<std::unique_ptr<DatabaseSerialStore>>(opened));
     if (database_)
-        log_.UpdateRowsWith(
-            [this](const WriteRecord& record) {
-                return database_->RecordWrite(record, [] { return InterruptSignals::Received() != 0; });
-            });
+        log_.UpdateRowsWith([this](const WriteRecord& record) {
+            return database_->RecordWrite(record,
+                                          [] { return InterruptSignals::Received() != 0; });
+        });
 
     auto* grid = findChild<QGridLayout*>(QStringLiteral("tiles"));
     for (qsizetype index = 0; index < recipe_.ports.size(); ++index) {

@@ -61,7 +61,7 @@ bool DatabaseConnection::IsOpen() const {
 }
 
 DatabaseConnection::Error DatabaseConnection::Abandon(DatabaseWait why, const QString& doing,
-                                                     int seconds) {
+                                                      int seconds) {
     // Closed, not cancelled: PQcancel waits for the server without a bound, and a server that
     // hangs would hold the station there. The server's statement_timeout ends what it was
     // doing, and an unfinished transaction takes nothing.
@@ -81,7 +81,8 @@ DatabaseConnection::Error DatabaseConnection::Refused(const QString& why) const 
         error.text.remove(code.capturedStart(1), code.capturedEnd(0) - code.capturedStart(1));
     }
     // The server asked for a password that none of libpq's places holds.
-    if (connection_ && PQconnectionNeedsPassword(connection_)) error.sqlState = QStringLiteral("28P01");
+    if (connection_ && PQconnectionNeedsPassword(connection_))
+        error.sqlState = QStringLiteral("28P01");
     error.text = QStringLiteral("the database at ") + Host() +
                  (error.LoginRefused() ? QStringLiteral(" refused the login: ")
                                        : QStringLiteral(" cannot be reached: ")) +
@@ -131,9 +132,8 @@ std::variant<DatabaseConnection::Settings, QString> DatabaseConnection::ConnectS
         }
     }
     if (names.isEmpty()) return why;
-    settings.removeIf([](const auto& setting) {
-        return setting.first == "host" || setting.first == "port";
-    });
+    settings.removeIf(
+        [](const auto& setting) { return setting.first == "host" || setting.first == "port"; });
     settings.append(DatabaseSetting("host", names.join(',')));
     settings.append(DatabaseSetting("hostaddr", addresses.join(',')));
     if (!SettingOf(std::get<Settings>(parsed), "port").isNull())
@@ -154,9 +154,9 @@ std::optional<DatabaseConnection::Error> DatabaseConnection::Open(const Stop& st
         return setting.first == "options" || setting.first == "connect_timeout" ||
                setting.first == "application_name";
     });
-    settings.append(DatabaseSetting("options", (options.isEmpty() ? QByteArray() : options + ' ') +
-                                          "-c statement_timeout=" +
-                                          QByteArray::number(StatementSeconds * 1000)));
+    settings.append(DatabaseSetting(
+        "options", (options.isEmpty() ? QByteArray() : options + ' ') +
+                       "-c statement_timeout=" + QByteArray::number(StatementSeconds * 1000)));
     settings.append(DatabaseSetting("connect_timeout", QByteArray::number(ConnectSeconds)));
     settings.append(DatabaseSetting("application_name", "morven-cli"));
     std::vector<const char*> keywords, values;
@@ -167,7 +167,8 @@ std::optional<DatabaseConnection::Error> DatabaseConnection::Open(const Stop& st
     keywords.push_back(nullptr);
     values.push_back(nullptr);
     connection_ = PQconnectStartParams(keywords.data(), values.data(), 0);
-    if (!connection_) return Error{{}, QStringLiteral("out of memory for a database connection"), true};
+    if (!connection_)
+        return Error{{}, QStringLiteral("out of memory for a database connection"), true};
     // The server's code in the words of a refused login, to tell it from a server away.
     PQsetErrorVerbosity(connection_, PQERRORS_VERBOSE);
     const auto failed = [this] {

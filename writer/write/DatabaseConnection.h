@@ -17,8 +17,8 @@ namespace morven {
 
 // A PostgreSQL connection (libpq) whose every wait is bounded and ends at once when the stop
 // given for that wait says so: connecting takes at most ConnectSeconds, a statement at most
-// StatementSeconds (the server is told the same). Credentials come from libpq's own places (~/.pgpass, PGPASSFILE,
-// PGSERVICEFILE, a service= in the URI), never from this program.
+// StatementSeconds (the server is told the same). Credentials come from libpq's own places
+// (~/.pgpass, PGPASSFILE, PGSERVICEFILE, a service= in the URI), never from this program.
 class DatabaseConnection {
 public:
     static constexpr int ConnectSeconds = 10;

@@ -22,8 +22,9 @@ std::variant<QString, WriteRefusal> LeadStatement(const QString& uri, const char
     if (const auto* error = std::get_if<DatabaseConnection::Error>(&answer)) {
         WriteRefusal refusal = DatabaseSerialStore::Failure(*error, connection.Host());
         if (error->sqlState == QLatin1String("42501"))
-            refusal.text += QStringLiteral(" (counters are made and lists loaded by a role in "
-                                           "morven_lists)");
+            refusal.text += QStringLiteral(
+                " (counters are made and lists loaded by a role in "
+                "morven_lists)");
         return refusal;
     }
     return std::get<DatabaseConnection::Rows>(answer).value(0).value(0);
@@ -34,16 +35,15 @@ std::variant<QString, WriteRefusal> LeadStatement(const QString& uri, const char
 std::variant<QString, WriteRefusal> MakeCounter(const SerialRule& rule,
                                                 const DatabaseConnection::Stop& stop) {
     const QString name = DatabaseSerialStore::NameIn(rule.statePath, QStringLiteral("counter"));
-    auto made = LeadStatement(rule.statePath,
-                              "SELECT morven.make_counter($1, $2, $3, $4, $5)",
-                              {name.toUtf8(), rule.Text().toUtf8(), QByteArray::number(rule.start),
-                               QByteArray::number(rule.step),
-                               QByteArray::number(rule.format.Largest())},
-                              stop);
+    auto made =
+        LeadStatement(rule.statePath, "SELECT morven.make_counter($1, $2, $3, $4, $5)",
+                      {name.toUtf8(), rule.Text().toUtf8(), QByteArray::number(rule.start),
+                       QByteArray::number(rule.step), QByteArray::number(rule.format.Largest())},
+                      stop);
     if (const auto* next = std::get_if<QString>(&made))
         return QStringLiteral("the counter %1 (%2) at %3: next value %4")
-            .arg(name, rule.Text(), DatabaseConnection::Shown(
-                                        DatabaseSerialStore::WithoutName(rule.statePath)),
+            .arg(name, rule.Text(),
+                 DatabaseConnection::Shown(DatabaseSerialStore::WithoutName(rule.statePath)),
                  *next);
     return made;
 }

@@ -85,7 +85,8 @@ WriteRefusal DatabaseSerialStore::Failure(const DatabaseConnection::Error& error
     const QString database = QStringLiteral("the database at ") + host;
     if (error.LoginRefused()) return {WriteOutcome::SerialStoreLoginRefused, error.text};
     if (error.lost)
-        return {WriteOutcome::SerialStoreAway, database + QStringLiteral(" went away: ") + error.text};
+        return {WriteOutcome::SerialStoreAway,
+                database + QStringLiteral(" went away: ") + error.text};
     if (error.Transient())
         return {WriteOutcome::SerialStoreAway,
                 database + QStringLiteral(" did not answer in time (") + error.text +
@@ -134,10 +135,9 @@ std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
         const auto& rows = std::get<DatabaseConnection::Rows>(taken);
         if (rows.size() != ports.size()) {
             abandon();
-            return SerialRefusal(QStringLiteral("the ") + source_ +
-                                 QStringLiteral(" gave %1 values for %2 ports")
-                                     .arg(rows.size())
-                                     .arg(ports.size()));
+            return SerialRefusal(
+                QStringLiteral("the ") + source_ +
+                QStringLiteral(" gave %1 values for %2 ports").arg(rows.size()).arg(ports.size()));
         }
         QList<SerialValue> values;
         for (const QStringList& row : rows) {

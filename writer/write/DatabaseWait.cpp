@@ -47,8 +47,8 @@ void Resolve(const std::shared_ptr<Lookup>& lookup) {
     } else {
         for (const addrinfo* address = found; address; address = address->ai_next) {
             char text[NI_MAXHOST];
-            if (::getnameinfo(address->ai_addr, address->ai_addrlen, text, sizeof text, nullptr,
-                              0, NI_NUMERICHOST) == 0 &&
+            if (::getnameinfo(address->ai_addr, address->ai_addrlen, text, sizeof text, nullptr, 0,
+                              NI_NUMERICHOST) == 0 &&
                 !lookup->addresses.contains(QString::fromLatin1(text)))
                 lookup->addresses << QString::fromLatin1(text);
         }
@@ -80,7 +80,8 @@ std::variant<QStringList, DatabaseWait, QString> LookUpHost(const QString& host,
     auto lookup = std::make_shared<Lookup>();
     lookup->host = host.toUtf8();
     if (::pipe2(lookup->wake, O_CLOEXEC) != 0)
-        return QStringLiteral("no pipe for the lookup: ") + QString::fromLocal8Bit(std::strerror(errno));
+        return QStringLiteral("no pipe for the lookup: ") +
+               QString::fromLocal8Bit(std::strerror(errno));
     // Left to finish on its own when the wait gives up: getaddrinfo cannot be interrupted.
     std::thread([lookup] { Resolve(lookup); }).detach();
     const DatabaseWait wait = WaitForDescriptor(lookup->wake[0], POLLIN, deadlineMs, stop);
