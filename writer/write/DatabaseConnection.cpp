@@ -57,6 +57,12 @@ QString DatabaseConnection::Host() const {
 }
 
 bool DatabaseConnection::IsOpen() const {
+    // A server that shut down or restarted told its idle clients so and closed their sockets:
+    // read that now, so that the next statement goes on a new connection, not on the dead one.
+    for (int look = 0; look < 4 && connection_ && PQstatus(connection_) == CONNECTION_OK; ++look) {
+        pollfd socket{PQsocket(connection_), POLLIN, 0};
+        if (::poll(&socket, 1, 0) <= 0 || !PQconsumeInput(connection_)) break;
+    }
     return connection_ && PQstatus(connection_) == CONNECTION_OK;
 }
 
