@@ -2,7 +2,7 @@
 // A PostgreSQL server of the test's own, as a line's database: initdb into a temporary folder,
 // pg_ctl with its Unix socket in that folder and no TCP at all, run as an unprivileged user
 // (the server refuses root: under root, as nobody). It is stopped when the object goes, also
-// when a test fails.
+// when a test fails. Its includer defines MORVEN_CLI, the morven-cli that makes counters.
 
 #include <pwd.h>
 #include <unistd.h>
@@ -37,8 +37,9 @@ public:
         Start();
         Psql({"-d", "postgres", "-c", "CREATE DATABASE morven"});
         Psql({"-d", "morven", "-f", MORVEN_LINE_SQL});
-        QString roles = "CREATE ROLE lead LOGIN IN ROLE morven_lists;"
-                        "CREATE ROLE outsider LOGIN PASSWORD 'right' IN ROLE morven_station;";
+        QString roles =
+            "CREATE ROLE lead LOGIN IN ROLE morven_lists;"
+            "CREATE ROLE outsider LOGIN PASSWORD 'right' IN ROLE morven_station;";
         for (const QString& station : stations)
             roles += "CREATE ROLE " + station + " LOGIN IN ROLE morven_station;";
         Psql({"-d", "morven", "-c", roles});
@@ -82,6 +83,17 @@ public:
              QString::fromUtf8(psql.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
             rows << line.split('|');
         return rows;
+    }
+
+    // The line's lead makes the counter NAME (empty: the default) with the rule morven-cli's
+    // options give (--serial-at ADDR, --serial-format ...), as stations need before they take.
+    void MakeCounter(const QStringList& rule, const QString& name = {}) const {
+        QProcess cli;
+        cli.start(MORVEN_CLI,
+                  QStringList{"--serial-make-counter", "--serial-state", Uri("lead", name)} + rule);
+        if (!cli.waitForFinished(60000) || cli.exitStatus() != QProcess::NormalExit ||
+            cli.exitCode() != 0)
+            qFatal("morven-cli --serial-make-counter: %s", cli.readAllStandardError().constData());
     }
 
     // session, as the owner, takes a lock with lock (a statement in a transaction that then

@@ -24,9 +24,7 @@ QStringList Counter(const QString& uri) { return {"--serial-at", "0x3000", "--se
 
 // The lead makes the counter the stations' Counter() takes from, with rule's settings besides.
 void MakeCounter(const PostgresServer& server, const QStringList& rule = {}) {
-    const CliRun made =
-        Cli(QStringList{"--serial-make-counter"} + Counter(server.Uri("lead")) + rule);
-    QVERIFY2(made.status == 0, made.err);
+    server.MakeCounter(QStringList{"--serial-at", "0x3000"} + rule);
 }
 
 QStringList List(const QString& uri, const QString& file) {
