@@ -19,13 +19,12 @@ enum class WriteOutcome {
     Unapproved,         // the image or kernel is not the one a recipe approves; nothing was sent
     SerialRefused,      // no serial values left, or data where they go; nothing was sent
     SerialStoreAway,    // the line's database of serial values cannot be reached; nothing sent
+    SerialStoreLoginRefused,  // the line's database refused the station's login; nothing sent
     WarningsRefused,    // the file has warnings and the user asked for a strict check
     TerminalInput,      // standard input is a terminal, not a file
     PortOpenFailed,
     PortFailed,  // during the write
-    Cancelled,   // the window is closing, or the user interrupted
-    // Last, so that the outcomes before it keep their numbers in older remote frames.
-    SerialStoreLoginRefused  // the line's database refused the station's login; nothing sent
+    Cancelled    // the window is closing, or the user interrupted
 };
 
 // The text of KernelMissing, whether the write finds the kernel gone or its reading does.
