@@ -65,6 +65,10 @@ private slots:
         QTest::newRow("another image")
             << QByteArray("image") << 11 << "; the recipe approves " + QString(64, '0');
         QTest::newRow("another kernel") << QByteArray("kernel") << 11 << "The kernel file ";
+        // Both named in one refusal, so that one run tells everything to fix.
+        QTest::newRow("another image and another kernel")
+            << QByteArray("image kernel") << 11
+            << "; the recipe approves " + QString(64, '0') + ". The kernel file ";
         QTest::newRow("a key missing") << QByteArray("nokey") << 2 << "lacks image/sha256";
         QTest::newRow("a bad value") << QByteArray("badformat") << 2 << "[serial] format";
         QTest::newRow("a misspelt section")
@@ -81,8 +85,8 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, says);
         Line line(1);
-        QByteArray imageSha = change == "image" ? QByteArray(64, '0') : Sha256(line.image);
-        QByteArray kernelSha = change == "kernel" ? QByteArray(64, '0') : Sha256(line.kernel);
+        QByteArray imageSha = change.contains("image") ? QByteArray(64, '0') : Sha256(line.image);
+        QByteArray kernelSha = change.contains("kernel") ? QByteArray(64, '0') : Sha256(line.kernel);
         QByteArray recipe = RecipeText(imageSha, kernelSha, line.Pty(0),
                                        "[serial]\naddress = 0x5F000\nstate = counter\nformat = " +
                                            QByteArray(change == "badformat" ? "le:9" : "be:2") +
