@@ -69,6 +69,8 @@ private slots:
         QTest::newRow("another image and another kernel")
             << QByteArray("image kernel") << 11
             << "; the recipe approves " + QString(64, '0') + ". The kernel file ";
+        QTest::newRow("the kernel missing")
+            << QByteArray("nokernel") << 6 << "zididuv.bin is missing, unreadable or empty";
         QTest::newRow("a key missing") << QByteArray("nokey") << 2 << "lacks image/sha256";
         QTest::newRow("a bad value") << QByteArray("badformat") << 2 << "[serial] format";
         QTest::newRow("a misspelt section")
@@ -94,6 +96,7 @@ private slots:
         if (change == "nokey") recipe.replace("sha256 = " + imageSha + "\n", "");
         if (change == "[serials]") recipe.replace("[serial]", "[serials]");
         if (change == "portz") recipe.replace("ports =", "portz =");
+        if (change == "nokernel") QFile::remove(line.Path("zididuv.bin"));
         SimulatedWrite::WriteFile(line.Path("station.ini"), recipe);
         const QStringList options = change == "--no-log" ? QStringList{"--no-log"} : QStringList{};
         const CliRun check = Cli(QStringList{"--check", "--recipe", line.Path("station.ini")} + options);
@@ -113,6 +116,9 @@ private slots:
         }
         QVERIFY2(check.err.contains(says.toUtf8()) || check.out.contains(says.toUtf8()),
                  check.out + check.err);
+        // A station that is not ready says so last, whatever stopped it.
+        if (status != 2)
+            QVERIFY2(check.LastLine().startsWith("verdict:   not ready"), check.out + check.err);
         QVERIFY(line.boards[0]->HostBytes().isEmpty());
         QVERIFY(!QFile::exists(line.Path("counter")));
         if (status == 11) QVERIFY2(run.err.contains("has SHA-256 "), run.err);
