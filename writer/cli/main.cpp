@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "CheckVerdict.h"
 #include "CommandLine.h"
 #include "ConsoleProgress.h"
 #include "PortListing.h"
@@ -43,16 +44,6 @@ bool StopRequested() { return InterruptSignals::Received() != 0; }
     InterruptSignals::DieBySignal();
 }
 
-// Why the file or the kernel was refused, briefly, as a check's verdict gives it.
-QString RefusalReason(const WriteRefusal& refusal, const QString& kernelPath) {
-    if (refusal.outcome == WriteOutcome::KernelMissing)
-        return QStringLiteral("the kernel file %1 is missing, unreadable or empty").arg(kernelPath);
-    if (refusal.outcome == WriteOutcome::SRecordUnreadable)
-        return QStringLiteral("it cannot be read: ") + refusal.reason;
-    if (!refusal.reason.isEmpty()) return refusal.reason;
-    return QString(refusal.text).remove(QStringLiteral(" Nothing was sent."));
-}
-
 // A refusal before anything was sent: its words on standard error, except for the outcomes
 // whose text has always been the last line on standard output.
 int Refuse(const WriteRefusal& refusal, const QString& kernelPath) {
@@ -86,8 +77,8 @@ int Check(const CliOptions& options) {
         // A file never read has no format yet; one its format refuses names it.
         if (refusal->outcome != WriteOutcome::SRecordUnreadable) PrintError(refusal->text);
         // Every refusal ends with the verdict, for a script that reads it.
-        PrintOutcome(QStringLiteral("file:      ") + DisplayName(station.firmware.path) +
-                     QStringLiteral("\nverdict:   refused: ") + RefusalReason(*refusal, {}));
+        PrintOutcome(VerdictOnly(DisplayName(station.firmware.path),
+                                 QStringLiteral("refused: ") + RefusalReason(*refusal, {})));
         return OutcomeStatus(refusal->outcome);
     }
     const LoadReport& report = std::get<LoadedImage>(loaded).report;
@@ -112,9 +103,9 @@ int CheckRecipe(const Recipe& recipe) {
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
         const int status = Refuse(*refusal, recipe.kernelPath);
         if (status != ExitUsage)
-            PrintOutcome(QStringLiteral("file:      ") + DisplayName(recipe.firmware.path) +
-                         QStringLiteral("\nverdict:   not ready: ") +
-                         RefusalReason(*refusal, recipe.kernelPath));
+            PrintOutcome(VerdictOnly(DisplayName(recipe.firmware.path),
+                                     QStringLiteral("not ready: ") +
+                                         RefusalReason(*refusal, recipe.kernelPath)));
         return status;
     }
     const WriteJob& job = std::get<WriteJob>(prepared);
