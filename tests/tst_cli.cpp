@@ -85,6 +85,9 @@ private slots:
         const CliRun run = Cli(WriteArguments(write));
         QVERIFY2(run.LastLine().startsWith(lastLine), run.out + run.err);
         QCOMPARE(run.status, status);
+        // No answer to the wake-up: the board is told to be reset, on standard error only.
+        QCOMPARE(run.err.contains("hint: COM1: no answer to the wake-up: reset the board"),
+                 status == 3);
         if (status != 0) return;
         const std::vector<std::uint8_t> received = write.Board().LastImage();
         QVERIFY(QByteArray(reinterpret_cast<const char*>(received.data()),
@@ -209,6 +212,10 @@ private slots:
         QVERIFY2((status == 11 ? run.err : run.out).contains(says.toUtf8()), run.out + run.err);
         QVERIFY2((status == 11 ? run.err : run.out).contains("Nothing was sent."), run.err);
         QVERIFY(write.HostBytes().isEmpty());
+        // --check ends every refusal with its verdict, whatever refused the file.
+        const CliRun check = Cli({"--check", path});
+        QCOMPARE(check.status, status);
+        QVERIFY2(check.LastLine().startsWith("verdict:   refused: "), check.out + check.err);
     }
 
     // Every format reaches the board bit-exact, with the same N and SHA-256; --check, the
@@ -640,6 +647,8 @@ private slots:
         QCOMPARE(run.killedBy, signal);
         QVERIFY(run.out.isEmpty());
         QVERIFY2(run.err.endsWith(named), run.err);
+        QVERIFY2(run.err.contains("hint: COM1: the board may still run the kernel: reset it"),
+                 run.err);
         QCOMPARE(write.Board().CompletedWrites(), 0);
 
         const CliRun next = Cli(WriteArguments(write));
@@ -661,6 +670,7 @@ private slots:
         const CliRun refused = Finish(busy);
         QCOMPARE(refused.status, 9);
         QVERIFY2(refused.LastLine().contains("busy"), refused.out);
+        QVERIFY2(!refused.LastLine().contains("Permission"), refused.out);
         QCOMPARE(Finish(one).LastLine(), QString("O.K."));
         QCOMPARE(Finish(two).LastLine(), QString("O.K."));
         QCOMPARE(first.Board().CompletedWrites() + second.Board().CompletedWrites(), 2);

@@ -69,6 +69,12 @@ private slots:
         QTest::newRow("another image")
             << QByteArray("image") << 11 << "; the recipe approves " + QString(64, '0');
         QTest::newRow("another kernel") << QByteArray("kernel") << 11 << "The kernel file ";
+        // Both named in one refusal, so that one run tells everything to fix.
+        QTest::newRow("another image and another kernel")
+            << QByteArray("image kernel") << 11
+            << "; the recipe approves " + QString(64, '0') + ". The kernel file ";
+        QTest::newRow("the kernel missing")
+            << QByteArray("nokernel") << 6 << "zididuv.bin is missing, unreadable or empty";
         QTest::newRow("a key missing") << QByteArray("nokey") << 2 << "lacks image/sha256";
         QTest::newRow("a bad value") << QByteArray("badformat") << 2 << "[serial] format";
         QTest::newRow("a misspelt section")
@@ -85,8 +91,8 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, says);
         Line line(1);
-        QByteArray imageSha = change == "image" ? QByteArray(64, '0') : Sha256(line.image);
-        QByteArray kernelSha = change == "kernel" ? QByteArray(64, '0') : Sha256(line.kernel);
+        QByteArray imageSha = change.contains("image") ? QByteArray(64, '0') : Sha256(line.image);
+        QByteArray kernelSha = change.contains("kernel") ? QByteArray(64, '0') : Sha256(line.kernel);
         QByteArray recipe = RecipeText(imageSha, kernelSha, line.Pty(0),
                                        "[serial]\naddress = 0x5F000\nstate = counter\nformat = " +
                                            QByteArray(change == "badformat" ? "le:9" : "be:2") +
@@ -94,6 +100,7 @@ private slots:
         if (change == "nokey") recipe.replace("sha256 = " + imageSha + "\n", "");
         if (change == "[serials]") recipe.replace("[serial]", "[serials]");
         if (change == "portz") recipe.replace("ports =", "portz =");
+        if (change == "nokernel") QFile::remove(line.Path("zididuv.bin"));
         SimulatedWrite::WriteFile(line.Path("station.ini"), recipe);
         const QStringList options = change == "--no-log" ? QStringList{"--no-log"} : QStringList{};
         const CliRun check = Cli(QStringList{"--check", "--recipe", line.Path("station.ini")} + options);
@@ -113,6 +120,9 @@ private slots:
         }
         QVERIFY2(check.err.contains(says.toUtf8()) || check.out.contains(says.toUtf8()),
                  check.out + check.err);
+        // A station that is not ready says so last, whatever stopped it.
+        if (status != 2)
+            QVERIFY2(check.LastLine().startsWith("verdict:   not ready"), check.out + check.err);
         QVERIFY(line.boards[0]->HostBytes().isEmpty());
         QVERIFY(!QFile::exists(line.Path("counter")));
         if (status == 11) QVERIFY2(run.err.contains("has SHA-256 "), run.err);

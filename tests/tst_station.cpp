@@ -203,7 +203,7 @@ private slots:
     // Anything not approved or not ready: the banner says what, Start stays disabled, the key
     // does nothing, and nothing is sent or taken.
     void notReady_data() {
-        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("key");  // or keys, with a space between them
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<QStringList>("says");
         QTest::newRow("another image")
@@ -212,6 +212,9 @@ private slots:
         QTest::newRow("another kernel")
             << "kernel/sha256" << QByteArray(64, 'b')
             << QStringList{"The kernel file ", "; the recipe approves " + QString(64, 'b')};
+        QTest::newRow("another image and another kernel")
+            << "image/sha256 kernel/sha256" << QByteArray(64, 'c')
+            << QStringList{"The image (the N bytes of) ", "The kernel file "};
         QTest::newRow("warnings, and strict") << "station/strict" << QByteArray("true")
                                               << QStringList{"has warnings"};
         QTest::newRow("data where the values go")
@@ -223,7 +226,9 @@ private slots:
         QFETCH(QByteArray, value);
         QFETCH(QStringList, says);
         Station station({"", ""});
-        const auto window = Open(station.Recipe({{key, value}}));
+        QMap<QString, QByteArray> changes;
+        for (const QString& name : key.split(' ')) changes[name] = value;
+        const auto window = Open(station.Recipe(changes));
         QVERIFY(window);
         QVERIFY(window->Banner->isVisible());
         for (const QString& words : says)

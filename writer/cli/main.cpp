@@ -7,11 +7,13 @@
 #include <memory>
 #include <optional>
 
+#include "CheckVerdict.h"
 #include "CommandLine.h"
 #include "ConsoleProgress.h"
 #include "GangTable.h"
 #include "PortListing.h"
 #include "RemoteEnd.h"
+#include "ResetHint.h"
 #include "line/ExitStatus.h"
 #include "line/InterruptSignals.h"
 #include "line/Station.h"
@@ -51,8 +53,7 @@ int Refuse(const WriteRefusal& refusal, const QString& kernelPath) {
     switch (refusal.outcome) {
         case WriteOutcome::Cancelled: Interrupted();
         case WriteOutcome::KernelMissing:
-            PrintError(QStringLiteral("the kernel file %1 is missing, unreadable or empty")
-                           .arg(kernelPath));
+            PrintError(RefusalReason(refusal, kernelPath));
             if (kernelPath == KernelFilePath()) PrintError(KernelSearchText());
             PrintOutcome(QString::fromLatin1(KernelNotFoundText));
             break;
@@ -74,10 +75,13 @@ int Check(const CliOptions& options) {
     const Recipe& station = options.station;
     auto loaded = LoadFirmwareInput(station.firmware, StopRequested);
     if (const auto* refusal = std::get_if<WriteRefusal>(&loaded)) {
-        // A check sends nothing, and a file never read has no format yet.
-        if (refusal->outcome != WriteOutcome::SRecordUnreadable) return Refuse(*refusal, {});
-        PrintOutcome(QStringLiteral("file:      ") + DisplayName(station.firmware.path) +
-                     QStringLiteral("\nverdict:   refused: it cannot be read: ") + refusal->reason);
+        // Stopped, or a terminal for standard input: no file to give a verdict on.
+        if (refusal->reason.isEmpty()) return Refuse(*refusal, {});
+        // A file never read has no format yet; one its format refuses names it.
+        if (refusal->outcome != WriteOutcome::SRecordUnreadable) PrintError(refusal->text);
+        // Every refusal ends with the verdict, for a script that reads it.
+        PrintOutcome(VerdictOnly(DisplayName(station.firmware.path),
+                                 QStringLiteral("refused: ") + RefusalReason(*refusal, {})));
         return OutcomeStatus(refusal->outcome);
     }
     const LoadReport& report = std::get<LoadedImage>(loaded).report;
@@ -99,8 +103,14 @@ int Check(const CliOptions& options) {
 int CheckRecipe(const Recipe& recipe) {
     const InterruptSignals interrupts([] {});
     auto prepared = PrepareWrite(recipe.firmware, recipe.kernelPath, StopRequested);
-    if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
-        return Refuse(*refusal, recipe.kernelPath);
+    if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
+        const int status = Refuse(*refusal, recipe.kernelPath);
+        if (status != ExitUsage)
+            PrintOutcome(VerdictOnly(DisplayName(recipe.firmware.path),
+                                     QStringLiteral("not ready: ") +
+                                         RefusalReason(*refusal, recipe.kernelPath)));
+        return status;
+    }
     const WriteJob& job = std::get<WriteJob>(prepared);
     SerialStateFile files;
     std::unique_ptr<DatabaseSerialStore> database;
@@ -261,6 +271,7 @@ int Write(const CliOptions& options) {
     // Each write is on record already, the moment it ended. A signal that came after the last
     // one ended changes nothing.
     const QList<WriteResult> results = run->Run();
+    for (const QString& hint : ResetHints(results)) PrintError(hint);
     bool cancelled = false;
     for (const WriteResult& result : results) cancelled = cancelled || result.Cancelled();
     if (cancelled) Interrupted();

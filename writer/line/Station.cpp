@@ -18,27 +18,30 @@ QByteArray KernelSha256(const WriteJob& job) {
     return QCryptographicHash::hash(job.Kernel, QCryptographicHash::Sha256).toHex();
 }
 
-WriteRefusal HashRefusal(const QString& what, const QString& file, const QByteArray& found,
-                         const QByteArray& approved) {
-    return {WriteOutcome::Unapproved,
-            QStringLiteral("The ") + what + QStringLiteral(" ") + file +
-                QStringLiteral(" has SHA-256 ") + QString::fromLatin1(found) +
-                QStringLiteral("; the recipe approves ") + QString::fromLatin1(approved) +
-                QStringLiteral(". Nothing was sent.")};
+QString HashMismatch(const QString& what, const QString& file, const QByteArray& found,
+                     const QByteArray& approved) {
+    return QStringLiteral("The ") + what + QStringLiteral(" ") + file +
+           QStringLiteral(" has SHA-256 ") + QString::fromLatin1(found) +
+           QStringLiteral("; the recipe approves ") + QString::fromLatin1(approved) +
+           QStringLiteral(".");
 }
 
 }  // namespace
 
+// Every mismatch at once, so that one run tells the line all it must fix.
 std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job) {
+    QStringList mismatches;
     const QByteArray image = job.report.sha256.toHex();
     if (!recipe.imageSha256.isEmpty() && image != recipe.imageSha256)
-        return HashRefusal(QStringLiteral("image (the N bytes of)"), job.fileName, image,
-                           recipe.imageSha256);
+        mismatches << HashMismatch(QStringLiteral("image (the N bytes of)"), job.fileName, image,
+                                   recipe.imageSha256);
     const QByteArray kernel = KernelSha256(job);
     if (!recipe.kernelSha256.isEmpty() && kernel != recipe.kernelSha256)
-        return HashRefusal(QStringLiteral("kernel file"), recipe.kernelPath, kernel,
-                           recipe.kernelSha256);
-    return std::nullopt;
+        mismatches << HashMismatch(QStringLiteral("kernel file"), recipe.kernelPath, kernel,
+                                   recipe.kernelSha256);
+    if (mismatches.isEmpty()) return std::nullopt;
+    return WriteRefusal{WriteOutcome::Unapproved,
+                        mismatches.join(u' ') + QStringLiteral(" Nothing was sent.")};
 }
 
 std::unique_ptr<DatabaseSerialStore> SerialDatabase(const Recipe& recipe, const QString& logPath) {

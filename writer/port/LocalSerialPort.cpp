@@ -32,7 +32,9 @@ bool LocalSerialPort::OpenPort() {
             failure_ += QStringLiteral(
                 " (the user must be in the group that owns the device, e.g. dialout)");
         else if (port_.error() == QSerialPort::PermissionError)
-            failure_ += QStringLiteral(" (the port is busy: another program has it open)");
+            // The device itself may be opened: what refused is another program's lock on it
+            // (Qt words that "Permission error while locking the device").
+            failure_ = QStringLiteral("the port is busy: another program has it open");
         return false;
     }
     ApplyLineSettings();

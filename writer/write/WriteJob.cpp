@@ -56,7 +56,8 @@ std::variant<LoadedImage, WriteRefusal> LoadFirmwareInput(const FirmwareInput& i
         return WriteRefusal{
             WriteOutcome::FormatRefused,
             QStringLiteral("The %1 file %2 is refused: %3. Nothing was sent.")
-                .arg(FormatName(refusal->format), DisplayName(input.path), refusal->reason)};
+                .arg(FormatName(refusal->format), DisplayName(input.path), refusal->reason),
+            refusal->reason};
     return std::move(std::get<LoadedImage>(loaded));
 }
 

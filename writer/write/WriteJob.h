@@ -30,7 +30,7 @@ struct FirmwareInput {
 struct WriteRefusal {
     WriteOutcome outcome;
     QString text;
-    QString reason;  // for a file that cannot be read: why, naming no format
+    QString reason;  // for a file that cannot be read or its format refuses: why, briefly
 };
 
 // The largest firmware file read: far beyond any real file for a 384 KiB image.
