@@ -95,6 +95,12 @@ int Check(const CliOptions& options) {
 // the image and the kernel, the ports and the serial values left.
 int CheckRecipe(const Recipe& recipe) {
     const InterruptSignals interrupts([] {});
+    // Nothing a recipe nobody released names is looked at.
+    if (Unreleased(recipe)) {
+        PrintOutcome(QStringLiteral("recipe:    ") + recipe.path + QStringLiteral("\nsignature: ") +
+                     recipe.release.Text() + QStringLiteral("\nverdict:   not ready"));
+        return OutcomeStatus(WriteOutcome::Unapproved);
+    }
     auto prepared = PrepareWrite(recipe.firmware, recipe.kernelPath, StopRequested);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
         return Refuse(*refusal, recipe.kernelPath);
@@ -168,6 +174,7 @@ int LoadList(const CliOptions& options) {
 
 int Write(const CliOptions& options) {
     const Recipe& station = options.station;
+    if (const auto refusal = Unreleased(station)) return Refuse(*refusal, {});
     auto chosen = ChoosePorts(station.ports, SystemSerialPorts);
     if (const auto* problem = std::get_if<PortProblem>(&chosen)) {
         if (problem->absent) {
@@ -190,7 +197,8 @@ int Write(const CliOptions& options) {
     auto prepared = PrepareWrite(station.firmware, kernelPath, StopRequested);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
         return Refuse(*refusal, kernelPath);
-    const WriteJob& job = std::get<WriteJob>(prepared);
+    WriteJob& job = std::get<WriteJob>(prepared);
+    job.recipeSigner = station.release.signer;
     for (const QString& warning : job.report.Warnings())
         PrintError(QStringLiteral("warning: ") + warning);
     if (const auto refusal = StrictRefusal(station, job.report))
@@ -207,7 +215,8 @@ int Write(const CliOptions& options) {
     SerialStateFile files;
     auto images = BoardImages(
         station, job, portNames, database ? static_cast<SerialStore&>(*database) : files,
-        IssueContext::OfThisProcess(station.path, QCoreApplication::arguments()),
+        IssueContext::OfThisProcess(station.path, QCoreApplication::arguments(),
+                                    station.release.signer),
         {StopRequested, [](const QString& text) { PrintError(text); }});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images))
         return Refuse(*refusal, kernelPath);

@@ -28,7 +28,14 @@ WriteRefusal HashRefusal(const QString& what, const QString& file, const QByteAr
 
 }  // namespace
 
+std::optional<WriteRefusal> Unreleased(const Recipe& recipe) {
+    if (!recipe.release.Refused()) return std::nullopt;
+    return WriteRefusal{WriteOutcome::Unapproved, recipe.release.RefusalText(recipe.path)};
+}
+
 std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job) {
+    // A recipe nobody released approves nothing.
+    if (const auto refusal = Unreleased(recipe)) return refusal;
     const QByteArray image = job.report.sha256.toHex();
     if (!recipe.imageSha256.isEmpty() && image != recipe.imageSha256)
         return HashRefusal(QStringLiteral("image (the N bytes of)"), job.fileName, image,
@@ -75,6 +82,7 @@ std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
 StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store) {
     StationCheck check;
     check.lines << QStringLiteral("recipe:    ") + recipe.path
+                << QStringLiteral("signature: ") + recipe.release.Text()
                 << QStringLiteral("kernel:    ") + recipe.kernelPath +
                        QStringLiteral(", SHA-256 ") + QString::fromLatin1(KernelSha256(job));
     const auto unapproved = Unapproved(recipe, job);

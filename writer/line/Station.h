@@ -17,7 +17,11 @@ namespace morven {
 
 // A production station's checks before any port is opened.
 
-// The refusal of an image or kernel other than the recipe approves, naming both hashes.
+// The refusal of a recipe whose signature the station does not accept, naming it and why.
+std::optional<WriteRefusal> Unreleased(const Recipe& recipe);
+
+// The refusal of an unreleased recipe, or of an image or kernel other than the recipe
+// approves, naming both hashes.
 std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job);
 
 // The line's database, when the serial rule's state is a postgresql:// URI: connected, and the
@@ -36,10 +40,10 @@ std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
     const Recipe& recipe, const WriteJob& job, const QStringList& ports, SerialStore& store,
     const IssueContext& context, const TakeWait& wait);
 
-// What a station's check adds to the file's report: the kernel's and image's approval, the
-// ports and the serial values left; status 0 when the station is ready, else the first
-// problem's (11 unapproved or a serial area with data, 9 a port absent, 2 a port unknown, 14
-// the line's database away).
+// What a station's check adds to the file's report: the recipe's signer, the kernel's and
+// image's approval, the ports and the serial values left; status 0 when the station is ready,
+// else the first problem's (11 unreleased, unapproved or a serial area with data, 9 a port
+// absent, 2 a port unknown, 14 the line's database away).
 struct StationCheck {
     QStringList lines;
     int status = 0;

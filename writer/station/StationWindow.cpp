@@ -51,11 +51,13 @@ StationWindow::StationWindow(QWidget* parent)
 
     auto* header = new QFormLayout;
     RecipeText = ValueLabel();
+    SignerText = ValueLabel();
     ImageText = ValueLabel();
     KernelText = ValueLabel();
     StrictText = ValueLabel();
     SerialText = ValueLabel();
     header->addRow(QStringLiteral("Recipe:"), RecipeText);
+    header->addRow(QStringLiteral("Signed by:"), SignerText);
     header->addRow(QStringLiteral("Image:"), ImageText);
     header->addRow(QStringLiteral("Kernel:"), KernelText);
     header->addRow(QStringLiteral("Strict:"), StrictText);
@@ -126,6 +128,7 @@ bool StationWindow::Load(const QString& recipePath) {
     recipe_ = std::get<Recipe>(read);
     setWindowTitle(QStringLiteral("MORVEN station — ") + QFileInfo(recipePath).fileName());
     RecipeText->setText(QFileInfo(recipePath).absoluteFilePath());
+    SignerText->setText(recipe_.release.Text());
     // A log that cannot be written never stops a write; it is said once, on the window.
     log_ = WriteLog(recipe_.logPath, [this](const QString& warning) {
         qWarning("morven-station: %s", qPrintable(warning));
@@ -214,7 +217,8 @@ void StationWindow::RunGang() {
     for (const ChosenPort& port : ports) portNames << port.name;
     auto images =
         BoardImages(recipe_, job, portNames, Store(),
-                    IssueContext::OfThisProcess(recipe_.path, QCoreApplication::arguments()),
+                    IssueContext::OfThisProcess(recipe_.path, QCoreApplication::arguments(),
+                                                recipe_.release.signer),
                     {GiveUpAfter(10000), {}});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images)) {
         const QString why = refusal->outcome == WriteOutcome::Cancelled

@@ -29,8 +29,9 @@ QString UserName() {
 
 }  // namespace
 
-IssueContext IssueContext::OfThisProcess(const QString& recipePath, const QStringList& arguments) {
-    IssueContext context{QSysInfo::machineHostName(), UserName(), {}, {}, {}};
+IssueContext IssueContext::OfThisProcess(const QString& recipePath, const QStringList& arguments,
+                                         const QString& recipeSigner) {
+    IssueContext context{QSysInfo::machineHostName(), UserName(), {}, {}, {}, recipeSigner};
     if (recipePath.isEmpty()) {
         context.command = arguments.join(QLatin1Char(' '));
         return context;
