@@ -79,7 +79,8 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         "recipe",
         "Write what the station's recipe FILE fixes: the approved image and kernel, the ports, "
         "the serial numbers and whether warnings refuse; with --check, whether the station is "
-        "ready.",
+        "ready. Where /etc/morven/allowed_signers exists, only a recipe with a good signature "
+        "(FILE.sig, ssh-keygen -Y sign -n morven-recipe) by a signer listed there is written.",
         "FILE");
     const QCommandLineOption serialAt("serial-at", "Write a value unique to each board at ADDR.",
                                       "ADDR");

@@ -15,7 +15,9 @@ const char* const ExitStatusHelp = R"(Exit status:
   9    the port cannot be opened (or its adapter is not plugged in), is busy, or
        failed during the write
   10   the file cannot be read (missing, a folder, a device, over 64 MiB)
-  11   the file is refused: nothing to write, malformed (Intel HEX, ELF), warnings
+  11   the recipe is not released (with /etc/morven/allowed_signers: unsigned,
+       an unlisted key, another namespace, changed after signing), or
+       the file is refused: nothing to write, malformed (Intel HEX, ELF), warnings
        under --strict, not the image or kernel the recipe approves, or no serial
        values (none left, data where they go, a serial state that is unreadable,
        empty, garbled or of another rule, a list that changed)

@@ -201,6 +201,7 @@ std::variant<Recipe, QString> ReadRecipe(const QString& path) {
         if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
         station.serial = std::get<SerialRule>(rule);
     }
+    station.text = bytes;
     station.release = CheckRecipeSignature(path, bytes);
     return station;
 }

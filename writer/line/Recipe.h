@@ -26,7 +26,8 @@ struct Recipe {
     bool strict = false;     // a file with warnings is refused
     QString logPath;         // empty: the default write log
     std::optional<SerialRule> serial;
-    RecipeRelease release;   // who signed it, when the station checks signatures
+    QByteArray text;         // the file as read: what its settings and its signature are of
+    RecipeRelease release;   // who signed text, when the station checks signatures
 };
 
 // "0x1000" in hex, "4096" in decimal; no octal surprise from a leading zero.

@@ -128,7 +128,6 @@ bool StationWindow::Load(const QString& recipePath) {
     recipe_ = std::get<Recipe>(read);
     setWindowTitle(QStringLiteral("MORVEN station — ") + QFileInfo(recipePath).fileName());
     RecipeText->setText(QFileInfo(recipePath).absoluteFilePath());
-    SignerText->setText(recipe_.release.Text());
     // A log that cannot be written never stops a write; it is said once, on the window.
     log_ = WriteLog(recipe_.logPath, [this](const QString& warning) {
         qWarning("morven-station: %s", qPrintable(warning));
@@ -172,6 +171,9 @@ bool StationWindow::Load(const QString& recipePath) {
 }
 
 void StationWindow::Examine(bool showPorts) {
+    // Checked again each time: a key revoked while the window is open stops the next gang.
+    recipe_.release = CheckRecipeSignature(recipe_.path, recipe_.text);
+    SignerText->setText(recipe_.release.Text());
     setup_ = ExamineStation(recipe_, Store(), GiveUpAfter(10000));
     ImageText->setText(setup_.imageText);
     KernelText->setText(setup_.kernelText);
