@@ -58,7 +58,7 @@ per_run() {
     local start
     start=$(now)
     for _ in $(seq "$count"); do "$@" > /dev/null 2>&1 || true; done
-    echo "scale=2; ($(now) - start) / 1000000 / $count" | bc
+    echo "scale=2; ($(now) - $start) / 1000000 / $count" | bc
 }
 ssh_keygen_pair() {
     ssh-keygen -Y find-principals -s "$work/station.ini.sig" -f /etc/morven/allowed_signers

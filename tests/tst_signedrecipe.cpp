@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QProcess>
+#include <QSignalSpy>
 
 #include "ProductionLine.h"
 #include "StationWindow.h"
@@ -229,6 +230,28 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(line.boards[0]->HostBytes().isEmpty());
         QVERIFY(!QFile::exists(line.Path("counter")));
+    }
+
+    // A key removed from the allowed signers while the window is open stops the next gang.
+    void revokedWhileTheWindowIsOpen() {
+        Keys keys;
+        Line line(1);
+        ListSigners(keys, "key");
+        const QString recipe = WriteRecipe(line);
+        SignAsTold(keys, recipe, "release");
+        StationWindow window;
+        QVERIFY(window.Load(recipe));
+        window.show();
+        QVERIFY(window.Start->isEnabled());
+        SimulatedWrite::WriteFile(AllowedSigners, Signer.toUtf8() + " " + keys.Public("stranger"));
+        QSignalSpy ended(&window, &StationWindow::GangEnded);
+        window.Start->click();
+        QTRY_VERIFY(window.Banner->isVisible());
+        QVERIFY2(window.Banner->text().contains("does not list"),
+                 qPrintable(window.Banner->text()));
+        QVERIFY(!window.Start->isEnabled());
+        QVERIFY(line.boards[0]->HostBytes().isEmpty());
+        QCOMPARE(ended.count(), 0);
     }
 };
 
