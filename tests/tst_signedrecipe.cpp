@@ -47,13 +47,18 @@ struct Keys {
     QTemporaryDir folder;
 };
 
-// The station's allowed signers: none (no file), the release key, or that key expired.
+// The station's allowed signers: none (no file), the release key, that key expired, or the
+// key in a file others may write.
 void ListSigners(const Keys& keys, const QString& how) {
     QFile::remove(AllowedSigners);
     if (how.isEmpty()) return;
     const QByteArray validity = how == "expired" ? "valid-before=\"20200101\" " : "";
     SimulatedWrite::WriteFile(AllowedSigners,
                               Signer.toUtf8() + " " + validity + keys.Public("release") + "\n");
+    if (how == "writable")
+        QFile::setPermissions(AllowedSigners, QFile::permissions(AllowedSigners) |
+                                                  QFileDevice::WriteGroup |
+                                                  QFileDevice::WriteOther);
 }
 
 // A recipe in the first board's folder approving its image and kernel, with a counter.
@@ -127,31 +132,27 @@ private slots:
     // opens or a value is taken, naming the recipe and why. Without them, recipes write as
     // before, said to be unchecked.
     void signatures_data() {
-        QTest::addColumn<QString>("listed");  // the allowed signers: "" none, "key", "expired"
+        QTest::addColumn<QString>("listed");  // allowed signers: none, "key", "expired", …
         QTest::addColumn<QString>("signature");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says");
         QTest::newRow("no allowed signers, unsigned")
-            << ""
-            << "" << 0 << "signature: not checked for a signature";
-        QTest::newRow("unsigned") << "key"
-                                  << "" << 11 << "it is not signed (no ";
+            << QString() << QString() << 0 << "signature: not checked for a signature";
+        QTest::newRow("unsigned") << "key" << QString() << 11 << "it is not signed (no ";
         QTest::newRow("an unlisted key")
-            << "key"
-            << "stranger" << 11
+            << "key" << "stranger" << 11
             << "it is signed by a key that /etc/morven/allowed_signers does not list";
         QTest::newRow("another namespace")
-            << "key"
-            << "release, for git" << 11
+            << "key" << "release, for git" << 11
             << "it is signed for another use, not for the namespace morven-recipe";
         QTest::newRow("edited after signing")
-            << "key"
-            << "release, then edited" << 11 << "it was changed after it was signed";
+            << "key" << "release, then edited" << 11 << "it was changed after it was signed";
         QTest::newRow("an expired principal")
-            << "expired"
-            << "release" << 11 << "its signer's key in /etc/morven/allowed_signers";
-        QTest::newRow("a good signature") << "key"
-                                          << "release" << 0 << "signature: " + Signer;
+            << "expired" << "release" << 11 << "its signer's key in /etc/morven/allowed_signers";
+        QTest::newRow("allowed signers others may write")
+            << "writable" << "release" << 11
+            << "the station's /etc/morven/allowed_signers is not a file of root's";
+        QTest::newRow("a good signature") << "key" << "release" << 0 << "signature: " + Signer;
     }
 
     void signatures() {
