@@ -25,8 +25,10 @@ while [ $# -gt 1 ]; do
 done
 build="$(realpath "${1:?usage: signed_recipe.sh [--pace] [--runs R] [--count C] BUILD_DIR}")"
 if [ -z "${IN_PRIVATE_ETC_MORVEN:-}" ]; then
+    no_gang=""
+    [ -n "$gang" ] || no_gang="--no-gang"
     exec "$(dirname "$0")/../tests/private_etc_morven.sh" "$0" $pace --runs "$runs" \
-        --count "$count" --boards "$boards" ${gang:---no-gang} "$build"
+        --count "$count" --boards "$boards" $no_gang "$build"
 fi
 cli="$build/writer/morven-cli"
 work=$(mktemp -d)
@@ -78,7 +80,7 @@ start_boards() {
 gang_seconds() {
     rm -f "$work/writes.jsonl"
     start_boards
-    /usr/bin/time -f %e -o "$work/gang.time" "$cli" --quiet --recipe "$work/station.ini" > /dev/null
+    /usr/bin/time -f %e -o "$work/gang.time" "$cli" --quiet --recipe "$work/station.ini" > /dev/null 2> "$work/gang.err"
     wait
     [ "$(grep -c '"outcome":"O.K."' "$work/writes.jsonl")" = "$boards" ] || { echo "not every board O.K." >&2; exit 1; }
     cat "$work/gang.time"
