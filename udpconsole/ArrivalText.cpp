@@ -44,6 +44,12 @@ QString LostText(quint64 lost) {
                      : QStringLiteral("%1 datagrams lost before they could be read").arg(lost);
 }
 
+QString UnloggedText(quint64 unlogged) {
+    return unlogged == 1
+               ? QStringLiteral("1 datagram not logged: the log fell behind")
+               : QStringLiteral("%1 datagrams not logged: the log fell behind").arg(unlogged);
+}
+
 QByteArray LogLine(const Arrival& arrival) {
     QByteArray line = ArrivalTime(arrival.microseconds);
     if (arrival.lost != 0) return line + " - lost " + LostText(arrival.lost).toUtf8() + '\n';
@@ -51,6 +57,10 @@ QByteArray LogLine(const Arrival& arrival) {
     const QString text = DecodeShiftJis(arrival.payload);
     if (IsText(text)) return line + " text " + Escaped(text) + '\n';
     return line + " hex " + arrival.payload.toHex(' ') + '\n';
+}
+
+QByteArray UnloggedLine(qint64 microseconds, quint64 unlogged) {
+    return ArrivalTime(microseconds) + " - unlogged " + UnloggedText(unlogged).toUtf8() + '\n';
 }
 
 }  // namespace pellux

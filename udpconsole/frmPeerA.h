@@ -46,8 +46,8 @@ public:
     bool Load();
     QString LoadError() const { return loadError_; }
 
-    // Where refused sends and failed logs are reported; a message box unless a test says
-    // otherwise.
+    // Where refused sends and failed logs are reported; standard error and a message box unless
+    // a test says otherwise.
     void SetErrorReporter(std::function<void(const QString&)> reporter) {
         reportError_ = std::move(reporter);
     }
@@ -59,6 +59,8 @@ public:
     bool StartLog(const QString& path);
     void StopLog();
     QString LogPath() const { return reader_ ? reader_->LogPath() : QString(); }
+    // For a test: a held reader takes nothing, so that the socket's queue overflows for sure.
+    void HoldReading(bool held) { reader_->Hold(held); }
 
     QLineEdit* txtSend;
     QPlainTextEdit* txtOutput;
