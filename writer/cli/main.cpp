@@ -217,8 +217,7 @@ int Write(const CliOptions& options) {
     SerialStateFile files;
     auto images = BoardImages(
         station, job, portNames, database ? static_cast<SerialStore&>(*database) : files,
-        IssueContext::OfThisProcess(station.path, QCoreApplication::arguments(),
-                                    station.release.signer),
+        RecipeIssueContext(station, QCoreApplication::arguments()),
         {StopRequested, [](const QString& text) { PrintError(text); }});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images))
         return Refuse(*refusal, kernelPath);

@@ -1,6 +1,7 @@
 #include "Station.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 
 #include "ExitStatus.h"
 #include "PortChoice.h"
@@ -64,6 +65,18 @@ std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatab
                       : DatabaseSerialStore::Away(*away);
     if (const QString said = database->UpdatePendingRows(stop); !said.isEmpty()) tell(said);
     return database;
+}
+
+IssueContext RecipeIssueContext(const Recipe& recipe, const QStringList& arguments) {
+    IssueContext context = IssueContext::OfThisProcess();
+    if (recipe.path.isEmpty()) {
+        context.command = arguments.join(QLatin1Char(' '));
+        return context;
+    }
+    context.recipePath = QFileInfo(recipe.path).absoluteFilePath();
+    context.recipeSha256 = QCryptographicHash::hash(recipe.text, QCryptographicHash::Sha256).toHex();
+    context.recipeSigner = recipe.release.signer;
+    return context;
 }
 
 std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(

@@ -37,6 +37,10 @@ std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatab
     const Recipe& recipe, const QString& logPath, const std::function<bool()>& stop,
     const std::function<void(const QString&)>& tell);
 
+// Who takes values, and for what: this process's host and user with the recipe, the SHA-256 of
+// its text as read and checked, and its signer; without a recipe file, the command line.
+IssueContext RecipeIssueContext(const Recipe& recipe, const QStringList& arguments);
+
 // Each board's image: the job's, or, with serialization, the job's with a value of its own taken
 // from store for it now, for the port of the same place (values are never handed out twice, so a
 // write that fails leaves a gap, and each is in the store's record before this returns). Refused

@@ -243,8 +243,7 @@ void StationWindow::RunGang() {
     for (const ChosenPort& port : ports) portNames << port.name;
     auto images =
         BoardImages(recipe_, job, portNames, Store(),
-                    IssueContext::OfThisProcess(recipe_.path, QCoreApplication::arguments(),
-                                                recipe_.release.signer),
+                    RecipeIssueContext(recipe_, QCoreApplication::arguments()),
                     {database_ ? SignalCame : GiveUpAfter(10000), {}});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images)) {
         const QString why = refusal->outcome == WriteOutcome::Cancelled

@@ -21,10 +21,8 @@ struct IssueContext {
     QString command;          // without a recipe: the command line
     QString recipeSigner;     // who signed the recipe; empty when the station checks none
 
-    // This process's host and user, with the recipe at recipePath (read now for its SHA-256)
-    // and its signer or, when that is empty, the command line arguments.
-    static IssueContext OfThisProcess(const QString& recipePath, const QStringList& arguments,
-                                      const QString& recipeSigner = {});
+    // This process's host and user; the rest is the caller's.
+    static IssueContext OfThisProcess();
 };
 
 // Where a rule's values stand, for a station's check.
