@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 
+#include "PostgresServer.h"
 #include "ProductionLine.h"
 #include "StationWindow.h"
 
@@ -61,15 +62,16 @@ void ListSigners(const Keys& keys, const QString& how) {
                                                   QFileDevice::WriteOther);
 }
 
-// A recipe in the first board's folder approving its image and kernel, with a counter.
-QString WriteRecipe(const Line& line) {
+// A recipe in the first board's folder approving its image and kernel, with a counter whose
+// state is a file beside it, or the line's database.
+QString WriteRecipe(const Line& line, const QString& state = "counter") {
     const QString path = line.Path("station.ini");
     SimulatedWrite::WriteFile(
         path, "[image]\nfile = program.mot\nsha256 = " + Sha256(line.image) +
                   "\n[kernel]\nfile = zididuv.bin\nsha256 = " + Sha256(line.kernel) +
                   "\n[station]\nports = " + line.Pty(0).toUtf8() +
                   "\nstrict = false\nlog = writes.jsonl\n[serial]\naddress = 0x5F000\n"
-                  "format = be:2\nstart = 1\nstate = counter\n");
+                  "format = be:2\nstart = 1\nstate = " + state.toUtf8() + "\n");
     return path;
 }
 
@@ -231,6 +233,23 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(line.boards[0]->HostBytes().isEmpty());
         QVERIFY(!QFile::exists(line.Path("counter")));
+    }
+
+    // The line database's row of every value names the signer as well.
+    void signerInTheLineDatabase() {
+        PostgresServer server({"station_a"});
+        server.MakeCounter({"--serial-at", "0x5F000", "--serial-format", "be:2", "--serial-start",
+                            "1"},
+                           "board");
+        Keys keys;
+        Line line(1);
+        ListSigners(keys, "key");
+        const QString recipe = WriteRecipe(line, server.Uri("station_a", "board"));
+        SignAsTold(keys, recipe, "release");
+        const CliRun run = Cli({"--quiet", "--recipe", recipe});
+        QVERIFY2(run.status == 0, run.err);
+        QCOMPARE(server.Query("SELECT recipe_signer, outcome FROM morven.issued"),
+                 (QList<QStringList>{{Signer, "O.K."}}));
     }
 
     // A key removed from the allowed signers while the window is open stops the next gang.
