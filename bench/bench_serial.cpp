@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
     rule.statePath = dir.filePath(QStringLiteral("station.serial-state"));
     QStringList ports;
     for (int k = 1; k <= 8; ++k) ports << QStringLiteral("serial:A50285B%1").arg(k);
-    const auto context = morven::IssueContext::OfThisProcess({}, QCoreApplication::arguments());
+    auto context = morven::IssueContext::OfThisProcess();
+    context.command = QCoreApplication::arguments().join(QLatin1Char(' '));
     morven::SerialStateFile store;
     const QString uri = QCoreApplication::arguments().value(2);
     morven::SerialRule databaseRule = rule;

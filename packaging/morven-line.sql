@@ -75,6 +75,7 @@ CREATE TABLE morven.issued (
     port          text NOT NULL,
     recipe        text NOT NULL,  -- the recipe file, or the command line's rule
     recipe_sha256 text,
+    recipe_signer text,  -- who signed the recipe, at a station with allowed signers
     host          text NOT NULL,  -- the station's own words
     os_user       text NOT NULL,  -- the station's own words
     station       name NOT NULL DEFAULT session_user,  -- the station's login role
@@ -101,10 +102,11 @@ SET search_path = morven, pg_temp AS $$
 BEGIN
     IF OLD.outcome IS NOT NULL OR NEW.outcome IS NULL
        OR (NEW.id, NEW.source, NEW.value, NEW.port, NEW.recipe, NEW.recipe_sha256, NEW.host,
-           NEW.os_user, NEW.station, NEW.client_addr, NEW.issued_at)
+           NEW.os_user, NEW.station, NEW.client_addr, NEW.issued_at, NEW.recipe_signer)
           IS DISTINCT FROM (OLD.id, OLD.source, OLD.value, OLD.port, OLD.recipe,
                             OLD.recipe_sha256, OLD.host, OLD.os_user, OLD.station,
-                            OLD.client_addr, OLD.issued_at) THEN
+                            OLD.client_addr, OLD.issued_at,
+                            OLD.recipe_signer) THEN
         RAISE EXCEPTION USING ERRCODE = 'MV005', MESSAGE = format(
             'the row of the value %s of the %s is written once, with an outcome',
             OLD.value, OLD.source);
@@ -129,12 +131,12 @@ $$;
 -- The issue log's rows of values taken, one per port, in the transaction that takes them;
 -- the values again. The station and its address are the server's, never the caller's.
 CREATE FUNCTION morven.issue(row_source text, values_taken text[], ports text[], recipe text,
-                             recipe_sha256 text, host text, os_user text)
+                             recipe_sha256 text, host text, os_user text, recipe_signer text)
 RETURNS text[] LANGUAGE sql SET search_path = morven, pg_temp AS $$
     INSERT INTO issued (source, value, port, recipe, recipe_sha256, host, os_user, station,
-                        client_addr)
+                        client_addr, recipe_signer)
         SELECT row_source, values_taken[k], ports[k], issue.recipe, issue.recipe_sha256,
-               issue.host, issue.os_user, session_user, inet_client_addr()
+               issue.host, issue.os_user, session_user, inet_client_addr(), issue.recipe_signer
         FROM generate_series(1, cardinality(ports)) k;
     SELECT values_taken;
 $$;
@@ -176,7 +178,8 @@ $$;
 -- and then sees the moved counter (READ COMMITTED), or fails with a serialization error and
 -- retries (REPEATABLE READ, SERIALIZABLE). The values in order.
 CREATE FUNCTION morven.take_counter(counter_name text, counter_rule text, ports text[],
-                                    recipe text, recipe_sha256 text, host text, os_user text)
+                                    recipe text, recipe_sha256 text, host text, os_user text,
+                                    recipe_signer text DEFAULT NULL)
 RETURNS text[] LANGUAGE plpgsql SECURITY DEFINER SET search_path = morven, pg_temp AS $$
 DECLARE
     n integer := gang_size(ports);
@@ -211,13 +214,14 @@ BEGIN
     RETURN issue('counter ' || counter_name,
                  ARRAY(SELECT (first_taken + (k - 1) * step_taken)::text
                        FROM generate_series(1, n) k ORDER BY k),
-                 ports, recipe, recipe_sha256, host, os_user);
+                 ports, recipe, recipe_sha256, host, os_user, recipe_signer);
 END
 $$;
 
 -- The same for a list: the next values in order, one per port.
 CREATE FUNCTION morven.take_list(list_name text, list_rule text, ports text[], recipe text,
-                                 recipe_sha256 text, host text, os_user text)
+                                 recipe_sha256 text, host text, os_user text,
+                                 recipe_signer text DEFAULT NULL)
 RETURNS text[] LANGUAGE plpgsql SECURITY DEFINER SET search_path = morven, pg_temp AS $$
 DECLARE
     n integer := gang_size(ports);
@@ -246,7 +250,7 @@ BEGIN
                  ARRAY(SELECT v.value FROM list_value v
                        WHERE v.list = list_name AND v.position > after - n
                              AND v.position <= after ORDER BY v.position),
-                 ports, recipe, recipe_sha256, host, os_user);
+                 ports, recipe, recipe_sha256, host, os_user, recipe_signer);
 END
 $$;
 

@@ -212,7 +212,8 @@ private slots:
         if (refusal == "count")
             server.Query("CREATE OR REPLACE FUNCTION morven.take_counter(counter_name text, "
                          "counter_rule text, ports text[], recipe text, recipe_sha256 text, "
-                         "host text, os_user text) RETURNS text[] LANGUAGE sql "
+                         "host text, os_user text, recipe_signer text DEFAULT NULL) "
+                         "RETURNS text[] LANGUAGE sql "
                          "AS $$ SELECT ARRAY['1', '2', '3'] $$");
         if (refusal == "stopped") server.Stop();
         const QString taken = refusal == "stopped"

@@ -49,7 +49,7 @@ if [ "$actual" != "$expected" ]; then
     exit 1
 fi
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libqt6serialport6 libqt6widgets6 libqt6network6; do
+for library in libqt6serialport6 libqt6widgets6 libqt6network6 openssh-client; do
     [[ "$depends" == *"$library"* ]] || { echo "Depends lacks $library: $depends"; exit 1; }
 done
 [ "$(dpkg-deb -f "$deb" Recommends)" = "fonts-ipafont-gothic" ] || { echo "Recommends is wrong"; exit 1; }

@@ -80,7 +80,8 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         "Write what the station's recipe FILE fixes: the approved image and kernel, the ports "
         "(an absent one is skipped, taking no value), the serial numbers and whether warnings "
         "refuse; with --check, whether the station is ready, every port on another machine "
-        "reached.",
+        "reached. Where /etc/morven/allowed_signers exists, only a recipe with a good signature "
+        "(FILE.sig, ssh-keygen -Y sign -n morven-recipe) by a signer listed there is written.",
         "FILE");
     const QCommandLineOption serialAt("serial-at", "Write a value unique to each board at ADDR.",
                                       "ADDR");

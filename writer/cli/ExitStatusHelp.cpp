@@ -16,7 +16,9 @@ const char* const ExitStatusHelp = R"(Exit status:
        failed during the write; every port of the recipe is absent; --check
        --recipe: a port is absent, or one on another machine does not answer
   10   the file cannot be read (missing, a folder, a device, over 64 MiB)
-  11   the file is refused: nothing to write, malformed (Intel HEX, ELF), warnings
+  11   the recipe is not released (with /etc/morven/allowed_signers: unsigned,
+       an unlisted key, another namespace, changed after signing), or
+       the file is refused: nothing to write, malformed (Intel HEX, ELF), warnings
        under --strict, not the image or kernel the recipe approves, or no serial
        values (none left, data where they go, a serial state that is unreadable,
        empty, garbled or of another rule, a list that changed)

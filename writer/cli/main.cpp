@@ -102,6 +102,12 @@ int Check(const CliOptions& options) {
 // the image and the kernel, the ports and the serial values left.
 int CheckRecipe(const Recipe& recipe) {
     const InterruptSignals interrupts([] {});
+    // Nothing a recipe nobody released names is looked at.
+    if (Unreleased(recipe)) {
+        PrintOutcome(QStringLiteral("recipe:    ") + recipe.path + QStringLiteral("\nsignature: ") +
+                     recipe.release.Text() + QStringLiteral("\nverdict:   not ready"));
+        return OutcomeStatus(WriteOutcome::Unapproved);
+    }
     auto prepared = PrepareWrite(recipe.firmware, recipe.kernelPath, StopRequested);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
         const int status = Refuse(*refusal, recipe.kernelPath);
@@ -189,6 +195,7 @@ int Lead(const CliOptions& options) {
 
 int Write(const CliOptions& options) {
     const Recipe& station = options.station;
+    if (const auto refusal = Unreleased(station)) return Refuse(*refusal, {});
     const auto found = PortsToWrite(station);
     if (const int* status = std::get_if<int>(&found)) return *status;
     const QList<StationPort>& stationPorts = std::get<QList<StationPort>>(found);
@@ -204,7 +211,8 @@ int Write(const CliOptions& options) {
     auto prepared = PrepareWrite(station.firmware, kernelPath, StopRequested);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared))
         return Refuse(*refusal, kernelPath);
-    const WriteJob& job = std::get<WriteJob>(prepared);
+    WriteJob& job = std::get<WriteJob>(prepared);
+    job.recipeSigner = station.release.signer;
     for (const QString& warning : job.report.Warnings())
         PrintError(QStringLiteral("warning: ") + warning);
     if (const auto refusal = StrictRefusal(station, job.report))
@@ -221,7 +229,7 @@ int Write(const CliOptions& options) {
     SerialStateFile files;
     auto images = BoardImages(
         station, job, portNames, database ? static_cast<SerialStore&>(*database) : files,
-        IssueContext::OfThisProcess(station.path, QCoreApplication::arguments()),
+        RecipeIssueContext(station, QCoreApplication::arguments()),
         {StopRequested, [](const QString& text) { PrintError(text); }});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images))
         return Refuse(*refusal, kernelPath);

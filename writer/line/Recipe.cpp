@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include "PortChoice.h"
 #include "write/DatabaseConnection.h"
@@ -41,6 +42,9 @@ QString UnknownSetting(QSettings& recipe) {
     }
     return {};
 }
+
+// A recipe is a few lines: the limit only bounds the read.
+constexpr qint64 RecipeFileLimit = 64 * 1024;
 
 bool IsSha256(const QString& text) {
     return QRegularExpression(QStringLiteral("^[0-9a-fA-F]{64}$")).match(text).hasMatch();
@@ -113,9 +117,19 @@ QString PreviousReleaseStatePath(const QString& recipePath) {
 
 std::variant<Recipe, QString> ReadRecipe(const QString& path) {
     const QFileInfo info(path);
-    if (!info.isFile() || !info.isReadable())
+    QFile file(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
         return QStringLiteral("cannot read the recipe ") + path;
-    QSettings recipe(path, QSettings::IniFormat);
+    const QByteArray bytes = file.read(RecipeFileLimit + 1);
+    if (bytes.size() > RecipeFileLimit)
+        return QStringLiteral("the recipe ") + path + QStringLiteral(" is too long for a recipe");
+    // Its settings are read from a copy of the bytes whose signature is checked: a file
+    // replaced in between changes neither.
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush())
+        return QStringLiteral("cannot copy the recipe ") + path + QStringLiteral(": ") +
+               copy.errorString();
+    QSettings recipe(copy.fileName(), QSettings::IniFormat);
     if (recipe.status() != QSettings::NoError)
         return QStringLiteral("the recipe ") + path + QStringLiteral(" is not an INI file");
     if (const QString unknown = UnknownSetting(recipe); !unknown.isEmpty())
@@ -192,6 +206,8 @@ std::variant<Recipe, QString> ReadRecipe(const QString& path) {
             station.serial->formerStatePath = PreviousReleaseStatePath(path);
         }
     }
+    station.text = bytes;
+    station.release = CheckRecipeSignature(path, bytes);
     return station;
 }
 

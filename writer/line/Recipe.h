@@ -7,6 +7,7 @@
 #include <optional>
 #include <variant>
 
+#include "RecipeSignature.h"
 #include "write/Serialization.h"
 #include "write/WriteJob.h"
 
@@ -25,6 +26,8 @@ struct Recipe {
     bool strict = false;     // a file with warnings is refused
     QString logPath;         // empty: the default write log
     std::optional<SerialRule> serial;
+    QByteArray text;         // the file as read: what its settings and its signature are of
+    RecipeRelease release;   // who signed text, when the station checks signatures
 };
 
 // "0x1000" in hex, "4096" in decimal; no octal surprise from a leading zero.
@@ -55,7 +58,8 @@ QString PreviousReleaseStatePath(const QString& recipePath);
 //   [serial]  address, format, start, step, list, state   (the section is optional; address,
 //             format and start, or list, are required)
 // Relative paths are relative to the recipe's folder. An unknown section or key, a missing key
-// or a bad value is a usage error naming it.
+// or a bad value is a usage error naming it. The file is read once: its settings and its
+// signature's check (release) are of the same bytes.
 std::variant<Recipe, QString> ReadRecipe(const QString& path);
 
 }  // namespace morven

@@ -1,6 +1,7 @@
 #include "Station.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 
 #include "ExitStatus.h"
 #include "PortReach.h"
@@ -28,8 +29,15 @@ QString HashMismatch(const QString& what, const QString& file, const QByteArray&
 
 }  // namespace
 
+std::optional<WriteRefusal> Unreleased(const Recipe& recipe) {
+    if (!recipe.release.Refused()) return std::nullopt;
+    return WriteRefusal{WriteOutcome::Unapproved, recipe.release.RefusalText(recipe.path)};
+}
+
 // Every mismatch at once, so that one run tells the line all it must fix.
 std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job) {
+    // A recipe nobody released approves nothing.
+    if (const auto refusal = Unreleased(recipe)) return refusal;
     QStringList mismatches;
     const QByteArray image = job.report.sha256.toHex();
     if (!recipe.imageSha256.isEmpty() && image != recipe.imageSha256)
@@ -64,6 +72,18 @@ std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatab
     return database;
 }
 
+IssueContext RecipeIssueContext(const Recipe& recipe, const QStringList& arguments) {
+    IssueContext context = IssueContext::OfThisProcess();
+    if (recipe.path.isEmpty()) {
+        context.command = arguments.join(QLatin1Char(' '));
+        return context;
+    }
+    context.recipePath = QFileInfo(recipe.path).absoluteFilePath();
+    context.recipeSha256 = QCryptographicHash::hash(recipe.text, QCryptographicHash::Sha256).toHex();
+    context.recipeSigner = recipe.release.signer;
+    return context;
+}
+
 std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
     const Recipe& recipe, const WriteJob& job, const QStringList& ports, SerialStore& store,
     const IssueContext& context, const TakeWait& wait) {
@@ -86,6 +106,7 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore
                           const std::function<bool()>& stop) {
     StationCheck check;
     check.lines << QStringLiteral("recipe:    ") + recipe.path
+                << QStringLiteral("signature: ") + recipe.release.Text()
                 << QStringLiteral("kernel:    ") + recipe.kernelPath +
                        QStringLiteral(", SHA-256 ") + QString::fromLatin1(KernelSha256(job));
     const auto unapproved = Unapproved(recipe, job);

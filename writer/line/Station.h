@@ -17,7 +17,11 @@ namespace morven {
 
 // A production station's checks before any port is opened.
 
-// The refusal of an image or kernel other than the recipe approves, naming both hashes.
+// The refusal of a recipe whose signature the station does not accept, naming it and why.
+std::optional<WriteRefusal> Unreleased(const Recipe& recipe);
+
+// The refusal of an unreleased recipe, or of an image or kernel other than the recipe
+// approves, naming both hashes.
 std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job);
 
 // The line's database, when the serial rule's state is a postgresql:// URI, not connected yet:
@@ -34,6 +38,10 @@ std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatab
     const Recipe& recipe, const QString& logPath, const std::function<bool()>& stop,
     const std::function<void(const QString&)>& tell);
 
+// Who takes values, and for what: this process's host and user with the recipe, the SHA-256 of
+// its text as read and checked, and its signer; without a recipe file, the command line.
+IssueContext RecipeIssueContext(const Recipe& recipe, const QStringList& arguments);
+
 // Each board's image: the job's, or, with serialization, the job's with a value of its own taken
 // from store for it now, for the port of the same place (values are never handed out twice, so a
 // write that fails leaves a gap, and each is in the store's record before this returns). Refused
@@ -42,11 +50,12 @@ std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
     const Recipe& recipe, const WriteJob& job, const QStringList& ports, SerialStore& store,
     const IssueContext& context, const TakeWait& wait);
 
-// What a station's check adds to the file's report: the kernel's and image's approval, the
-// ports (each on another machine reached now, PortReach) and the serial values left; status 0
-// when the station is ready, else the first problem's (11 unapproved or a serial area with
-// data, 9 a port absent or not reached, 2 a port unknown, 14 the line's database away, 15 its
-// login refused). stop() true (a signal came) ends the waits for ports on other machines.
+// What a station's check adds to the file's report: the recipe's signer, the kernel's and
+// image's approval, the ports (each on another machine reached now, PortReach) and the serial
+// values left; status 0 when the station is ready, else the first problem's (11 unreleased,
+// unapproved or a serial area with data, 9 a port absent or not reached, 2 a port unknown, 14
+// the line's database away, 15 its login refused). stop() true (a signal came) ends the waits
+// for ports on other machines.
 struct StationCheck {
     QStringList lines;
     int status = 0;

@@ -19,6 +19,7 @@ QString Short(const QByteArray& hex) { return QString::fromLatin1(hex.left(12)) 
 std::optional<WriteRefusal> UnapprovedPart(const Recipe& recipe, const WriteJob& job, bool image) {
     Recipe alone = recipe;
     (image ? alone.kernelSha256 : alone.imageSha256).clear();
+    alone.release = {};  // told once, on its own
     return Unapproved(alone, job);
 }
 
@@ -63,6 +64,8 @@ StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
     StationPorts found = FindStationPorts(recipe.ports, SystemSerialPorts);
     setup.ports = std::move(found.ports);
     setup.problems << found.problems;
+    // A recipe nobody released approves nothing, whatever its files.
+    if (const auto refusal = Unreleased(recipe)) setup.problems.prepend(refusal->text);
     auto prepared = PrepareWrite(recipe.firmware, kernelPath, stop);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
         setup.imageText = file + QStringLiteral(": not ready");
@@ -71,6 +74,7 @@ StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
         return setup;
     }
     setup.job.emplace(std::move(std::get<WriteJob>(prepared)));
+    setup.job->recipeSigner = recipe.release.signer;
     const WriteJob& job = *setup.job;
     const QByteArray kernelSha =
         QCryptographicHash::hash(job.Kernel, QCryptographicHash::Sha256).toHex();

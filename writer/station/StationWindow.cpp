@@ -52,11 +52,13 @@ StationWindow::StationWindow(QWidget* parent)
 
     auto* header = new QFormLayout;
     RecipeText = ValueLabel();
+    SignerText = ValueLabel();
     ImageText = ValueLabel();
     KernelText = ValueLabel();
     StrictText = ValueLabel();
     SerialText = ValueLabel();
     header->addRow(QStringLiteral("Recipe:"), RecipeText);
+    header->addRow(QStringLiteral("Signed by:"), SignerText);
     header->addRow(QStringLiteral("Image:"), ImageText);
     header->addRow(QStringLiteral("Kernel:"), KernelText);
     header->addRow(QStringLiteral("Strict:"), StrictText);
@@ -176,6 +178,9 @@ bool StationWindow::Load(const QString& recipePath) {
 }
 
 void StationWindow::Examine(bool showPorts) {
+    // Checked again each time: a key revoked while the window is open stops the next gang.
+    recipe_.release = CheckRecipeSignature(recipe_.path, recipe_.text);
+    SignerText->setText(recipe_.release.Text());
     setup_ = ExamineStation(recipe_, Store(), GiveUpAfter(10000));
     // The database answers: the rows earlier writes could not update are sent now.
     if (database_ && setup_.Ready())
@@ -238,7 +243,7 @@ void StationWindow::RunGang() {
     for (const ChosenPort& port : ports) portNames << port.name;
     auto images =
         BoardImages(recipe_, job, portNames, Store(),
-                    IssueContext::OfThisProcess(recipe_.path, QCoreApplication::arguments()),
+                    RecipeIssueContext(recipe_, QCoreApplication::arguments()),
                     {database_ ? SignalCame : GiveUpAfter(10000), {}});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images)) {
         const QString why = refusal->outcome == WriteOutcome::Cancelled

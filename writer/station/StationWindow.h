@@ -43,6 +43,7 @@ public:
     static constexpr int StatusStopped = StatusSignalBase + 2;
 
     QLabel* RecipeText;
+    QLabel* SignerText;
     QLabel* ImageText;
     QLabel* KernelText;
     QLabel* StrictText;

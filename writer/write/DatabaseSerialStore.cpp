@@ -112,12 +112,13 @@ std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
         recipe.toUtf8(),
         context.recipeSha256.isEmpty() ? QByteArray() : context.recipeSha256,
         context.host.toUtf8(),
-        context.user.toUtf8()};
+        context.user.toUtf8(),
+        context.recipeSigner.isEmpty() ? QByteArray() : context.recipeSigner.toUtf8()};
     const char* const sql =
         rule.listPath.isEmpty()
-            ? "SELECT v FROM unnest(morven.take_counter($1, $2, $3, $4, $5, $6, $7)) "
+            ? "SELECT v FROM unnest(morven.take_counter($1, $2, $3, $4, $5, $6, $7, $8)) "
               "WITH ORDINALITY AS t(v, k) ORDER BY k"
-            : "SELECT v FROM unnest(morven.take_list($1, $2, $3, $4, $5, $6, $7)) "
+            : "SELECT v FROM unnest(morven.take_list($1, $2, $3, $4, $5, $6, $7, $8)) "
               "WITH ORDINALITY AS t(v, k) ORDER BY k";
     // One short transaction: the values, their rows, and the values checked against the
     // format and counted before anything is committed.

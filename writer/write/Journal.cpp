@@ -44,6 +44,7 @@ void SendToJournal(const WriteRecord& record) {
         field("MORVEN_STATUS", QString::number(record.status)),
         field("MORVEN_SECONDS", QString::number(record.seconds, 'f', 3)),
         field("MORVEN_STARTED", record.time.toUTC().toString(Qt::ISODateWithMs)),
+        field("MORVEN_RECIPE_SIGNER", record.recipeSigner),
     };
     if (!record.serialRow.isEmpty()) fields << field("MORVEN_SERIAL_ROW", record.serialRow);
     std::vector<iovec> parts;

@@ -160,6 +160,7 @@ QByteArray IssueLines(const QList<SerialValue>& values, const QStringList& ports
         } else {
             entry.insert("recipe", context.recipePath);
             entry.insert("recipe_sha256", QString::fromLatin1(context.recipeSha256));
+            if (!context.recipeSigner.isEmpty()) entry.insert("recipe_signer", context.recipeSigner);
         }
         if (!before.rule.listPath.isEmpty())
             entry.insert("list_position", qint64(before.taken) + k + 1);

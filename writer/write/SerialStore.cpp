@@ -1,8 +1,5 @@
 #include "SerialStore.h"
 
-#include <QCryptographicHash>
-#include <QFile>
-#include <QFileInfo>
 #include <QSysInfo>
 
 #ifdef Q_OS_UNIX
@@ -29,20 +26,8 @@ QString UserName() {
 
 }  // namespace
 
-IssueContext IssueContext::OfThisProcess(const QString& recipePath, const QStringList& arguments) {
-    IssueContext context{QSysInfo::machineHostName(), UserName(), {}, {}, {}};
-    if (recipePath.isEmpty()) {
-        context.command = arguments.join(QLatin1Char(' '));
-        return context;
-    }
-    context.recipePath = QFileInfo(recipePath).absoluteFilePath();
-    QFile recipe(recipePath);
-    // A recipe is a few lines: the limit only bounds the read.
-    if (recipe.open(QIODevice::ReadOnly))
-        context.recipeSha256 =
-            QCryptographicHash::hash(recipe.read(qint64(1) << 20), QCryptographicHash::Sha256)
-                .toHex();
-    return context;
+IssueContext IssueContext::OfThisProcess() {
+    return {QSysInfo::machineHostName(), UserName(), {}, {}, {}, {}};
 }
 
 WriteRefusal SerialRefusal(const QString& why) {

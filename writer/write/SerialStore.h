@@ -19,10 +19,10 @@ struct IssueContext {
     QString recipePath;       // with a recipe: its absolute path,
     QByteArray recipeSha256;  // and the SHA-256 of its file, in hex
     QString command;          // without a recipe: the command line
+    QString recipeSigner;     // who signed the recipe; empty when the station checks none
 
-    // This process's host and user, with the recipe at recipePath (read now for its SHA-256)
-    // or, when that is empty, the command line arguments.
-    static IssueContext OfThisProcess(const QString& recipePath, const QStringList& arguments);
+    // This process's host and user; the rest is the caller's.
+    static IssueContext OfThisProcess();
 };
 
 // Where a rule's values stand, for a station's check.

@@ -17,6 +17,7 @@ namespace morven {
 struct WriteJob : LoadedImage {
     QString fileName;  // the firmware file as the user named it; "standard input" for "-"
     QByteArray Kernel;
+    QString recipeSigner;  // who signed the recipe that approved it; empty when none was checked
 };
 
 // The firmware file a write reads: its format is told from its content, unless it is to be read

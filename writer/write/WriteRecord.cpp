@@ -40,7 +40,9 @@ WriteRecord RecordOfWrite(const WriteJob& job, const WriteResult& result) {
             !result.serialValue.isEmpty() && result.outcome != WriteOutcome::Ok,
             result.text,
             result.status,
-            result.seconds};
+            result.seconds,
+            {},
+            job.recipeSigner};
 }
 
 QByteArray JsonLine(const WriteRecord& record) {
@@ -62,6 +64,7 @@ QByteArray JsonLine(const WriteRecord& record) {
         {"status", record.status},
         {"seconds", qRound(record.seconds * 1000) / 1000.0},
     };
+    if (!record.recipeSigner.isEmpty()) object.insert("recipe_signer", record.recipeSigner);
     if (!record.serialValue.isEmpty()) {
         object.insert("serial_value", record.serialValue);
         // Never handed out again: the board did not get it, and no other board will.

@@ -30,6 +30,7 @@ struct WriteRecord {
     int status = 0;          // OutcomeStatus, or the canceller's
     double seconds = 0;      // from opening the port to the outcome
     QString serialRow;       // why the value's row in the line's database was not updated
+    QString recipeSigner;    // who signed the recipe that approved the image; empty when none
 };
 
 struct WriteResult;
