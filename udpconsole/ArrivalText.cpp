@@ -1,5 +1,6 @@
 #include "ArrivalText.h"
 
+#include <QCoreApplication>
 #include <ctime>
 
 #include "ShiftJis.h"
@@ -39,10 +40,13 @@ QByteArray ArrivalTime(qint64 microseconds) {
     return QByteArray(text, length);
 }
 
-QString LostText(quint64 lost) {
-    return lost == 1 ? QStringLiteral("1 datagram lost before it could be read")
-                     : QStringLiteral("%1 datagrams lost before they could be read").arg(lost);
+const char* LostWords(quint64 lost) {
+    return lost == 1 ? QT_TRANSLATE_NOOP("pellux::frmPeerA", "%1 datagram lost before it could be read")
+                     : QT_TRANSLATE_NOOP("pellux::frmPeerA",
+                                         "%1 datagrams lost before they could be read");
 }
+
+QString LostText(quint64 lost) { return QString::fromLatin1(LostWords(lost)).arg(lost); }
 
 QByteArray LogLine(const Arrival& arrival) {
     QByteArray line = ArrivalTime(arrival.microseconds);

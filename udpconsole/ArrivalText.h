@@ -10,7 +10,9 @@ namespace pellux {
 // ISO 8601 in UTC to the millisecond: "2026-12-08T14:29:39.123Z".
 QByteArray ArrivalTime(qint64 microseconds);
 
-// "12 datagrams lost before they could be read".
+// "12 datagrams lost before they could be read", with %1 for the number; translated in the
+// window's context, and in English in the log.
+const char* LostWords(quint64 lost);
 QString LostText(quint64 lost);
 
 // One line of the log, ending in a line feed: time, sender, and the datagram as "text" (Shift-JIS

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "ArrivalReader.h"
+#include "ArrivalText.h"
 #include "ConsoleSocket.h"
 
 namespace pellux {
@@ -77,6 +78,8 @@ private:
     void ChooseLog(bool on);
     void ArrivalsWaiting();
     void ShowArrivals();
+    // The box's words for datagrams the kernel dropped; the log keeps them in English.
+    static QString LostInBox(quint64 lost) { return tr(LostWords(lost)).arg(lost); }
 
     QHostAddress remoteAddress_;
     QString loadError_;

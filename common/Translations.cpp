@@ -1,0 +1,45 @@
+#include "Translations.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+namespace common {
+
+namespace {
+
+bool Install(const QLocale& locale, const QString& name, const QString& folder) {
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(locale, name, QStringLiteral("_"), folder) &&
+        QCoreApplication::installTranslator(translator))
+        return true;
+    delete translator;
+    return false;
+}
+
+}  // namespace
+
+QStringList TranslationFolders() {
+    const QDir programs(QCoreApplication::applicationDirPath());
+    // Installed: PREFIX/bin beside PREFIX/share. In the build: every program is one folder
+    // below the top, where the translations are built.
+    return {programs.filePath(QStringLiteral("../share/benchtools/translations")),
+            programs.filePath(QStringLiteral("../translations"))};
+}
+
+void LoadTranslations(const QString& program) {
+    const QLocale locale = QLocale::system();
+    // As gettext does: C and POSIX mean the program's own words, whatever LANGUAGE says.
+    if (locale.language() == QLocale::C) return;
+    for (const QString& folder : TranslationFolders()) {
+        if (!Install(locale, program, folder)) continue;
+        // Qt's own words (the standard buttons, the file dialog) only with ours.
+        Install(locale, QStringLiteral("qtbase"),
+                QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+        return;
+    }
+}
+
+}  // namespace common

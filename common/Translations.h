@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace common {
+
+// Gives the program the operator's language, as the system locale names it (LANGUAGE, LC_ALL,
+// LC_MESSAGES, LANG): its own texts from PROGRAM_xx.qm and Qt's standard buttons from
+// qtbase_xx.qm. Under the C or POSIX locale, or without a translation for the locale, the
+// program stays in English. Call once, after the application object is made.
+void LoadTranslations(const QString& program);
+
+// Where PROGRAM_xx.qm is looked for: beside the installed program's data
+// (PREFIX/share/benchtools/translations), then the build's own folder.
+QStringList TranslationFolders();
+
+}  // namespace common
