@@ -29,17 +29,18 @@ QStringList TranslationFolders() {
             programs.filePath(QStringLiteral("../translations"))};
 }
 
-void LoadTranslations(const QString& program) {
+bool LoadTranslations(const QString& program) {
     const QLocale locale = QLocale::system();
     // As gettext does: C and POSIX mean the program's own words, whatever LANGUAGE says.
-    if (locale.language() == QLocale::C) return;
+    if (locale.language() == QLocale::C) return false;
     for (const QString& folder : TranslationFolders()) {
         if (!Install(locale, program, folder)) continue;
         // Qt's own words (the standard buttons, the file dialog) only with ours.
         Install(locale, QStringLiteral("qtbase"),
                 QLibraryInfo::path(QLibraryInfo::TranslationsPath));
-        return;
+        return true;
     }
+    return false;
 }
 
 }  // namespace common

@@ -7,8 +7,9 @@ namespace common {
 // Gives the program the operator's language, as the system locale names it (LANGUAGE, LC_ALL,
 // LC_MESSAGES, LANG): its own texts from PROGRAM_xx.qm and Qt's standard buttons from
 // qtbase_xx.qm. Under the C or POSIX locale, or without a translation for the locale, the
-// program stays in English. Call once, after the application object is made.
-void LoadTranslations(const QString& program);
+// program stays in English. Call once, after the application object is made. True when a
+// translation was loaded.
+bool LoadTranslations(const QString& program);
 
 // Where PROGRAM_xx.qm is looked for: beside the installed program's data
 // (PREFIX/share/benchtools/translations), then the build's own folder.
