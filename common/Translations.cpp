@@ -19,6 +19,17 @@ bool Install(const QLocale& locale, const QString& name, const QString& folder) 
     return false;
 }
 
+// As gettext reads the locale: the first of these that is set; C or POSIX there means the
+// program's own words, whatever LANGUAGE says (Qt's system locale would follow LANGUAGE).
+bool UntranslatedLocale() {
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const QString value = qEnvironmentVariable(variable);
+        if (value.isEmpty()) continue;
+        return value == u"C" || value.startsWith(u"C.") || value == u"POSIX";
+    }
+    return true;
+}
+
 }  // namespace
 
 QStringList TranslationFolders() {
@@ -30,9 +41,8 @@ QStringList TranslationFolders() {
 }
 
 bool LoadTranslations(const QString& program) {
+    if (UntranslatedLocale()) return false;
     const QLocale locale = QLocale::system();
-    // As gettext does: C and POSIX mean the program's own words, whatever LANGUAGE says.
-    if (locale.language() == QLocale::C) return false;
     for (const QString& folder : TranslationFolders()) {
         if (!Install(locale, program, folder)) continue;
         // Qt's own words (the standard buttons, the file dialog) only with ours.

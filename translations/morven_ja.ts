@@ -83,6 +83,29 @@
     </message>
 </context>
 <context>
+    <name>morven::Form2</name>
+    <message>
+        <source>present</source>
+        <translation>接続あり</translation>
+    </message>
+    <message>
+        <source>absent</source>
+        <translation>未接続</translation>
+    </message>
+    <message>
+        <source>a serial port on another machine, written there (ssh)</source>
+        <translation>別のマシンのシリアルポート、そのマシンで書込み (ssh)</translation>
+    </message>
+    <message>
+        <source>a serial port on another machine (RFC 2217)</source>
+        <translation>別のマシンのシリアルポート (RFC 2217)</translation>
+    </message>
+    <message>
+        <source>serial %1</source>
+        <translation>製造番号 %1</translation>
+    </message>
+</context>
+<context>
     <name>morven::PortTile</name>
     <message>
         <source>ABSENT</source>
