@@ -386,8 +386,8 @@ private slots:
         QVERIFY(ended.wait(20000));
         QCOMPARE(window->Tiles[0]->StateLabel->text(), says("O.K.", "合格"));
         QCOMPARE(window->Tiles[1]->StateLabel->text(), says("FAILED", "不合格"));
-        QCOMPARE(window->Recent->Totals->text(),
-                 says("Passed 1    Failed 1    Yield 50.0 %", "合格 1    不合格 1    歩留まり 50.0 %"));
+        QCOMPARE(window->Recent->Totals->text(), says("Passed 1    Failed 1    Yield 50.0 %",
+                                                      "合格 1    不合格 1    歩留まり 50.0 %"));
         // The outcomes in their own words, as on record.
         QMap<QString, QString> outcomes;
         for (const QJsonObject& record : station.Records())
@@ -407,8 +407,9 @@ private slots:
         const QString banner = unapproved->Banner->text();
         QVERIFY2(banner.startsWith(says("NOT READY: The image ", "準備未完了: イメージ ")),
                  qPrintable(banner));
-        QVERIFY2(banner.contains(QString(64, 'a')) && banner.contains(QString(Sha256(station.image))),
-                 qPrintable(banner));
+        QVERIFY2(
+            banner.contains(QString(64, 'a')) && banner.contains(QString(Sha256(station.image))),
+            qPrintable(banner));
     }
 };
 

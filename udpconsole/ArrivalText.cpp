@@ -41,9 +41,10 @@ QByteArray ArrivalTime(qint64 microseconds) {
 }
 
 const char* LostWords(quint64 lost) {
-    return lost == 1 ? QT_TRANSLATE_NOOP("pellux::frmPeerA", "%1 datagram lost before it could be read")
-                     : QT_TRANSLATE_NOOP("pellux::frmPeerA",
-                                         "%1 datagrams lost before they could be read");
+    return lost == 1
+               ? QT_TRANSLATE_NOOP("pellux::frmPeerA", "%1 datagram lost before it could be read")
+               : QT_TRANSLATE_NOOP("pellux::frmPeerA",
+                                   "%1 datagrams lost before they could be read");
 }
 
 QString LostText(quint64 lost) { return QString::fromLatin1(LostWords(lost)).arg(lost); }

@@ -45,8 +45,8 @@ frmPeerA::frmPeerA(QWidget* parent) : QWidget(parent) {
     };
     chooseLogFile_ = [this] {
         // Appended to, never replaced: an existing file is no reason to ask.
-        return QFileDialog::getSaveFileName(this, tr("Log to file"), QString(),
-                                            QString(), nullptr, QFileDialog::DontConfirmOverwrite);
+        return QFileDialog::getSaveFileName(this, tr("Log to file"), QString(), QString(), nullptr,
+                                            QFileDialog::DontConfirmOverwrite);
     };
     connect(txtSend, &QLineEdit::textChanged, this, &frmPeerA::SendText);
     connect(Command1, &QPushButton::clicked, this, &frmPeerA::SendPattern);
@@ -63,15 +63,12 @@ bool frmPeerA::Load() {
     const QString configured = ConfiguredBoardAddress();
     const auto resolved = ResolveBoardAddress(configured);
     if (const auto* reason = std::get_if<QString>(&resolved)) {
-        loadError_ =
-            tr("The board address \"%1\" cannot be used: %2.").arg(configured, *reason);
+        loadError_ = tr("The board address \"%1\" cannot be used: %2.").arg(configured, *reason);
         return false;
     }
     remoteAddress_ = std::get<QHostAddress>(resolved);
     if (!udpPeerA.Bind(remoteAddress_.protocol(), ConsolePort)) {
-        loadError_ = tr("Cannot bind UDP port %1: %2")
-                         .arg(ConsolePort)
-                         .arg(udpPeerA.ErrorString());
+        loadError_ = tr("Cannot bind UDP port %1: %2").arg(ConsolePort).arg(udpPeerA.ErrorString());
         return false;
     }
     reader_ = std::make_unique<ArrivalReader>(udpPeerA.Descriptor(), OutputLineLimit, [this] {
@@ -188,10 +185,9 @@ void frmPeerA::ShowArrivals() {
         addLine(arrival->microseconds,
                 arrival->lost != 0 ? LostInBox(arrival->lost) : DecodeShiftJis(arrival->payload));
     if (const quint64 lost = reader_->Lost(); lost != 0)
-        txtOutput->setToolTip(
-            LostInBox(lost) + u'\n' +
-            tr("The receive buffer holds %1 KiB; net.core.rmem_max limits it.")
-                .arg(udpPeerA.ReceiveBufferBytes() / 1024));
+        txtOutput->setToolTip(LostInBox(lost) + u'\n' +
+                              tr("The receive buffer holds %1 KiB; net.core.rmem_max limits it.")
+                                  .arg(udpPeerA.ReceiveBufferBytes() / 1024));
     if (!text.isEmpty()) {
         // The box keeps lines, not line-end bytes: CR LF, or a lone CR, is one line break.
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))

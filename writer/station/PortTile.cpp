@@ -102,9 +102,9 @@ void PortTile::ShowWriting(const QString& value) {
 
 void PortTile::ShowResult(const WriteResult& result) {
     if (!result.serialValue.isEmpty())
-        Value->setText((result.outcome == WriteOutcome::Ok ? tr("value %1")
-                                                           : tr("value not used: %1"))
-                           .arg(result.serialValue));
+        Value->setText(
+            (result.outcome == WriteOutcome::Ok ? tr("value %1") : tr("value not used: %1"))
+                .arg(result.serialValue));
     const State state = result.outcome == WriteOutcome::Ok ? State::Passed
                         : result.Cancelled()               ? State::Interrupted
                                                            : State::Failed;

@@ -31,8 +31,8 @@ QString Approval(const std::optional<WriteRefusal>& refusal, const QByteArray& a
 QString HashProblem(bool image, const QString& file, const QByteArray& found,
                     const QByteArray& approved) {
     const QString text =
-        image ? StationSetup::tr("The image %1 has SHA-256 %2; the recipe approves %3. Nothing is "
-                                 "sent.")
+        image ? StationSetup::tr("The image %1 has SHA-256 %2; the recipe approves %3. "
+                                 "Nothing is sent.")
               : StationSetup::tr("The kernel file %1 has SHA-256 %2; the recipe approves %3. "
                                  "Nothing is sent.");
     return text.arg(file, QString::fromLatin1(found), QString::fromLatin1(approved));
@@ -132,12 +132,14 @@ StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
                        Short(kernelSha) + QStringLiteral(", ") +
                        Approval(kernel, recipe.kernelSha256);
     QStringList problems;
-    if (image) problems << HashProblem(true, job.fileName, job.report.sha256.toHex(), recipe.imageSha256);
+    if (image)
+        problems << HashProblem(true, job.fileName, job.report.sha256.toHex(), recipe.imageSha256);
     if (kernel) problems << HashProblem(false, recipe.kernelPath, kernelSha, recipe.kernelSha256);
     // The warnings themselves are the loader's, as morven-cli prints them.
     if (StrictRefusal(recipe, job.report))
-        problems << StationSetup::tr("The %1 file %2 has warnings, and the recipe is strict: it "
-                                     "is not written. Its warnings: %3")
+        problems << StationSetup::tr(
+                        "The %1 file %2 has warnings, and the recipe is strict: it "
+                        "is not written. Its warnings: %3")
                         .arg(FormatName(job.report.format), file,
                              job.report.Warnings().join(QStringLiteral("; ")));
     if (recipe.serial)

@@ -256,8 +256,7 @@ void StationWindow::AskToStop() {
     OperatorDialogs::AskToConfirm(
         this,
         tr("Stop every write? Each board is recorded as interrupted and must be written again."),
-        tr("&Stop every write"), tr("&Go on writing"),
-        [this](bool stop) {
+        tr("&Stop every write"), tr("&Go on writing"), [this](bool stop) {
             if (stop && run_) run_->Cancel(StatusStopped, QStringLiteral("interrupted"));
         });
 }
@@ -283,8 +282,7 @@ void StationWindow::closeEvent(QCloseEvent* event) {
         this,
         tr("Boards are being written. Close the window and interrupt every write? Each is "
            "recorded as interrupted."),
-        tr("&Close and interrupt"), tr("&Keep writing"),
-        [this](bool closing) {
+        tr("&Close and interrupt"), tr("&Keep writing"), [this](bool closing) {
             if (!closing) return;
             if (!run_) {
                 close();

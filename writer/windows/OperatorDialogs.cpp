@@ -111,7 +111,8 @@ void OperatorDialogs::AskToConfirm(QWidget* parent, const QString& question, con
     // A button sizes itself to its caption's advance in whole pixels; the window font's
     // fractional advance, and a glyph's ink past it, need a little more.
     for (QPushButton* button : {confirm, cancel})
-        button->setMinimumWidth(button->sizeHint().width() + button->fontMetrics().averageCharWidth());
+        button->setMinimumWidth(button->sizeHint().width() +
+                                button->fontMetrics().averageCharWidth());
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
     box->setAttribute(Qt::WA_DeleteOnClose);
