@@ -30,15 +30,15 @@ bool UntranslatedLocale() {
     return true;
 }
 
-}  // namespace
-
+// Where PROGRAM_xx.qm is looked for. Installed: PREFIX/bin beside PREFIX/share. In the build:
+// every program is one folder below the top, where the translations are built.
 QStringList TranslationFolders() {
     const QDir programs(QCoreApplication::applicationDirPath());
-    // Installed: PREFIX/bin beside PREFIX/share. In the build: every program is one folder
-    // below the top, where the translations are built.
     return {programs.filePath(QStringLiteral("../share/benchtools/translations")),
             programs.filePath(QStringLiteral("../translations"))};
 }
+
+}  // namespace
 
 bool LoadTranslations(const QString& program) {
     if (UntranslatedLocale()) return false;

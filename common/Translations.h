@@ -11,8 +11,4 @@ namespace common {
 // translation was loaded.
 bool LoadTranslations(const QString& program);
 
-// Where PROGRAM_xx.qm is looked for: beside the installed program's data
-// (PREFIX/share/benchtools/translations), then the build's own folder.
-QStringList TranslationFolders();
-
 }  // namespace common
