@@ -68,10 +68,9 @@ int main(int argc, char** argv) {
     morven::SerialRule databaseRule = rule;
     // A counter of the run's own, so that every run starts at the same value.
     databaseRule.statePath = uri + QStringLiteral("#bench-%1").arg(QCoreApplication::applicationPid());
-    morven::DatabaseSerialStore database(databaseRule, dir.filePath(QStringLiteral("pending")),
-                                         [] { return false; });
+    morven::DatabaseSerialStore database(databaseRule, dir.filePath(QStringLiteral("pending")));
     if (!uri.isEmpty())
-        if (const auto away = database.Connect()) {
+        if (const auto away = database.Connect({})) {
             std::fprintf(stderr, "%s\n", qPrintable(*away));
             return 1;
         }

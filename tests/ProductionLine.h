@@ -9,6 +9,13 @@ inline QByteArray Sha256(const QByteArray& bytes) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
+// The serial values a write log's records name, in order.
+inline QStringList SerialValues(const QString& log) {
+    QStringList values;
+    for (const QJsonObject& record : LogLines(log)) values << record["serial_value"].toString();
+    return values;
+}
+
 // Boards on their own ptys; the first board's folder holds the file, the kernel and the state.
 struct Line {
     explicit Line(int count, const QStringList& faults = {}) {

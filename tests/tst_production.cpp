@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <cerrno>
 #include <csignal>
 
 #include <fcntl.h>
@@ -40,12 +41,6 @@ QByteArray RecipeText(const QByteArray& imageSha, const QByteArray& kernelSha,
 QStringList IssuedValues(const QString& statePath) {
     QStringList values;
     for (const QJsonObject& entry : LogLines(statePath + ".issued")) values << entry["value"].toString();
-    return values;
-}
-
-QStringList SerialValues(const QString& log) {
-    QStringList values;
-    for (const QJsonObject& record : LogLines(log)) values << record["serial_value"].toString();
     return values;
 }
 
@@ -195,7 +190,7 @@ private slots:
         SimulatedWrite::WriteFile(
             line.Path("station.ini"),
             RecipeText(Sha256(line.image), Sha256(line.kernel), line.Pty(0) + ", " + line.Pty(1),
-                       "[serial]\naddress = 0x5F000\nformat = le:1\nstart = 255\n"));
+                       "[serial]\naddress = 0x5F000\nformat = le:1\nstart = 255\nstate = counter\n"));
         const CliRun check = Cli({"--check", "--recipe", line.Path("station.ini")});
         QCOMPARE(check.status, 11);
         QVERIFY2(check.out.contains("next value 255, only 1 left for 2 boards"), check.out);
@@ -378,6 +373,7 @@ private slots:
     void logsCutInsideALineGoOn() {
         Line line(1);
         const QString state = line.Path("counter");
+        SimulatedWrite::WriteFile(state, CounterState("le:4", "1"));
         SimulatedWrite::WriteFile(state + ".issued", "{\"value\":\"0\",\"po");
         SimulatedWrite::WriteFile(line.Path("writes.jsonl"), "{\"serial_value\":\"0\",\"po");
         QCOMPARE(Cli(line.Write({"--serial-at", "0x5F000", "--serial-state", state})).status, 0);
@@ -385,31 +381,65 @@ private slots:
         QCOMPARE(SerialValues(line.Path("writes.jsonl")).last(), "1");
     }
 
-    // A recipe's counter is the station's: it lives beside the recipe, so two users (two
-    // homes) on one recipe never share a value.
-    void usersShareTheRecipesCounter() {
+    // A state deleted while its issue log holds the values it handed out never starts again:
+    // refused (11), naming both files, taking nothing.
+    void deletedStateNeverStartsAgain_data() {
+        QTest::addColumn<QStringList>("serial");
+        QTest::newRow("counter") << QStringList{};
+        QTest::newRow("list") << QStringList{"--serial-list", "macs.txt", "--serial-format", "bytes:6"};
+    }
+
+    void deletedStateNeverStartsAgain() {
+        QFETCH(QStringList, serial);
         Line line(1);
-        SimulatedWrite::WriteFile(
-            line.Path("station.ini"),
-            RecipeText(Sha256(line.image), Sha256(line.kernel), line.Pty(0),
-                       "[serial]\naddress = 0x5F000\nformat = dec:8\nstart = 10000001\n"));
-        for (const char* home : {"alice", "bob"}) {
-            QVERIFY(QDir().mkpath(line.Path(home)));
-            QProcess user;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("HOME", line.Path(home));
-            environment.remove("XDG_STATE_HOME");
-            user.setProcessEnvironment(environment);
-            StartCli(user, {"--quiet", "--recipe", line.Path("station.ini")});
-            QCOMPARE(Finish(user).status, 0);
-        }
-        QCOMPARE(SerialValues(line.Path("writes.jsonl")), (QStringList{"10000001", "10000002"}));
-        QVERIFY(Contents(line.Path("station.serial-state")).contains("\nnext 10000003\n"));
-        const QList<QJsonObject> issued = LogLines(line.Path("station.serial-state.issued"));
-        QCOMPARE(issued.size(), 2);
-        QCOMPARE(issued[1]["recipe"].toString(), line.Path("station.ini"));
-        QCOMPARE(issued[1]["recipe_sha256"].toString().toLatin1(),
-                 Sha256(Contents(line.Path("station.ini"))));
+        SimulatedWrite::WriteFile(line.Path("macs.txt"), "00:1A:2B:00:00:01\n00:1A:2B:00:00:02\n");
+        const QString state = line.Path("state");
+        serial.replaceInStrings(QRegularExpression("^macs.txt$"), line.Path("macs.txt"));
+        serial << "--serial-at" << "0x5F000" << "--serial-state" << state;
+        QCOMPARE(Cli(line.Write(serial)).status, 0);
+        const QByteArray issued = Contents(state + ".issued");
+        QVERIFY(QFile::remove(state));
+        const CliRun run = Cli(line.Write(serial));
+        QCOMPARE(run.status, 11);
+        QVERIFY2(run.err.contains("the serial state " + state.toUtf8() + " does not exist, and its issue log " +
+                                  state.toUtf8() + ".issued holds the values handed out from it"),
+                 run.err);
+        QCOMPARE(Contents(state + ".issued"), issued);
+        QVERIFY(!QFile::exists(state));
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")).size(), 1);
+    }
+
+    // The lock deleted while a run holds it (its issue log's sync slowed), as an operator told
+    // that a run waits might: a second run started then never takes a value at the same time.
+    void deletedLockSharesNoValue() {
+        Line line(2);
+        const QString state = line.Path("counter");
+        const QStringList serial{"--serial-at", "0x5F000", "--serial-state", state};
+        QProcess slowed;
+        // A leak check cannot trace a process that strace traces: off in a sanitizer build.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":detect_leaks=0");
+        slowed.setProcessEnvironment(environment);
+        slowed.start("strace", QStringList{"-f", "-qq", "-o", "/dev/null", "-e", "trace=fdatasync",
+                                           "-e", "inject=fdatasync:delay_enter=4000000:when=1",
+                                           MORVEN_CLI} +
+                                   line.Write(serial, 0, 1));
+        QVERIFY2(slowed.waitForStarted(), "strace (tools/install-deps.sh installs it)");
+        const auto held = [lock = QFile::encodeName(state + ".lock")] {
+            const int fd = ::open(lock.constData(), O_RDONLY | O_CLOEXEC);
+            const bool taken = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+            if (fd >= 0) ::close(fd);
+            return taken;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(held(), 15000);
+        QVERIFY(QFile::remove(state + ".lock"));
+        const CliRun second = Cli(line.Write(serial, 1, 1));
+        QVERIFY2(second.status == 0, second.err);
+        QCOMPARE(Finish(slowed).status, 0);
+        QStringList values = IssuedValues(state);
+        values.sort();
+        QCOMPARE(values, (QStringList{"1", "2"}));
+        QVERIFY(Contents(state).contains("\nnext 3\n"));
     }
 };
 

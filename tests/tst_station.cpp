@@ -3,14 +3,17 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <csignal>
+#include <optional>
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtGui/qpa/qplatformaccessibility.h>
 #include <QtGui/qpa/qplatformintegration.h>
 
 #include "CliRun.h"
 #include "OperatorDialogs.h"
+#include "PostgresServer.h"
 #include "StationWindow.h"
 #include "Translations.h"
 
@@ -44,7 +47,7 @@ struct Station {
             ports << (fault == "absent" ? QString("/nonexistent/ttyUSB9") : Pty(board++));
         settings = {{"image/sha256", Sha256(image)}, {"kernel/sha256", Sha256(kernel)},
                     {"station/ports", ports.join(", ").toUtf8()}, {"station/strict", "false"},
-                    {"serial/address", "0x3000"}};
+                    {"serial/address", "0x3000"}, {"serial/state", "counter"}};
     }
     QString Path(const QString& name) const { return boards[0]->FilePath(name); }
     QString Pty(int i) const { return QString::fromStdString(boards[i]->Board().SlavePath()); }
@@ -55,7 +58,7 @@ struct Station {
         all.insert(changes);
         QByteArray text = "[image]\nfile = program.mot\n[kernel]\nfile = zididuv.bin\n"
                           "[station]\nlog = writes.jsonl\n[serial]\nformat = dec:8\n"
-                          "start = 10000001\nstate = counter\n";
+                          "start = 10000001\n";
         for (auto [key, value] : all.asKeyValueRange()) {
             const QByteArray section = "[" + key.section('/', 0, 0).toUtf8() + "]\n";
             text.insert(text.indexOf(section) + section.size(),
@@ -76,6 +79,13 @@ struct Station {
 };
 
 void Press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
+
+// The window's gang, started by F5: every board ended and on record.
+bool Gang(StationWindow& window) {
+    QSignalSpy ended(&window, &StationWindow::GangEnded);
+    Press(Qt::Key_F5);
+    return ended.wait(20000);
+}
 
 QList<State> States(const StationWindow& window) {
     QList<State> states;
@@ -315,6 +325,136 @@ private slots:
             QCOMPARE(record["status"].toInt(), 128 + SIGTERM);
         }
         QVERIFY(!window->isVisible());
+    }
+
+    // A window open all shift on the line's database: each gang's values and rows, past the
+    // limit of the first connect and after the server restarted under it.
+    void databaseThroughAShift_data() {
+        QTest::addColumn<bool>("restart");
+        QTest::addColumn<int>("openForMs");
+        // Waited out: the limit the window once gave its connection for good was 15 s.
+        QTest::newRow("a gang 16 s after the window opened") << false << 16000;
+        QTest::newRow("a gang after the server restarted") << true << 0;
+    }
+
+    void databaseThroughAShift() {
+        QFETCH(bool, restart);
+        QFETCH(int, openForMs);
+        PostgresServer database({"station_1"});
+        Station station({"", ""});
+        QElapsedTimer opened;
+        opened.start();
+        const auto window =
+            Open(station.Recipe({{"serial/state", database.Uri("station_1", "board-a").toUtf8()}}));
+        QVERIFY(window);
+        QVERIFY2(window->Banner->isHidden(), qPrintable(window->Banner->text()));
+        QVERIFY(Gang(*window));
+        if (restart) {
+            database.Stop();
+            database.Start();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(opened.elapsed() > openForMs, openForMs + 5000);
+        QVERIFY(Gang(*window));
+        QVERIFY2(window->Banner->isHidden(), qPrintable(window->Banner->text()));
+        QCOMPARE(window->Recent->Totals->text(), "Passed 4    Failed 0    Yield 100.0 %");
+        for (const QJsonObject& record : station.Records())
+            QVERIFY2(!record.contains("serial_row"), qPrintable(record["serial_row"].toString()));
+        QCOMPARE(database.Query("SELECT value, outcome FROM morven.issued ORDER BY value"),
+                 (QList<QStringList>{{"10000001", "O.K."}, {"10000002", "O.K."},
+                                     {"10000003", "O.K."}, {"10000004", "O.K."}}));
+    }
+
+    // A station that is not ready is examined again on the operator's word (F5, Enter or Check
+    // again), never writing; once what was missing is there, the next F5 writes.
+    void notReadyUntilCheckedAgain_data() {
+        QTest::addColumn<QString>("missing");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("a board plugged in after the window opened")
+            << "board" << "None of the recipe's ports is present.";
+        QTest::newRow("the approved file copied in") << "file" << "has SHA-256 ";
+        QTest::newRow("the database started after the window")
+            << "database" << "No serial values: the database at ";
+    }
+
+    void notReadyUntilCheckedAgain() {
+        QFETCH(QString, missing);
+        QFETCH(QString, says);
+        Station station({""});
+        // A device path the adapter's cable is yet to give, and the release yet to come.
+        const QString plugged = station.Path("ttyPLUGGED");
+        if (missing == "board") station.settings["station/ports"] = plugged.toUtf8();
+        if (missing == "file") station.boards[0]->SetSRecords(SRecordsFor(RandomImage(0x2000, 5)));
+        std::optional<PostgresServer> database;
+        if (missing == "database") {
+            database.emplace(QStringList{"station_1"});
+            database->Stop();
+            station.settings["serial/state"] = database->Uri("station_1").toUtf8();
+        }
+        const auto window = Open(station.Recipe());
+        QVERIFY(window);
+        QVERIFY2(window->Banner->text().contains(says), qPrintable(window->Banner->text()));
+        QVERIFY(!window->Start->isEnabled());
+        QVERIFY(window->CheckAgain->isVisible());
+        Press(Qt::Key_F5);  // nothing has changed yet
+        QVERIFY(window->Banner->isVisible());
+        QVERIFY(window->CheckAgain->hasFocus());
+
+        if (missing == "board") {
+            station.boards.push_back(std::make_unique<SimulatedWrite>());
+            QVERIFY(QFile::link(station.Pty(1), plugged));
+        } else if (missing == "file") {
+            station.boards[0]->SetSRecords(SRecordsFor(station.image));
+        } else {
+            database->Start();
+        }
+        Press(Qt::Key_Return);  // on Check again
+        QVERIFY2(window->Banner->isHidden(), qPrintable(window->Banner->text()));
+        QVERIFY(window->Start->isEnabled());
+        QVERIFY(!window->CheckAgain->isVisible());
+        QVERIFY(station.Records().isEmpty());  // a check writes nothing
+        QVERIFY(Gang(*window));
+        QCOMPARE(States(*window), QList<State>{State::Passed});
+        QVERIFY(Received(*station.boards.back()) == station.Expected(10000001));
+    }
+
+    // A recipe the window refuses is said on standard error as well as in its box, and a signal
+    // (a logout, a shutdown, Ctrl-C in its terminal) ends the box and the program by the signal.
+    void refusedRecipe_data() {
+        QTest::addColumn<QByteArray>("recipe");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<int>("signal");
+        QTest::newRow("a key missing, SIGTERM")
+            << QByteArray("[image]\nfile = program.mot\n") << "lacks image/sha256" << SIGTERM;
+        QTest::newRow("an unknown section, SIGHUP")
+            << QByteArray("[imgae]\nfile = program.mot\n") << "imgae" << SIGHUP;
+        QTest::newRow("no recipe at all, SIGINT") << QByteArray() << "station.ini" << SIGINT;
+    }
+
+    void refusedRecipe() {
+        QFETCH(QByteArray, recipe);
+        QFETCH(QString, says);
+        QFETCH(int, signal);
+        QTemporaryDir folder;
+        const QString path = folder.filePath("station.ini");
+        if (!recipe.isEmpty()) SimulatedWrite::WriteFile(path, recipe);
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(environment);
+        program.start(MORVEN_STATION, {path});
+        QVERIFY(program.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY2((said += program.readAllStandardError()).contains("morven-station: "), said);
+        QVERIFY2(said.contains(says.toUtf8()), said);
+        ::kill(pid_t(program.processId()), signal);
+        const bool ended = program.waitForFinished(10000);
+        if (!ended) {
+            program.kill();
+            program.waitForFinished();
+        }
+        QVERIFY(ended);
+        QCOMPARE(program.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(program.exitCode(), signal);
     }
 
     // Each tile tells a screen reader its port, state, value and outcome, and announces each

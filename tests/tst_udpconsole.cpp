@@ -1,5 +1,8 @@
 // The console with real widgets and a real peer socket standing in for the board, on loopback only.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAccessible>
 #include <QApplication>
@@ -12,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <QUdpSocket>
 #include <atomic>
@@ -48,6 +52,38 @@ std::thread Flood(int count, int perSecond, const QByteArray& padding) {
                                  pellux::ConsolePort);
         }
     });
+}
+
+// Sends numbered datagrams to the console from a thread of its own until stop, as fast as the
+// socket takes them.
+std::thread FloodUntil(const std::atomic<bool>& stop, const QByteArray& padding = {}) {
+    return std::thread([&stop, padding] {
+        QUdpSocket chatty;
+        for (int i = 0; !stop; ++i)
+            chatty.writeDatagram(Numbered(i) + padding, QHostAddress::LocalHost,
+                                 pellux::ConsolePort);
+    });
+}
+
+// The program itself, with PELLUX_LOG naming log.
+void StartPellux(QProcess& pellux, const QString& log) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PELLUX_LOG", log);
+    pellux.setProcessEnvironment(environment);
+    pellux.start(PELLUX, {});
+}
+
+// Sends the signal and waits for the end, with a bound that only guards against a hang: "signal
+// N", "status N", or "still running" (then killed).
+QString EndBy(QProcess& pellux, int signal) {
+    ::kill(pid_t(pellux.processId()), signal);
+    if (!pellux.waitForFinished(10000)) {
+        pellux.kill();
+        pellux.waitForFinished();
+        return "still running";
+    }
+    return QString(pellux.exitStatus() == QProcess::CrashExit ? "signal %1" : "status %1")
+        .arg(pellux.exitCode());
 }
 
 QList<QByteArray> Lines(const QString& path) {
@@ -502,8 +538,12 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("board.log");
         QVERIFY(console_->StartLog(path));
+        // A burst that must overflow comes while the reader is held: 28 MB of datagrams are more
+        // than any buffer the console gets (20 MiB at most), however fast this machine reads.
+        console_->HoldReading(overflows);
         std::thread flood = Flood(count, perSecond, padding);
         flood.join();
+        console_->HoldReading(false);
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 const LogTally tally = Tally(path);
@@ -556,18 +596,11 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("board.log");
         QProcess pellux;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("PELLUX_LOG", path);
-        pellux.setProcessEnvironment(environment);
-        pellux.start(PELLUX, {});
+        StartPellux(pellux, path);
         QVERIFY(pellux.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 10000);
         std::atomic<bool> stop = false;
-        std::thread flood([&] {
-            QUdpSocket chatty;
-            for (int i = 0; !stop; ++i)
-                chatty.writeDatagram(Numbered(i), QHostAddress::LocalHost, pellux::ConsolePort);
-        });
+        std::thread flood = FloodUntil(stop);
         QTRY_VERIFY_WITH_TIMEOUT(Lines(path).size() > 2000, 10000);
         ::kill(pid_t(pellux.processId()), signal);
         const bool ended = pellux.waitForFinished(10000);
@@ -584,18 +617,85 @@ private slots:
         QVERIFY(std::is_sorted(tally.numbers.begin(), tally.numbers.end()));
     }
 
-    // A signal ends the console also while it says that it cannot start (this test's console
-    // holds the port).
-    void signalEndsTheBindError() {
+    // A log nobody takes lines from (a FIFO whose reader stopped reading) never stops the
+    // console: it goes on showing what arrives, counts what the log had no room for, and a
+    // signal ends it at once.
+    void stalledLogNeverStopsTheConsole() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("board.fifo");
+        const QByteArray name = QFile::encodeName(path);
+        QCOMPARE(mkfifo(name.constData(), 0600), 0);
+        // Open for reading, never read; the probe tells when the pipe takes no more.
+        const int stalled = open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int probe = open(name.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        const auto closeBoth = qScopeGuard([&] {
+            close(probe);
+            close(stalled);
+        });
+        QVERIFY(stalled >= 0 && probe >= 0);
+        const auto full = [probe] { return write(probe, "\n", 1) < 0 && errno == EAGAIN; };
+
+        QVERIFY(console_->StartLog(path));
+        std::atomic<bool> stop = false;
+        std::thread flood = FloodUntil(stop, QByteArray(1000, 'x'));
+        const auto endFlood = qScopeGuard([&] {
+            stop = true;
+            if (flood.joinable()) flood.join();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(console_->txtOutput->toolTip().contains(" not logged: "), 30000);
+        stop = true;
+        flood.join();
+        // Still shown as they come; sent until seen, as the flood may have left the socket's
+        // buffer full. The count of its frame may follow it, or not when the queue had room for
+        // its short line.
+        const auto oneMoreShown = [this] {
+            board_.writeDatagram("one more", QHostAddress::LocalHost, pellux::ConsolePort);
+            QTextBlock last = console_->txtOutput->document()->lastBlock().previous();
+            if (last.text().endsWith(" not logged: the log fell behind")) last = last.previous();
+            return last.text() == "one more";
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(oneMoreShown(), 20000);
+        QVERIFY(
+            !console_->txtOutput->document()->find(" not logged: the log fell behind").isNull());
+        QCOMPARE(errors_, QStringList{});
+        console_.reset();
+
+        // The program itself, its log's pipe full again, ends by SIGTERM.
+        char buffer[65536];
+        while (read(stalled, buffer, sizeof buffer) > 0) {
+        }
         QProcess pellux;
-        pellux.start(PELLUX, {});
+        StartPellux(pellux, path);
         QVERIFY(pellux.waitForStarted());
-        ::kill(pid_t(pellux.processId()), SIGTERM);
-        const bool ended = pellux.waitForFinished(10000);
-        if (!ended) pellux.kill();
-        QVERIFY(ended);
-        QCOMPARE(pellux.exitStatus(), QProcess::CrashExit);
-        QCOMPARE(pellux.exitCode(), SIGTERM);
+        stop = false;
+        flood = FloodUntil(stop, QByteArray(1000, 'x'));
+        QTRY_VERIFY_WITH_TIMEOUT(full(), 20000);
+        QCOMPARE(EndBy(pellux, SIGTERM), QString("signal %1").arg(SIGTERM));
+    }
+
+    // What stops the start is said on standard error as well as in its message box, and a
+    // signal ends the console while the box is up.
+    void signalEndsTheStartError_data() {
+        QTest::addColumn<bool>("portHeld");  // by this test's console
+        QTest::addColumn<QString>("says");
+        QTest::newRow("the port is held") << true << "pellux: Cannot bind UDP port 10002: ";
+        QTest::newRow("a log that cannot be opened")
+            << false << "pellux: Cannot log to \"%1\": Is a directory";
+    }
+
+    void signalEndsTheStartError() {
+        QFETCH(bool, portHeld);
+        QFETCH(QString, says);
+        if (!portHeld) console_.reset();
+        QTemporaryDir dir;  // a folder: no log
+        QProcess pellux;
+        StartPellux(pellux, dir.path());
+        QVERIFY(pellux.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += pellux.readAllStandardError())
+                                     .contains(says.replace("%1", dir.path()).toUtf8()),
+                                 10000);
+        QCOMPARE(EndBy(pellux, SIGTERM), QString("signal %1").arg(SIGTERM));
     }
 };
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder and checks it: lintian (no error, no warning),
 # its file list, its dependencies, the manual pages (rendered without a warning), the desktop
-# entries and metainfo files, and that each program starts from a copy unpacked into a
-# temporary root (dpkg -x).   Usage: tools/check-package.sh BUILD_DIR
+# entries and metainfo files, the maintainer script, and that each program starts from a copy
+# unpacked into a temporary root (dpkg -x).   Usage: tools/check-package.sh BUILD_DIR
 set -euo pipefail
 build="$(realpath "${1:?usage: check-package.sh BUILD_DIR}")"
 root=$(mktemp -d)
@@ -59,6 +59,27 @@ done
 
 # Errors and warnings fail the check; informational tags may stay.
 lintian_out=$(lintian --fail-on error,warning "$deb") || { echo "lintian:"; echo "$lintian_out"; exit 1; }
+
+# The maintainer script makes the group and the station's folder, on installing and again on
+# upgrading, also where the group was made by hand before (groupadd, as the previous release's
+# README said): run in a mount namespace whose /etc is a copy and /var/lib a tmpfs, so that the
+# machine stays as it was. Only root can make one.
+if [ "$(id -u)" -eq 0 ]; then
+    dpkg-deb -e "$deb" "$root/control"
+    for before in true "groupadd morven"; do
+        rm -rf "$root/etc" && cp -a /etc "$root/etc"
+        unshare --mount --propagation private sh -euc '
+            mount --bind "$1/etc" /etc
+            mount -t tmpfs postinst-check /var/lib
+            $2
+            "$1/control/postinst" configure
+            "$1/control/postinst" configure 1.0
+            [ "$(stat -c "%a %G" /var/lib/morven)" = "2775 morven" ]' sh "$root" "$before" \
+            || { echo "postinst (after $before) does not make /var/lib/morven, group morven, mode 2775"; exit 1; }
+    done
+else
+    echo "not root: the maintainer script was not run"
+fi
 
 dpkg -x "$deb" "$root/fs"
 desktop-file-validate "$root"/fs/usr/share/applications/*.desktop

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-private-dev qt6-serialport-dev libssl-dev zlib1g-dev libelf-dev libsystemd-dev libpq-dev pkg-config srecord binutils binutils-powerpc-linux-gnu ser2net openssh-server openssh-client python3-labgrid python3-pytest
           postgresql
           fonts-ipafont-gothic fonts-dejavu-core xvfb xauth dbus-daemon at-spi2-core python3-pyatspi
-          dpkg-dev desktop-file-utils appstream lintian help2man scdoc groff-base
+          strace util-linux dpkg-dev desktop-file-utils appstream lintian help2man scdoc groff-base
           qt6-l10n-tools qt6-tools-dev qt6-translations-l10n locales imagemagick)
 missing=()
 for package in "${packages[@]}"; do

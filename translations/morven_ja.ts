@@ -326,5 +326,13 @@
         <source>&amp;Keep writing</source>
         <translation>書込みを続ける(&amp;K)</translation>
     </message>
+    <message>
+        <source>Check again (F5)</source>
+        <translation>再チェック (F5)</translation>
+    </message>
+    <message>
+        <source>Examines the station again: the files, the ports and the serial numbers</source>
+        <translation>ステーションをもう一度チェックします: ファイル、ポート、シリアル番号</translation>
+    </message>
 </context>
 </TS>

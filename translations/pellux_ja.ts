@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ja">
 <context>
+    <name>pellux::ArrivalLog</name>
+    <message>
+        <source>Cannot log to &quot;%1&quot;: %2</source>
+        <translation>&quot;%1&quot; に記録できません: %2</translation>
+    </message>
+</context>
+<context>
     <name>pellux::frmPeerA</name>
     <message>
         <source>%1 datagram lost before it could be read</source>
@@ -42,6 +49,14 @@
     <message>
         <source>The receive buffer holds %1 KiB; net.core.rmem_max limits it.</source>
         <translation>受信バッファは %1 KiB です。上限は net.core.rmem_max で決まります。</translation>
+    </message>
+    <message>
+        <source>%1 datagram not logged: the log fell behind</source>
+        <translation>%1 個のデータグラムを記録できませんでした: ログの書込みが間に合いませんでした</translation>
+    </message>
+    <message>
+        <source>%1 datagrams not logged: the log fell behind</source>
+        <translation>%1 個のデータグラムを記録できませんでした: ログの書込みが間に合いませんでした</translation>
     </message>
 </context>
 </TS>

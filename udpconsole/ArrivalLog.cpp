@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -12,21 +13,23 @@ namespace pellux {
 
 namespace {
 
+// Said to the operator, in the locale's language.
 QString Reason(const QString& path) {
-    return QStringLiteral("Cannot log to \"%1\": %2")
+    return QCoreApplication::translate("pellux::ArrivalLog", "Cannot log to \"%1\": %2")
         .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 }  // namespace
 
 std::variant<std::unique_ptr<ArrivalLog>, QString> ArrivalLog::Open(const QString& path) {
-    // Non-blocking while opening only: a FIFO nobody reads is refused instead of waited for.
+    // Non-blocking: a FIFO nobody reads is refused instead of waited for, and a full one makes
+    // the writer wait in poll, where the end can reach it, not in write.
     const int fd = open(QFile::encodeName(path).constData(),
                         O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) return Reason(path);
     bool endsInsideALine = false;
     struct stat status {};
-    if (fcntl(fd, F_SETFL, O_APPEND) != 0 || fstat(fd, &status) != 0) {
+    if (fstat(fd, &status) != 0) {
         const QString reason = Reason(path);
         close(fd);
         return reason;
@@ -44,13 +47,17 @@ std::variant<std::unique_ptr<ArrivalLog>, QString> ArrivalLog::Open(const QStrin
 
 ArrivalLog::~ArrivalLog() { close(fd_); }
 
-QString ArrivalLog::Append(const QByteArray& lines) {
+QString ArrivalLog::Append(const QByteArray& lines, const std::function<bool(int)>& waitForRoom) {
     const QByteArray text = startOnNewLine_ ? '\n' + lines : lines;
     startOnNewLine_ = false;
     // One write; a short one (a full disk, a signal) is finished or reported.
     for (qsizetype done = 0; done < text.size();) {
         const ssize_t written = write(fd_, text.constData() + done, size_t(text.size() - done));
         if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && errno == EAGAIN) {
+            if (!waitForRoom(fd_)) return {};
+            continue;
+        }
         if (written <= 0) return Reason(path_);
         done += written;
     }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <variant>
 
@@ -18,8 +19,10 @@ public:
     ArrivalLog& operator=(const ArrivalLog&) = delete;
 
     QString Path() const { return path_; }
-    // Appends whole lines. An empty text when done, else why not.
-    QString Append(const QByteArray& lines);
+    // Appends whole lines. When the file takes no more for now (a pipe nobody empties), asks
+    // waitForRoom, given the descriptor, whether to go on. An empty text when done, or when
+    // waitForRoom gave up; else why not.
+    QString Append(const QByteArray& lines, const std::function<bool(int)>& waitForRoom);
 
 private:
     ArrivalLog(QString path, int fd, bool startsOnNewLine)

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -56,26 +57,47 @@ quint32 KernelDrops(int fd) {
 }  // namespace
 
 ArrivalReader::ArrivalReader(int fd, qsizetype keep, std::function<void()> arrived)
-    : fd_(fd), stopFd_(eventfd(0, EFD_CLOEXEC)), keep_(keep), arrived_(std::move(arrived)) {}
+    : fd_(fd), wakeFd_(eventfd(0, EFD_CLOEXEC)), keep_(keep), arrived_(std::move(arrived)) {}
 
 ArrivalReader::~ArrivalReader() {
     stopping_ = true;
-    const quint64 one = 1;
-    [[maybe_unused]] const ssize_t written = write(stopFd_, &one, sizeof one);
+    Wake();
     if (thread_.joinable()) thread_.join();
-    close(stopFd_);
+    // The log's writer ends before taken_, where its failure would be kept, goes.
+    SetLog(nullptr);
+    close(wakeFd_);
+}
+
+void ArrivalReader::Wake() {
+    const quint64 one = 1;
+    [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
 }
 
 void ArrivalReader::Start() { thread_ = std::thread(&ArrivalReader::Run, this); }
 
+void ArrivalReader::Hold(bool held) {
+    held_ = held;
+    Wake();
+}
+
 void ArrivalReader::SetLog(std::unique_ptr<ArrivalLog> log) {
-    std::lock_guard lock(logMutex_);
-    log_ = std::move(log);
+    std::unique_ptr<LogWriter> writer;
+    if (log)
+        writer = std::make_unique<LogWriter>(std::move(log), [this](const QString& error) {
+            std::deque<Arrival> none;
+            Keep(none, 0, error);
+        });
+    {
+        std::lock_guard lock(logMutex_);
+        std::swap(log_, writer);
+        unloggedSinceLogged_ = 0;
+    }
+    // The old log ends here, out of the reader's way.
 }
 
 QString ArrivalReader::LogPath() const {
     std::lock_guard lock(logMutex_);
-    return log_ ? log_->Path() : QString();
+    return log_ && !log_->Failed() ? log_->Path() : QString();
 }
 
 ArrivalReader::Taken ArrivalReader::Take() {
@@ -95,10 +117,21 @@ struct ArrivalReader::Buffers {
 
 void ArrivalReader::Run() {
     Buffers buffers;
-    pollfd waits[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    pollfd waits[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     for (;;) {
-        if (poll(waits, 2, -1) < 0 && errno != EINTR) return;
-        if (waits[1].revents != 0 || !Drain(buffers)) return;
+        // Held, the socket is left out: poll passes over a negative descriptor.
+        waits[0].fd = held_ ? -1 : fd_;
+        if (poll(waits, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (waits[1].revents != 0) {
+            quint64 count = 0;
+            [[maybe_unused]] const ssize_t cleared = read(wakeFd_, &count, sizeof count);
+            if (stopping_) return;
+        } else if (!Drain(buffers)) {
+            return;
+        }
     }
 }
 
@@ -109,7 +142,7 @@ bool ArrivalReader::Drain(Buffers& room) {
     socklen_t lastSenderLength = 0;
     QByteArray lastSenderText;
     // A flood keeps every batch full: the end is looked for between batches too.
-    for (int received = Batch; received == Batch && !stopping_;) {
+    for (int received = Batch; received == Batch && !stopping_ && !held_;) {
         for (int i = 0; i < Batch; ++i) {
             vectors[i] = {payloads.data() + i * Slot, Slot};
             messages[i].msg_hdr = {&senders[i],
@@ -181,24 +214,38 @@ void ArrivalReader::NoteDrops(quint32 drops, qint64 microseconds, std::deque<Arr
 
 void ArrivalReader::Hand(std::deque<Arrival>& batch, const QString& error) {
     if (batch.empty() && error.isEmpty()) return;
-    QString logError;
-    {
-        std::lock_guard lock(logMutex_);
-        if (log_ && !batch.empty()) {
-            QByteArray lines;
-            for (const Arrival& arrival : batch) lines += LogLine(arrival);
-            logError = log_->Append(lines);
-            if (!logError.isEmpty()) log_.reset();
-        }
+    Keep(batch, batch.empty() ? 0 : Log(batch), error);
+}
+
+// Queues the batch's lines for the log; the datagrams it had no room for.
+quint64 ArrivalReader::Log(const std::deque<Arrival>& batch) {
+    std::lock_guard lock(logMutex_);
+    if (!log_ || log_->Failed()) return 0;
+    QByteArray lines;
+    if (unloggedSinceLogged_ != 0)
+        lines += UnloggedLine(batch.front().microseconds, unloggedSinceLogged_);
+    for (const Arrival& arrival : batch) lines += LogLine(arrival);
+    if (log_->Queue(lines)) {
+        unloggedSinceLogged_ = 0;
+        return 0;
     }
+    const auto datagrams = quint64(
+        std::count_if(batch.cbegin(), batch.cend(), [](const Arrival& a) { return a.lost == 0; }));
+    unloggedSinceLogged_ += datagrams;
+    unloggedTotal_ += datagrams;
+    return datagrams;
+}
+
+// Keeps the batch for the window, and tells it when nothing waited before.
+void ArrivalReader::Keep(std::deque<Arrival>& batch, quint64 unlogged, const QString& error) {
     bool announce = false;
     {
         std::lock_guard lock(takenMutex_);
         for (Arrival& arrival : batch) taken_.arrivals.push_back(std::move(arrival));
         for (; taken_.arrivals.size() > size_t(keep_); taken_.arrivals.pop_front())
             taken_.notKept += taken_.arrivals.front().lost == 0 ? 1 : 0;
+        taken_.unlogged += unlogged;
         if (!error.isEmpty()) taken_.error = error;
-        if (!logError.isEmpty()) taken_.error = logError;
         announce = !announced_ && (!taken_.arrivals.empty() || !taken_.error.isEmpty());
         announced_ = announced_ || announce;
     }

@@ -49,6 +49,17 @@ const char* LostWords(quint64 lost) {
 
 QString LostText(quint64 lost) { return QString::fromLatin1(LostWords(lost)).arg(lost); }
 
+const char* UnloggedWords(quint64 unlogged) {
+    return unlogged == 1
+               ? QT_TRANSLATE_NOOP("pellux::frmPeerA", "%1 datagram not logged: the log fell behind")
+               : QT_TRANSLATE_NOOP("pellux::frmPeerA",
+                                   "%1 datagrams not logged: the log fell behind");
+}
+
+QString UnloggedText(quint64 unlogged) {
+    return QString::fromLatin1(UnloggedWords(unlogged)).arg(unlogged);
+}
+
 QByteArray LogLine(const Arrival& arrival) {
     QByteArray line = ArrivalTime(arrival.microseconds);
     if (arrival.lost != 0) return line + " - lost " + LostText(arrival.lost).toUtf8() + '\n';
@@ -56,6 +67,10 @@ QByteArray LogLine(const Arrival& arrival) {
     const QString text = DecodeShiftJis(arrival.payload);
     if (IsText(text)) return line + " text " + Escaped(text) + '\n';
     return line + " hex " + arrival.payload.toHex(' ') + '\n';
+}
+
+QByteArray UnloggedLine(qint64 microseconds, quint64 unlogged) {
+    return ArrivalTime(microseconds) + " - unlogged " + UnloggedText(unlogged).toUtf8() + '\n';
 }
 
 }  // namespace pellux

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
+#include <cstdio>
 
 #include "ArrivalLog.h"
 #include "ArrivalText.h"
@@ -41,6 +42,7 @@ frmPeerA::frmPeerA(QWidget* parent) : QWidget(parent) {
     ShowArrivalTimes->setCheckable(true);
 
     reportError_ = [this](const QString& text) {
+        std::fprintf(stderr, "pellux: %s\n", qPrintable(text));
         QMessageBox::warning(this, QStringLiteral("UDP Test"), text);
     };
     chooseLogFile_ = [this] {
@@ -184,10 +186,17 @@ void frmPeerA::ShowArrivals() {
     for (; arrival != taken.arrivals.cend(); ++arrival)
         addLine(arrival->microseconds,
                 arrival->lost != 0 ? LostInBox(arrival->lost) : DecodeShiftJis(arrival->payload));
+    // After the datagrams the log had no room for: they come with the datagrams that did.
+    if (taken.unlogged != 0 && !taken.arrivals.empty())
+        addLine(taken.arrivals.back().microseconds, UnloggedInBox(taken.unlogged));
+    QString drops;
     if (const quint64 lost = reader_->Lost(); lost != 0)
-        txtOutput->setToolTip(LostInBox(lost) + u'\n' +
-                              tr("The receive buffer holds %1 KiB; net.core.rmem_max limits it.")
-                                  .arg(udpPeerA.ReceiveBufferBytes() / 1024));
+        drops = LostInBox(lost) + u'\n' +
+                tr("The receive buffer holds %1 KiB; net.core.rmem_max limits it.")
+                    .arg(udpPeerA.ReceiveBufferBytes() / 1024);
+    if (const quint64 unlogged = reader_->Unlogged(); unlogged != 0)
+        drops += (drops.isEmpty() ? QString() : QStringLiteral("\n")) + UnloggedInBox(unlogged);
+    if (!drops.isEmpty()) txtOutput->setToolTip(drops);
     if (!text.isEmpty()) {
         // The box keeps lines, not line-end bytes: CR LF, or a lone CR, is one line break.
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))

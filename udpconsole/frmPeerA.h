@@ -47,8 +47,8 @@ public:
     bool Load();
     QString LoadError() const { return loadError_; }
 
-    // Where refused sends and failed logs are reported; a message box unless a test says
-    // otherwise.
+    // Where refused sends and failed logs are reported; standard error and a message box unless
+    // a test says otherwise.
     void SetErrorReporter(std::function<void(const QString&)> reporter) {
         reportError_ = std::move(reporter);
     }
@@ -60,6 +60,8 @@ public:
     bool StartLog(const QString& path);
     void StopLog();
     QString LogPath() const { return reader_ ? reader_->LogPath() : QString(); }
+    // For a test: a held reader takes nothing, so that the socket's queue overflows for sure.
+    void HoldReading(bool held) { reader_->Hold(held); }
 
     QLineEdit* txtSend;
     QPlainTextEdit* txtOutput;
@@ -78,8 +80,12 @@ private:
     void ChooseLog(bool on);
     void ArrivalsWaiting();
     void ShowArrivals();
-    // The box's words for datagrams the kernel dropped; the log keeps them in English.
+    // The box's words for datagrams the kernel dropped or the log missed; the log keeps them
+    // in English.
     static QString LostInBox(quint64 lost) { return tr(LostWords(lost)).arg(lost); }
+    static QString UnloggedInBox(quint64 unlogged) {
+        return tr(UnloggedWords(unlogged)).arg(unlogged);
+    }
 
     QHostAddress remoteAddress_;
     QString loadError_;

@@ -1,6 +1,7 @@
 // PELLUX: a UDP test console for the board.
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 
 #include "EndSignals.h"
 #include "Translations.h"
@@ -19,6 +20,8 @@ int main(int argc, char** argv) {
     {
         pellux::frmPeerA window;
         if (!window.Load()) {
+            // Said where an unattended run's journal has it, too.
+            std::fprintf(stderr, "pellux: %s\n", qPrintable(window.LoadError()));
             QMessageBox::critical(nullptr, QStringLiteral("UDP Test"), window.LoadError());
             if (ends.Received() != 0) ends.DieBySignal();
             return 1;

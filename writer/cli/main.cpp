@@ -101,8 +101,10 @@ int CheckRecipe(const Recipe& recipe) {
     const WriteJob& job = std::get<WriteJob>(prepared);
     SerialStateFile files;
     std::unique_ptr<DatabaseSerialStore> database;
-    if (recipe.serial && DatabaseConnection::IsUri(recipe.serial->statePath))
-        database = std::make_unique<DatabaseSerialStore>(*recipe.serial, QString(), StopRequested);
+    if (recipe.serial && DatabaseConnection::IsUri(recipe.serial->statePath)) {
+        database = std::make_unique<DatabaseSerialStore>(*recipe.serial, QString());
+        database->StopStockWith(StopRequested);
+    }
     const StationCheck station =
         CheckStation(recipe, job, database ? static_cast<SerialStore&>(*database) : files);
     const auto strict = StrictRefusal(recipe, job.report);
@@ -222,7 +224,9 @@ int Write(const CliOptions& options) {
         });
     if (log && database)
         log->UpdateRowsWith(
-            [&database](const WriteRecord& record) { return database->RecordWrite(record); });
+            [&database](const WriteRecord& record) {
+                return database->RecordWrite(record, StopRequested);
+            });
     const bool gang = choice.ports.size() > 1;
     ProgressBoard progressBoard(stderr, ProgressStyle(options.quiet), int(choice.ports.size()));
     qsizetype labelWidth = 0;

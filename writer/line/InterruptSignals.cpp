@@ -28,6 +28,7 @@ void OnSignal(int signal) {
 
 InterruptSignals::InterruptSignals(std::function<void()> onInterrupt, QObject* parent)
     : QObject(parent), onInterrupt_(std::move(onInterrupt)) {
+    received = 0;  // a signal an earlier handler took was that one's
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, wakeFds) != 0)
         qFatal("cannot create the signal socket pair");
     notifier_ = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, this);

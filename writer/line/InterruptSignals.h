@@ -16,7 +16,7 @@ public:
     explicit InterruptSignals(std::function<void()> onInterrupt, QObject* parent = nullptr);
     ~InterruptSignals() override;
 
-    // The first signal received, or 0.
+    // The first signal received since the latest of these was made, or 0.
     static int Received();
     // Ends the process by the signal received, as shells and xargs expect to see it.
     [[noreturn]] static void DieBySignal();

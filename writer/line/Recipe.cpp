@@ -105,7 +105,7 @@ std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 
     return rule;
 }
 
-QString RecipeStatePath(const QString& recipePath) {
+QString PreviousReleaseStatePath(const QString& recipePath) {
     const QFileInfo recipe(recipePath);
     return recipe.absolutePath() + QLatin1Char('/') + recipe.completeBaseName() +
            QStringLiteral(".serial-state");
@@ -183,9 +183,14 @@ std::variant<Recipe, QString> ReadRecipe(const QString& path) {
         };
         auto rule = MakeSerialRule({named("address"), named("format"), named("start"),
                                     named("step"), named("list"), named("state")},
-                                   folder, RecipeStatePath(path));
+                                   folder, QString());
         if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
         station.serial = std::get<SerialRule>(rule);
+        // The numbers belong to the rule, not to this file's name: a copy goes on with them.
+        if (station.serial->statePath.isEmpty()) {
+            station.serial->statePath = StationSerialStatePath(*station.serial);
+            station.serial->formerStatePath = PreviousReleaseStatePath(path);
+        }
     }
     return station;
 }

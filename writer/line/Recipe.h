@@ -44,9 +44,9 @@ std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 
                                                  const QString& folder,
                                                  const QString& defaultState);
 
-// A recipe's serial state when it names none: beside it, named after it, station-3.ini's
-// station-3.serial-state, so that every user of the recipe shares it.
-QString RecipeStatePath(const QString& recipePath);
+// Where the previous release kept a recipe's state when it names none: beside it, named after
+// it, station-3.ini's station-3.serial-state. Now StationSerialStatePath.
+QString PreviousReleaseStatePath(const QString& recipePath);
 
 // A station's recipe, an INI file:
 //   [image]   file, sha256 (of the N bytes a write sends, as --check prints it), binary_at

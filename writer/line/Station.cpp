@@ -40,17 +40,22 @@ std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job
     return std::nullopt;
 }
 
-std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatabase(
-    const Recipe& recipe, const QString& logPath, const std::function<bool()>& stop,
-    const std::function<void(const QString&)>& tell) {
+std::unique_ptr<DatabaseSerialStore> SerialDatabase(const Recipe& recipe, const QString& logPath) {
     if (!recipe.serial || !DatabaseConnection::IsUri(recipe.serial->statePath)) return nullptr;
     const QString pending =
         (logPath.isEmpty() ? DefaultWriteLogPath() : logPath) + QStringLiteral(".pending-rows");
-    auto database = std::make_unique<DatabaseSerialStore>(*recipe.serial, pending, stop);
-    if (const auto away = database->Connect())
+    return std::make_unique<DatabaseSerialStore>(*recipe.serial, pending);
+}
+
+std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatabase(
+    const Recipe& recipe, const QString& logPath, const std::function<bool()>& stop,
+    const std::function<void(const QString&)>& tell) {
+    auto database = SerialDatabase(recipe, logPath);
+    if (!database) return nullptr;
+    if (const auto away = database->Connect(stop))
         return stop() ? WriteRefusal{WriteOutcome::Cancelled, *away}
                       : DatabaseSerialStore::Away(*away);
-    if (const QString said = database->UpdatePendingRows(); !said.isEmpty()) tell(said);
+    if (const QString said = database->UpdatePendingRows(stop); !said.isEmpty()) tell(said);
     return database;
 }
 

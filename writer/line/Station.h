@@ -20,6 +20,11 @@ namespace morven {
 // The refusal of an image or kernel other than the recipe approves, naming both hashes.
 std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job);
 
+// The line's database, when the serial rule's state is a postgresql:// URI, not connected yet:
+// its first operation connects. Null without one. The write ends kept for a later run wait beside
+// the write log at logPath (empty: the default one).
+std::unique_ptr<DatabaseSerialStore> SerialDatabase(const Recipe& recipe, const QString& logPath);
+
 // The line's database, when the serial rule's state is a postgresql:// URI: connected, and the
 // rows earlier runs could not update updated now (what happened told through tell). Null
 // without one; refused (SerialStoreAway, naming the host) when it cannot be reached. The write

@@ -1,8 +1,7 @@
 #include "StationWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -10,9 +9,11 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "OperatorDialogs.h"
 #include "StationLabel.h"
+#include "StationWaits.h"
 #include "WindowFont.h"
 #include "line/InterruptSignals.h"
 #include "line/Station.h"
@@ -24,11 +25,11 @@ namespace {
 
 constexpr int TilesPerRow = 4;
 
-// The window cannot wait for ever on a pipe nobody writes.
-std::function<bool()> GiveUpAfter(qint64 milliseconds) {
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    return [clock, milliseconds] { return clock->elapsed() > milliseconds; };
+// What keeps the window from opening: said on standard error too, where a session's log or a
+// terminal keeps it.
+void Refuse(QWidget* parent, const QString& why) {
+    std::fprintf(stderr, "morven-station: %s\n", qPrintable(why));
+    OperatorDialogs::ShowMessage(parent, why);
 }
 
 QLabel* ValueLabel() {
@@ -72,7 +73,14 @@ StationWindow::StationWindow(QWidget* parent)
     Banner->setPalette(alarm);
     Banner->setAccessibleName(tr("Not ready"));
     Banner->hide();
-    layout->addWidget(Banner);
+    CheckAgain = new QPushButton(tr("Check again (F5)"));
+    CheckAgain->setAccessibleDescription(
+        tr("Examines the station again: the files, the ports and the serial numbers"));
+    CheckAgain->hide();
+    auto* notReady = new QHBoxLayout;
+    notReady->addWidget(Banner, 1);
+    notReady->addWidget(CheckAgain, 0, Qt::AlignTop);
+    layout->addLayout(notReady);
 
     auto* tiles = new QGridLayout;
     tiles->setObjectName(QStringLiteral("tiles"));
@@ -106,6 +114,7 @@ StationWindow::StationWindow(QWidget* parent)
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
             &StationWindow::AskToStop);
     connect(Start, &QPushButton::clicked, this, &StationWindow::StartGang);
+    connect(CheckAgain, &QPushButton::clicked, this, &StationWindow::Recheck);
     connect(Stop, &QPushButton::clicked, this, &StationWindow::AskToStop);
     UpdateButtons();
 }
@@ -120,7 +129,7 @@ SerialStore& StationWindow::Store() {
 bool StationWindow::Load(const QString& recipePath) {
     auto read = ReadRecipe(recipePath);
     if (const auto* problem = std::get_if<QString>(&read)) {
-        OperatorDialogs::ShowMessage(this, *problem);
+        Refuse(this, *problem);
         return false;
     }
     recipe_ = std::get<Recipe>(read);
@@ -132,20 +141,16 @@ bool StationWindow::Load(const QString& recipePath) {
         LogWarning->setText(tr("Warning: %1").arg(warning));
         LogWarning->show();
     });
-    // A recipe whose values come from the line's database: connected now, and the rows earlier
-    // runs could not update updated; a database away is said before the window opens.
-    auto opened = OpenSerialDatabase(recipe_, recipe_.logPath, GiveUpAfter(15000),
-                                     [](const QString& said) {
-                                         qWarning("morven-station: %s", qPrintable(said));
-                                     });
-    if (const auto* refusal = std::get_if<WriteRefusal>(&opened)) {
-        OperatorDialogs::ShowMessage(this, refusal->text);
-        return false;
+    // A recipe whose values come from the line's database: connected by the check below, and
+    // again by any later one when it was lost. A database away keeps the station from writing
+    // until a check finds it back; it never keeps the window from opening.
+    database_ = SerialDatabase(recipe_, recipe_.logPath);
+    if (database_) {
+        database_->StopStockWith(SignalCame);
+        log_.UpdateRowsWith([this](const WriteRecord& record) {
+            return database_->RecordWrite(record, SignalCame);
+        });
     }
-    database_ = std::move(std::get<std::unique_ptr<DatabaseSerialStore>>(opened));
-    if (database_)
-        log_.UpdateRowsWith(
-            [this](const WriteRecord& record) { return database_->RecordWrite(record); });
 
     auto* grid = findChild<QGridLayout*>(QStringLiteral("tiles"));
     for (qsizetype index = 0; index < recipe_.ports.size(); ++index) {
@@ -153,8 +158,10 @@ bool StationWindow::Load(const QString& recipePath) {
         grid->addWidget(tile, int(index / TilesPerRow), int(index % TilesPerRow));
         Tiles << tile;
     }
-    // Keyboard order: Start (the focus when the window opens), Stop, each port, the last writes.
+    // Keyboard order: Check again while it is shown, Start, Stop, each port, the last writes;
+    // the window opens with the focus on Start, or on Check again when not ready.
     QWidget* previous = Stop;
+    setTabOrder(CheckAgain, Start);
     setTabOrder(Start, Stop);
     for (PortTile* tile : Tiles) {
         setTabOrder(previous, tile);
@@ -164,12 +171,16 @@ bool StationWindow::Load(const QString& recipePath) {
     Examine(true);
     // Room for every tile's words; the layout's own minimum undercounts wrapped text.
     resize(sizeHint());
-    Start->setFocus();
+    (setup_.Ready() ? Start : CheckAgain)->setFocus();
     return true;
 }
 
 void StationWindow::Examine(bool showPorts) {
     setup_ = ExamineStation(recipe_, Store(), GiveUpAfter(10000));
+    // The database answers: the rows earlier writes could not update are sent now.
+    if (database_ && setup_.Ready())
+        if (const QString said = database_->UpdatePendingRows(SignalCame); !said.isEmpty())
+            qWarning("morven-station: %s", qPrintable(said));
     ImageText->setText(setup_.imageText);
     KernelText->setText(setup_.kernelText);
     StrictText->setText(setup_.strictText);
@@ -186,11 +197,24 @@ void StationWindow::Examine(bool showPorts) {
 void StationWindow::UpdateButtons() {
     Start->setEnabled(!run_ && !starting_ && setup_.Ready());
     Stop->setEnabled(run_ != nullptr);
+    CheckAgain->setVisible(!run_ && !setup_.Ready());
+}
+
+// A board plugged in, a file put right, a database back: seen now, and nothing is written.
+void StationWindow::Recheck() {
+    if (run_ || starting_) return;
+    const bool focused = CheckAgain->hasFocus();
+    Examine(true);
+    if (focused && setup_.Ready()) Start->setFocus();
 }
 
 // The gang runs from the event loop, not inside the key's or click's handler.
 void StationWindow::StartGang() {
-    if (run_ || starting_ || !Start->isEnabled()) return;
+    if (run_ || starting_) return;
+    if (!setup_.Ready()) {
+        Recheck();
+        return;
+    }
     starting_ = true;
     UpdateButtons();
     QTimer::singleShot(0, this, &StationWindow::RunGang);
@@ -208,14 +232,14 @@ void StationWindow::RunGang() {
     }
     const WriteJob& job = *setup_.job;
     // Serial values are taken now, for every board at once, before any port is opened, each
-    // on record in the issue log with this station's recipe. Another run holding them is
-    // waited for, a while.
+    // on record in the issue log with this station's recipe. Another run holding a state
+    // file's lock is waited for, a while; the line's database bounds each of its own waits.
     QStringList portNames;
     for (const ChosenPort& port : ports) portNames << port.name;
     auto images =
         BoardImages(recipe_, job, portNames, Store(),
                     IssueContext::OfThisProcess(recipe_.path, QCoreApplication::arguments()),
-                    {GiveUpAfter(10000), {}});
+                    {database_ ? SignalCame : GiveUpAfter(10000), {}});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images)) {
         const QString why = refusal->outcome == WriteOutcome::Cancelled
                                 ? tr("Another run held the serial values for 10 seconds. "
@@ -263,6 +287,9 @@ void StationWindow::AskToStop() {
 
 void StationWindow::Interrupted() {
     closeRequested_ = true;
+    // A box ends too: one saying why the window cannot open runs its own loop before the
+    // program's, and a question asked during a gang would wait for an answer nobody gives.
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
     if (run_)
         run_->Cancel(StatusSignalBase + InterruptSignals::Received(),
                      QStringLiteral("interrupted"));

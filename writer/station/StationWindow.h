@@ -21,7 +21,9 @@ class StationRun;
 // A production station's one window: the recipe at the top, a tile per port, one key to write
 // every present board (Enter or F5), Esc to stop them all, and the totals and last writes.
 // The checks, the serial values, the writes and their records are the line's, as morven-cli
-// runs them.
+// runs them. A station that is not ready is examined again on the operator's word (the same
+// keys, or Check again), never behind their back: a check reads the files, scans the ports and
+// asks the database.
 class StationWindow : public QWidget {
     Q_OBJECT
 
@@ -30,7 +32,8 @@ public:
     ~StationWindow() override;
 
     // Reads the recipe and checks the station. False when the recipe itself cannot be used: the
-    // operator has been told why, and the program is to end.
+    // operator has been told why, in a box and on standard error, and the program is to end
+    // (by the signal, when one ended the box).
     bool Load(const QString& recipePath);
 
     bool Writing() const { return run_ != nullptr; }
@@ -45,6 +48,7 @@ public:
     QLabel* StrictText;
     QLabel* SerialText;
     QLabel* Banner;  // what keeps the station from writing; hidden when it is ready
+    QPushButton* CheckAgain;  // beside the banner: examines the station again
     QList<PortTile*> Tiles;
     QPushButton* Start;
     QPushButton* Stop;
@@ -62,7 +66,9 @@ private:
     // Reads the file and kernel again and checks everything; the tiles show the ports when
     // showPorts, else they keep the last gang's results.
     void Examine(bool showPorts);
+    // Enter, F5 or Start: the gang when the station is ready, else a check again.
     void StartGang();
+    void Recheck();
     void RunGang();
     void AskToStop();
     // SIGINT, SIGTERM or SIGHUP (a logout, a shutdown): every write ends on record, and the

@@ -26,7 +26,11 @@ int main(int argc, char** argv) {
         recipe = *chosen;
     }
     morven::StationWindow window;
-    if (!window.Load(recipe)) return 2;
+    if (!window.Load(recipe)) {
+        // A signal that ended the box ends the program by that signal, as a shell expects.
+        if (morven::InterruptSignals::Received() != 0) morven::InterruptSignals::DieBySignal();
+        return 2;
+    }
     window.show();
     const int status = app.exec();
     if (morven::InterruptSignals::Received() != 0) morven::InterruptSignals::DieBySignal();

@@ -32,8 +32,7 @@ QString Trimmed(const char* text) {
 
 }  // namespace
 
-DatabaseConnection::DatabaseConnection(QString uri, std::function<bool()> stop)
-    : uri_(std::move(uri)), stop_(std::move(stop)) {}
+DatabaseConnection::DatabaseConnection(QString uri) : uri_(std::move(uri)) {}
 
 DatabaseConnection::~DatabaseConnection() {
     if (connection_) PQfinish(connection_);
@@ -70,12 +69,22 @@ QString DatabaseConnection::Host() const {
     return port.isEmpty() ? host : host + QLatin1Char(':') + port;
 }
 
-DatabaseConnection::Wait DatabaseConnection::WaitForSocket(bool forWriting,
-                                                           qint64 deadlineMs) const {
+bool DatabaseConnection::IsOpen() const {
+    // A server that shut down or restarted told its idle clients so and closed their sockets:
+    // read that now, so that the next statement goes on a new connection, not on the dead one.
+    for (int look = 0; look < 4 && connection_ && PQstatus(connection_) == CONNECTION_OK; ++look) {
+        pollfd socket{PQsocket(connection_), POLLIN, 0};
+        if (::poll(&socket, 1, 0) <= 0 || !PQconsumeInput(connection_)) break;
+    }
+    return connection_ && PQstatus(connection_) == CONNECTION_OK;
+}
+
+DatabaseConnection::Wait DatabaseConnection::WaitForSocket(bool forWriting, qint64 deadlineMs,
+                                                           const Stop& stop) const {
     const QDeadlineTimer deadline(deadlineMs);
     pollfd socket{PQsocket(connection_), short(forWriting ? POLLOUT : POLLIN), 0};
     while (true) {
-        if (stop_ && stop_()) return Wait::Stopped;
+        if (stop && stop()) return Wait::Stopped;
         const qint64 left = deadline.remainingTime();
         if (left == 0) return Wait::TimedOut;
         const int ready = ::poll(&socket, 1, int(std::min<qint64>(left, StopLookMs)));
@@ -97,7 +106,7 @@ DatabaseConnection::Error DatabaseConnection::Abandon(Wait why, const QString& d
             true};
 }
 
-std::optional<QString> DatabaseConnection::Open() {
+std::optional<QString> DatabaseConnection::Open(const Stop& stop) {
     if (connection_) PQfinish(connection_);
     const QByteArray uri = uri_.toUtf8();
     const QByteArray connectTimeout = QByteArray::number(ConnectSeconds);
@@ -124,7 +133,7 @@ std::optional<QString> DatabaseConnection::Open() {
     while (state != PGRES_POLLING_OK) {
         if (state == PGRES_POLLING_FAILED) return failed(Trimmed(PQerrorMessage(connection_)));
         const Wait wait = WaitForSocket(state == PGRES_POLLING_WRITING,
-                                        deadline - QDeadlineTimer::current().deadline());
+                                        deadline - QDeadlineTimer::current().deadline(), stop);
         if (wait != Wait::Ready) {
             const QString host = Host();
             const QString why = Abandon(wait, QStringLiteral("connecting"), ConnectSeconds).text;
@@ -138,7 +147,7 @@ std::optional<QString> DatabaseConnection::Open() {
 }
 
 std::variant<DatabaseConnection::Rows, DatabaseConnection::Error> DatabaseConnection::Exec(
-    const char* sql, const QList<QByteArray>& parameters) {
+    const char* sql, const QList<QByteArray>& parameters, const Stop& stop) {
     if (!connection_) return Error{{}, QStringLiteral("not connected"), true};
     std::vector<const char*> values;
     for (const QByteArray& parameter : parameters)
@@ -151,11 +160,11 @@ std::variant<DatabaseConnection::Rows, DatabaseConnection::Error> DatabaseConnec
     // Sent whole, then read until the answer is complete.
     for (int flushed = PQflush(connection_); flushed != 0; flushed = PQflush(connection_)) {
         if (flushed < 0) return Error{{}, Trimmed(PQerrorMessage(connection_)), true};
-        if (const Wait wait = WaitForSocket(true, left()); wait != Wait::Ready)
+        if (const Wait wait = WaitForSocket(true, left(), stop); wait != Wait::Ready)
             return Abandon(wait, QStringLiteral("sending a statement"), StatementSeconds);
     }
     while (PQisBusy(connection_)) {
-        if (const Wait wait = WaitForSocket(false, left()); wait != Wait::Ready)
+        if (const Wait wait = WaitForSocket(false, left(), stop); wait != Wait::Ready)
             return Abandon(wait, QStringLiteral("waiting for the database's answer"),
                            StatementSeconds);
         if (!PQconsumeInput(connection_))

@@ -12,9 +12,9 @@ struct pg_conn;
 
 namespace morven {
 
-// A PostgreSQL connection (libpq) whose every wait is bounded and ends at once when stop() says
-// so: connecting takes at most ConnectSeconds, a statement at most StatementSeconds (the server
-// is told the same). Credentials come from libpq's own places (~/.pgpass, PGPASSFILE,
+// A PostgreSQL connection (libpq) whose every wait is bounded and ends at once when the stop
+// given for that wait says so: connecting takes at most ConnectSeconds, a statement at most
+// StatementSeconds (the server is told the same). Credentials come from libpq's own places (~/.pgpass, PGPASSFILE,
 // PGSERVICEFILE, a service= in the URI), never from this program.
 class DatabaseConnection {
 public:
@@ -27,18 +27,23 @@ public:
         bool lost = false;  // the connection is gone: the server away, a time-out, a stop
     };
     using Rows = QList<QStringList>;  // every column as text; NULL as a null QString
+    // True ends the wait at once; empty: only the wait's limit ends it.
+    using Stop = std::function<bool()>;
 
     // uri: a postgresql:// or postgres:// URI, without a password.
-    DatabaseConnection(QString uri, std::function<bool()> stop);
+    explicit DatabaseConnection(QString uri);
     ~DatabaseConnection();
     DatabaseConnection(const DatabaseConnection&) = delete;
     DatabaseConnection& operator=(const DatabaseConnection&) = delete;
 
     // nullopt when connected (again: an old connection is closed first); else why not,
     // naming the host.
-    std::optional<QString> Open();
+    std::optional<QString> Open(const Stop& stop);
+    // Whether a connection is made and was not lost since.
+    bool IsOpen() const;
     // One statement with its parameters as text ($1, $2, ...; a null QByteArray is NULL).
-    std::variant<Rows, Error> Exec(const char* sql, const QList<QByteArray>& parameters = {});
+    std::variant<Rows, Error> Exec(const char* sql, const QList<QByteArray>& parameters,
+                                   const Stop& stop);
     // Where the connection goes, as messages name it: "host:port" or the socket's folder.
     QString Host() const;
 
@@ -50,11 +55,10 @@ public:
 
 private:
     enum class Wait { Ready, TimedOut, Stopped };
-    Wait WaitForSocket(bool forWriting, qint64 deadlineMs) const;
+    Wait WaitForSocket(bool forWriting, qint64 deadlineMs, const Stop& stop) const;
     Error Abandon(Wait why, const QString& doing, int seconds);
 
     QString uri_;
-    std::function<bool()> stop_;
     pg_conn* connection_ = nullptr;
 };
 

@@ -38,14 +38,13 @@ QString Schema() {
 
 }  // namespace
 
-DatabaseSerialStore::DatabaseSerialStore(const SerialRule& rule, QString pendingPath,
-                                         std::function<bool()> stop)
+DatabaseSerialStore::DatabaseSerialStore(const SerialRule& rule, QString pendingPath)
     : database_(DatabaseConnection::Shown(WithoutName(rule.statePath))),
       name_(NameIn(rule.statePath, rule.listPath.isEmpty() ? QStringLiteral("counter")
                                                            : QFileInfo(rule.listPath).fileName())),
       source_((rule.listPath.isEmpty() ? QStringLiteral("counter ") : QStringLiteral("list ")) +
               name_),
-      connection_(WithoutName(rule.statePath), std::move(stop)),
+      connection_(WithoutName(rule.statePath)),
       pending_(std::move(pendingPath)) {}
 
 QString DatabaseSerialStore::NameIn(const QString& uri, const QString& fallback) {
@@ -57,15 +56,15 @@ QString DatabaseSerialStore::WithoutName(const QString& uri) {
     return uri.left(uri.indexOf(QLatin1Char('#')));
 }
 
-std::optional<QString> DatabaseSerialStore::Connect() {
-    auto refused = connection_.Open();
-    connected_ = !refused;
+std::optional<QString> DatabaseSerialStore::Connect(const Stop& stop) {
+    auto refused = connection_.Open(stop);
+    if (!refused) away_.clear();
     return refused;
 }
 
-std::optional<WriteRefusal> DatabaseSerialStore::Connected() {
-    if (connected_) return std::nullopt;
-    if (const auto away = Connect()) return Away(*away);
+std::optional<WriteRefusal> DatabaseSerialStore::Connected(const Stop& stop) {
+    if (connection_.IsOpen()) return std::nullopt;
+    if (const auto away = Connect(stop)) return Away(*away);
     return std::nullopt;
 }
 
@@ -99,8 +98,9 @@ DatabaseSerialStore::Problem DatabaseSerialStore::Failure(
 
 std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
     const SerialRule& rule, const QStringList& ports, const IssueContext& context,
-    const TakeWait&) {
-    if (const auto away = Connected()) return *away;
+    const TakeWait& wait) {
+    const Stop& stop = wait.stop;
+    if (const auto away = Connected(stop)) return *away;
     const bool counter = rule.listPath.isEmpty();
     QList<QByteArray> parameters{name_.toUtf8(), rule.Text().toUtf8()};
     if (counter)
@@ -118,11 +118,11 @@ std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
     // One short transaction: the values, their rows, and the values checked against the
     // format before anything is committed.
     for (int attempt = 1;; ++attempt) {
-        if (const auto begun = connection_.Exec("BEGIN");
+        if (const auto begun = connection_.Exec("BEGIN", {}, stop);
             std::holds_alternative<DatabaseConnection::Error>(begun))
             return Refusal(std::get<DatabaseConnection::Error>(begun));
-        auto taken = connection_.Exec(sql, parameters);
-        const auto abandon = [this] { connection_.Exec("ROLLBACK"); };
+        auto taken = connection_.Exec(sql, parameters, stop);
+        const auto abandon = [&] { connection_.Exec("ROLLBACK", {}, stop); };
         if (const auto* error = std::get_if<DatabaseConnection::Error>(&taken)) {
             if (!error->lost) abandon();
             if (Retryable(*error) && attempt < TakeAttempts) continue;
@@ -139,7 +139,7 @@ std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
             }
             values << std::get<SerialValue>(value);
         }
-        const auto committed = connection_.Exec("COMMIT");
+        const auto committed = connection_.Exec("COMMIT", {}, stop);
         if (const auto* error = std::get_if<DatabaseConnection::Error>(&committed)) {
             if (Retryable(*error) && attempt < TakeAttempts) continue;
             return Refusal(*error);
@@ -148,8 +148,13 @@ std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
     }
 }
 
-QString DatabaseSerialStore::Update(const QJsonObject& row) {
+QString DatabaseSerialStore::Update(const QJsonObject& row, const Stop& stop) {
     if (!away_.isEmpty()) return away_;
+    if (!connection_.IsOpen())
+        if (const auto refused = Connect(stop)) {
+            away_ = *refused;
+            return away_;
+        }
     const QList<QByteArray> parameters{
         row[QStringLiteral("source")].toString().toUtf8(),
         row[QStringLiteral("value")].toString().toUtf8(),
@@ -159,15 +164,15 @@ QString DatabaseSerialStore::Update(const QJsonObject& row) {
         row[QStringLiteral("image_sha256")].toString().toUtf8(),
         row[QStringLiteral("ended")].toString().toUtf8()};
     const char* const sql = "SELECT morven.record_write($1, $2, $3, $4, $5, $6, $7)";
-    auto updated = connection_.Exec(sql, parameters);
+    auto updated = connection_.Exec(sql, parameters, stop);
     // A connection the server dropped (a restart) is made again once.
     if (const auto* error = std::get_if<DatabaseConnection::Error>(&updated);
         error && error->lost) {
-        if (const auto refused = connection_.Open()) {
+        if (const auto refused = connection_.Open(stop)) {
             away_ = *refused;
             return away_;
         }
-        updated = connection_.Exec(sql, parameters);
+        updated = connection_.Exec(sql, parameters, stop);
     }
     const auto* error = std::get_if<DatabaseConnection::Error>(&updated);
     if (!error) return {};
@@ -176,7 +181,7 @@ QString DatabaseSerialStore::Update(const QJsonObject& row) {
     return problem.text;
 }
 
-QString DatabaseSerialStore::RecordWrite(const WriteRecord& record) {
+QString DatabaseSerialStore::RecordWrite(const WriteRecord& record, const Stop& stop) {
     if (record.serialValue.isEmpty()) return {};
     const QJsonObject row{{"database", database_},
                           {"source", source_},
@@ -188,7 +193,7 @@ QString DatabaseSerialStore::RecordWrite(const WriteRecord& record) {
                           {"ended", record.time.addMSecs(qRound64(record.seconds * 1000))
                                         .toUTC()
                                         .toString(Qt::ISODateWithMs)}};
-    const QString why = Update(row);
+    const QString why = Update(row, stop);
     if (why.isEmpty() || away_.isEmpty()) return why;
     QString error;
     if (!pending_.Add(row, &error))
@@ -198,11 +203,11 @@ QString DatabaseSerialStore::RecordWrite(const WriteRecord& record) {
            QStringLiteral(" for the next run");
 }
 
-QString DatabaseSerialStore::UpdatePendingRows() {
+QString DatabaseSerialStore::UpdatePendingRows(const Stop& stop) {
     const PendingRows::Outcome outcome = pending_.Update([&](const QJsonObject& row) {
         if (row[QStringLiteral("database")].toString() != database_)
             return QStringLiteral("for the database ") + row[QStringLiteral("database")].toString();
-        return Update(row);
+        return Update(row, stop);
     });
     QStringList said;
     if (outcome.updated > 0)
@@ -219,7 +224,7 @@ QString DatabaseSerialStore::UpdatePendingRows() {
 }
 
 std::variant<SerialStock, WriteRefusal> DatabaseSerialStore::Stock(const SerialRule& rule) {
-    if (const auto away = Connected()) return *away;
+    if (const auto away = Connected(stockStop_)) return *away;
     const bool counter = rule.listPath.isEmpty();
     // How many are left, and the next value, as text: a counter's may pass 2^63.
     const auto found = connection_.Exec(
@@ -229,7 +234,7 @@ std::variant<SerialStock, WriteRefusal> DatabaseSerialStore::Stock(const SerialR
                 : "SELECT l.rule, (SELECT value FROM morven.list_value v WHERE v.list = l.name "
                   "AND v.position = l.taken + 1), l.size - l.taken "
                   "FROM morven.list l WHERE l.name = $1",
-        {name_.toUtf8()});
+        {name_.toUtf8()}, stockStop_);
     if (const auto* error = std::get_if<DatabaseConnection::Error>(&found)) return Refusal(*error);
     const auto& rows = std::get<DatabaseConnection::Rows>(found);
     if (rows.isEmpty()) {
@@ -251,16 +256,16 @@ std::variant<SerialStock, WriteRefusal> DatabaseSerialStore::Stock(const SerialR
 
 std::variant<QString, DatabaseSerialStore::Problem> DatabaseSerialStore::LoadList(
     const QString& uri, const QString& path, const SerialFormat& format,
-    std::function<bool()> stop) {
+    const Stop& stop) {
     const auto read = SerialList::Read(path, format);
     if (const auto* why = std::get_if<QString>(&read)) return Problem{false, *why};
     QStringList values;
     for (const SerialValue& value : std::get<SerialList>(read).values) values << value.text;
     const QString name = NameIn(uri, QFileInfo(path).fileName());
-    DatabaseConnection connection(WithoutName(uri), std::move(stop));
-    if (const auto refused = connection.Open()) return Problem{true, *refused};
-    const auto loaded =
-        connection.Exec("SELECT morven.load_list($1, $2)", {name.toUtf8(), ArrayLiteral(values)});
+    DatabaseConnection connection(WithoutName(uri));
+    if (const auto refused = connection.Open(stop)) return Problem{true, *refused};
+    const auto loaded = connection.Exec("SELECT morven.load_list($1, $2)",
+                                        {name.toUtf8(), ArrayLiteral(values)}, stop);
     if (const auto* error = std::get_if<DatabaseConnection::Error>(&loaded))
         return Problem{error->lost,
                        error->text + (error->sqlState == QLatin1String("42501")

@@ -28,15 +28,21 @@ public:
         QString text;
     };
 
-    // rule's state names the database; stop() ends any wait for it.
-    DatabaseSerialStore(const SerialRule& rule, QString pendingPath, std::function<bool()> stop);
+    using Stop = DatabaseConnection::Stop;
 
-    // nullopt when connected; else why not, naming the host. Take and Stock connect when this
-    // was not called.
-    std::optional<QString> Connect();
+    // rule's state names the database. Each operation's waits are ended by the stop it is given
+    // (Take: its TakeWait's; Stock: the one set by StopStockWith), each wait bounded by its own
+    // limit. A connection that was lost is made again by the next operation.
+    DatabaseSerialStore(const SerialRule& rule, QString pendingPath);
+
+    // nullopt when connected; else why not, naming the host. Take, Stock and RecordWrite
+    // connect when this was not called or the connection was lost.
+    std::optional<QString> Connect(const Stop& stop);
     // Updates the rows that earlier runs could not: a line for the operator, empty when none
     // were waiting.
-    QString UpdatePendingRows();
+    QString UpdatePendingRows(const Stop& stop);
+    // What ends Stock's waits from now on (its caller goes through SerialStore).
+    void StopStockWith(Stop stop) { stockStop_ = std::move(stop); }
 
     // Refused with SerialStoreAway when the database cannot be reached.
     std::variant<QList<SerialValue>, WriteRefusal> Take(const SerialRule& rule,
@@ -47,7 +53,7 @@ public:
 
     // The record's row updated with its write's end: empty; else why not (the end is then kept
     // for a later run when the database is away).
-    QString RecordWrite(const WriteRecord& record);
+    QString RecordWrite(const WriteRecord& record, const Stop& stop);
 
     // "No serial values: why. Nothing was sent.", with status 14.
     static WriteRefusal Away(const QString& why);
@@ -55,15 +61,15 @@ public:
     // format, under the URI's NAME or the file's name: what the list holds now.
     static std::variant<QString, Problem> LoadList(const QString& uri, const QString& path,
                                                    const SerialFormat& format,
-                                                   std::function<bool()> stop);
+                                                   const Stop& stop);
 
     // The counter's or list's name in the URI, and the URI without it.
     static QString NameIn(const QString& uri, const QString& fallback);
     static QString WithoutName(const QString& uri);
 
 private:
-    std::optional<WriteRefusal> Connected();
-    QString Update(const QJsonObject& row);
+    std::optional<WriteRefusal> Connected(const Stop& stop);
+    QString Update(const QJsonObject& row, const Stop& stop);
     Problem Failure(const DatabaseConnection::Error& error) const;
     WriteRefusal Refusal(const DatabaseConnection::Error& error) const;
 
@@ -72,8 +78,10 @@ private:
     QString source_;  // "counter NAME" or "list NAME", as the issue log names it
     DatabaseConnection connection_;
     PendingRows pending_;
-    bool connected_ = false;
-    QString away_;  // why the database is away, once a write's end could not reach it
+    Stop stockStop_;
+    // Why the database is away, once a write's end could not reach it: the gang's other ends
+    // are kept without a wait each. Cleared by the next connect.
+    QString away_;
 };
 
 }  // namespace morven

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace morven {
@@ -33,24 +32,34 @@ qsizetype WriteWhole(int fd, const QByteArray& bytes) {
     return done;
 }
 
-QString ReplaceDurably(const QString& path, const QByteArray& bytes) {
-    const QString temporary = path + QStringLiteral(".new");
-    const QByteArray name = QFile::encodeName(temporary);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+QString ReplaceDurablyIn(int folderFd, const QString& folder, const QString& name,
+                         const QByteArray& bytes) {
+    const QString temporary = folder + QLatin1Char('/') + name + QStringLiteral(".new");
+    const QByteArray newName = QFile::encodeName(name + QStringLiteral(".new"));
+    const int fd = ::openat(folderFd, newName.constData(),
+                            O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return Reason(QStringLiteral("cannot make ") + temporary);
     const bool written = WriteWhole(fd, bytes) == bytes.size() && ::fsync(fd) == 0;
     const QString error = written ? QString() : Reason(QStringLiteral("cannot write ") + temporary);
     if (::close(fd) != 0 && written) return Reason(QStringLiteral("cannot write ") + temporary);
     if (!error.isEmpty()) return error;
-    if (std::rename(name.constData(), QFile::encodeName(path).constData()) != 0)
+    if (::renameat(folderFd, newName.constData(), folderFd, QFile::encodeName(name).constData()) !=
+        0)
         return Reason(QStringLiteral("cannot rename ") + temporary);
     // The rename is on the disk only once the folder is.
-    const QString folder = QFileInfo(path).absolutePath();
+    return ::fsync(folderFd) == 0 ? QString()
+                                  : Reason(QStringLiteral("cannot sync the folder ") + folder);
+}
+
+QString ReplaceDurably(const QString& path, const QByteArray& bytes) {
+    const QFileInfo file(path);
+    const QString folder = file.absolutePath();
     const int folderFd = ::open(QFile::encodeName(folder).constData(),
                                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool synced = folderFd >= 0 && ::fsync(folderFd) == 0;
-    if (folderFd >= 0) ::close(folderFd);
-    return synced ? QString() : Reason(QStringLiteral("cannot sync the folder ") + folder);
+    if (folderFd < 0) return Reason(QStringLiteral("cannot open the folder ") + folder);
+    const QString error = ReplaceDurablyIn(folderFd, folder, file.fileName(), bytes);
+    ::close(folderFd);
+    return error;
 }
 
 }  // namespace morven

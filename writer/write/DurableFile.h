@@ -13,5 +13,9 @@ qsizetype WriteWhole(int fd, const QByteArray& bytes);
 // old file or the new one, whole: written to PATH.new in the same folder, synced, renamed over
 // path, and the folder synced. Empty, or why not.
 QString ReplaceDurably(const QString& path, const QByteArray& bytes);
+// The same for the file name in the folder open as folderFd, wherever that folder is moved
+// meanwhile; folder names it in the reason.
+QString ReplaceDurablyIn(int folderFd, const QString& folder, const QString& name,
+                         const QByteArray& bytes);
 
 }  // namespace morven

@@ -14,11 +14,14 @@
 
 namespace morven {
 
-LockFile::LockFile(const QString& path, const TakeWait& wait) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
+LockFile::LockFile(const QString& path, const TakeWait& wait, Kind kind) {
+    if (kind == Kind::File) QDir().mkpath(QFileInfo(path).absolutePath());
     // Read-only is enough for flock, so a lock file made by another user serves; the mode
     // lets the folder's default ACL or the umask decide who else may make it.
-    fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = ::open(QFile::encodeName(path).constData(),
+                 kind == Kind::File ? O_RDONLY | O_CREAT | O_CLOEXEC
+                                    : O_RDONLY | O_DIRECTORY | O_CLOEXEC,
+                 0666);
     if (fd_ < 0) {
         error_ = QString::fromLocal8Bit(std::strerror(errno));
         return;

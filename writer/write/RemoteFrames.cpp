@@ -28,6 +28,20 @@ RemoteFrame Make(RemoteFrame::Type type, Fill fill) {
 
 bool WholeAndRead(const QDataStream& in) { return in.status() == QDataStream::Ok && in.atEnd(); }
 
+template <typename Enum, size_t N>
+qint32 CodeOf(const RemoteCode<Enum> (&codes)[N], Enum value) {
+    for (const RemoteCode<Enum>& known : codes)
+        if (known.value == value) return known.code;
+    return -1;  // not reached: the tables' static_asserts hold every value
+}
+
+template <typename Enum, size_t N>
+std::optional<Enum> ValueOf(const RemoteCode<Enum> (&codes)[N], qint32 code) {
+    for (const RemoteCode<Enum>& known : codes)
+        if (known.code == code) return known.value;
+    return std::nullopt;
+}
+
 }  // namespace
 
 QByteArray RemoteFrame::Encoded() const {
@@ -78,7 +92,7 @@ std::optional<RemoteRequest> RemoteRequest::From(const RemoteFrame& frame) {
 
 RemoteFrame MaximumFrame(WriteStage stage, int maximum) {
     return Make(RemoteFrame::Type::Maximum, [&](QDataStream& out) {
-        out << static_cast<quint8>(stage) << static_cast<qint32>(maximum);
+        out << static_cast<quint8>(CodeOf(RemoteStageCodes, stage)) << static_cast<qint32>(maximum);
     });
 }
 
@@ -90,13 +104,14 @@ RemoteFrame ValueFrame(int value) {
 bool ShowProgress(const RemoteFrame& frame, ProgressDisplay& progress) {
     QDataStream in(frame.payload);
     in.setVersion(QDataStream::Qt_6_0);
-    quint8 stage = 0;
+    quint8 stageCode = 0;
     qint32 value = 0;
-    if (frame.type == RemoteFrame::Type::Maximum) in >> stage;
+    if (frame.type == RemoteFrame::Type::Maximum) in >> stageCode;
     in >> value;
-    if (!WholeAndRead(in) || stage > quint8(WriteStage::Image) || value < 0) return false;
+    const std::optional<WriteStage> stage = ValueOf(RemoteStageCodes, stageCode);
+    if (!WholeAndRead(in) || !stage || value < 0) return false;
     if (frame.type == RemoteFrame::Type::Maximum)
-        progress.SetProgressMaximum(static_cast<WriteStage>(stage), value);
+        progress.SetProgressMaximum(*stage, value);
     else if (frame.type == RemoteFrame::Type::Value)
         progress.SetProgressValue(value);
     else
@@ -106,7 +121,7 @@ bool ShowProgress(const RemoteFrame& frame, ProgressDisplay& progress) {
 
 RemoteFrame RemoteResult::Frame() const {
     return Make(RemoteFrame::Type::Result, [this](QDataStream& out) {
-        out << static_cast<qint32>(outcome) << static_cast<qint32>(status) << text << seconds
+        out << CodeOf(RemoteOutcomeCodes, outcome) << static_cast<qint32>(status) << text << seconds
             << device.device << device.present << device.byIdName << device.description
             << device.manufacturer << device.serialNumber << device.usbId;
     });
@@ -122,9 +137,9 @@ std::optional<RemoteResult> RemoteResult::From(const RemoteFrame& frame) {
     in >> outcome >> status >> result.text >> result.seconds >> device.device >> device.present >>
         device.byIdName >> device.description >> device.manufacturer >> device.serialNumber >>
         device.usbId;
-    if (!WholeAndRead(in) || outcome < 0 || outcome > static_cast<qint32>(WriteOutcome::Cancelled))
-        return std::nullopt;
-    result.outcome = static_cast<WriteOutcome>(outcome);
+    const std::optional<WriteOutcome> known = ValueOf(RemoteOutcomeCodes, outcome);
+    if (!WholeAndRead(in) || !known) return std::nullopt;
+    result.outcome = *known;
     result.status = status;
     return result;
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <iterator>
 #include <optional>
 
 #include "ProgressDisplay.h"
@@ -16,8 +17,48 @@ namespace morven {
 // as one line, then frames. A frame is its type (one byte), its payload's length (four bytes,
 // most significant first) and the payload, whose values are in QDataStream's Qt 6.0 encoding.
 // The client sends one Request; the remote answers with Maximum and Value frames while it
-// writes, and one Result.
+// writes, and one Result. A stage and an outcome go by their codes below.
 inline constexpr int RemoteFormat = 1;
+
+// A value's code on the wire, fixed for good: a new value gets a code never used before, so that
+// any two versions read each other's frames alike, wherever the value sits in its enum.
+template <typename Enum>
+struct RemoteCode {
+    Enum value;
+    qint32 code;
+};
+
+inline constexpr RemoteCode<WriteStage> RemoteStageCodes[] = {
+    {WriteStage::Kernel, 0},
+    {WriteStage::Image, 1},
+};
+static_assert(std::size(RemoteStageCodes) == size_t(WriteStage::Image) + 1,
+              "every write stage needs its code on the remote channel");
+
+inline constexpr RemoteCode<WriteOutcome> RemoteOutcomeCodes[] = {
+    {WriteOutcome::Ok, 0},
+    {WriteOutcome::NoAnswer, 1},
+    {WriteOutcome::KernelTimedOut, 2},
+    {WriteOutcome::KernelWrongAnswer, 3},
+    {WriteOutcome::KernelMissing, 4},
+    {WriteOutcome::FlashTimedOut, 5},
+    {WriteOutcome::FlashWrongAnswer, 6},
+    {WriteOutcome::KernelTooLong, 7},
+    {WriteOutcome::SRecordUnreadable, 8},
+    {WriteOutcome::NothingToWrite, 9},
+    {WriteOutcome::FormatRefused, 10},
+    {WriteOutcome::Unapproved, 11},
+    {WriteOutcome::SerialRefused, 12},
+    {WriteOutcome::SerialStoreAway, 13},
+    {WriteOutcome::WarningsRefused, 14},
+    {WriteOutcome::TerminalInput, 15},
+    {WriteOutcome::PortOpenFailed, 16},
+    {WriteOutcome::PortFailed, 17},
+    {WriteOutcome::Cancelled, 18},
+};
+// Cancelled is the last outcome: one added before it without a code stops the build here.
+static_assert(std::size(RemoteOutcomeCodes) == size_t(WriteOutcome::Cancelled) + 1,
+              "every write outcome needs its code on the remote channel");
 
 struct RemoteFrame {
     enum class Type : quint8 { Request = 'W', Maximum = 'M', Value = 'V', Result = 'R' };

@@ -101,6 +101,12 @@ bool SerialState::SameRule(const SerialRule& other) const {
            (!counter || (rule.start == other.start && rule.step == other.step));
 }
 
+bool SerialState::Beyond(const SerialState& other) const {
+    if (!rule.listPath.isEmpty()) return taken > other.taken;
+    // No next value: the last one is handed out, beyond every other.
+    return other.next && (!next || *next > *other.next);
+}
+
 QString SerialState::Progress() const {
     if (!rule.listPath.isEmpty())
         return QStringLiteral("%1 values of %2 taken").arg(taken).arg(rule.listPath);

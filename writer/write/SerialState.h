@@ -26,6 +26,8 @@ struct SerialState {
 
     // Whether rule is the one this state was started with.
     bool SameRule(const SerialRule& rule) const;
+    // Whether this state, of the same rule, has handed out more than other.
+    bool Beyond(const SerialState& other) const;
     // "next value 10000005", "its last value is handed out", "3 values of macs.txt taken".
     QString Progress() const;
 };

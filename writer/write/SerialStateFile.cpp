@@ -1,7 +1,7 @@
 #include "SerialStateFile.h"
 
 #include <QDateTime>
-#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,75 +11,24 @@
 #include "LockFile.h"
 #include "SerialList.h"
 #include "SerialState.h"
+#include "SerialStateFiles.h"
 #include "WriteRecord.h"
-
-#include <fcntl.h>
-
-#include <cerrno>
-#include <cstring>
 
 namespace morven {
 
 namespace {
 
 constexpr quint64 Unlimited = std::numeric_limits<quint64>::max();
-// A state is a few short lines; the issue log is read only to explain a changed list.
-constexpr qint64 StateFileLimit = 4096;
-constexpr qint64 IssueLogLimit = qint64(64) << 20;
 
-QString Unusable(const QString& path, const QString& why) {
-    return QStringLiteral("the serial state ") + path + QStringLiteral(" ") + why +
-           QStringLiteral(
-               ", and is never read as a new start: restore it from a backup (every value "
-               "handed out is in ") +
-           SerialStateFile::IssueLogPath(path) + QStringLiteral(")");
-}
-
-// The state on the disk; nullopt when there is none at all.
-std::variant<std::optional<SerialState>, QString> ReadState(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return std::optional<SerialState>();
-        return Unusable(path, QStringLiteral("cannot be read (") +
-                                  QString::fromLocal8Bit(std::strerror(errno)) +
-                                  QStringLiteral(")"));
-    }
-    QFile file;
-    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    const QByteArray text = file.read(StateFileLimit + 1);
-    if (file.error() != QFileDevice::NoError)
-        return Unusable(path, QStringLiteral("cannot be read (") + file.errorString() +
-                                  QStringLiteral(")"));
-    if (text.trimmed().isEmpty()) return Unusable(path, QStringLiteral("is empty"));
-    if (text.size() > StateFileLimit) return Unusable(path, QStringLiteral("is garbled (too long)"));
-    auto state = SerialState::Parse(text);
-    if (const auto* why = std::get_if<QString>(&state))
-        return Unusable(path, QStringLiteral("is garbled (") + *why + QStringLiteral(")"));
-    return std::optional(std::get<SerialState>(state));
-}
-
-// The values handed out from a list, by their place in it, as the issue log has them.
-QHash<qint64, QString> IssuedFromList(const QString& statePath) {
-    QHash<qint64, QString> issued;
-    QFile log(SerialStateFile::IssueLogPath(statePath));
-    if (!log.open(QIODevice::ReadOnly)) return issued;
-    for (const QByteArray& line : log.read(IssueLogLimit).split('\n')) {
-        const QJsonObject entry = QJsonDocument::fromJson(line).object();
-        if (entry.contains(QLatin1String("list_position")))
-            issued.insert(entry.value(QLatin1String("list_position")).toInteger(),
-                          entry.value(QLatin1String("value")).toString());
-    }
-    return issued;
-}
-
-QString ListChanged(const SerialRule& rule, const SerialState& state, const SerialList& list) {
+QString ListChanged(const SerialRule& rule, const SerialState& state, const SerialList& list,
+                    const SerialStateFiles& files) {
     const QString head = QStringLiteral("the list ") + rule.listPath +
                          QStringLiteral(" is not the one its state ") + rule.statePath +
                          QStringLiteral(" handed %1 values out from: ").arg(state.taken);
     const QString tail = QStringLiteral(
         ". A list may only be appended to; a new batch under the same name needs a state of its "
         "own");
-    const QHash<qint64, QString> issued = IssuedFromList(rule.statePath);
+    const QHash<qint64, QString> issued = files.IssuedFromList();
     const qsizetype compared = qsizetype(std::min<quint64>(state.taken, quint64(list.values.size())));
     for (qsizetype k = 0; k < compared; ++k) {
         const auto was = issued.constFind(k + 1);
@@ -103,10 +52,57 @@ struct Standing {
     bool fresh = false;
 };
 
-std::variant<Standing, QString> Stand(const SerialRule& rule) {
-    auto read = ReadState(rule.statePath);
+// Why a state that is not there cannot start anew, or empty: values were handed out from it
+// (its issue log says so), or the previous release kept it elsewhere.
+QString NoStart(const SerialRule& rule, const SerialStateFiles& files) {
+    const QString log = SerialStateFile::IssueLogPath(rule.statePath);
+    if (files.IssueLogHoldsValues())
+        return QStringLiteral("the serial state ") + rule.statePath +
+               QStringLiteral(" does not exist, and its issue log ") + log +
+               QStringLiteral(
+                   " holds the values handed out from it: it is never started again. Restore "
+                   "the state from a backup (the issue log's last value says where it stood)");
+    const QString former = rule.formerStatePath;
+    if (former.isEmpty() || !QFileInfo::exists(former)) return {};
+    return QStringLiteral("the serial state ") + rule.statePath +
+           QStringLiteral(" does not exist, and the previous release's state of this recipe, ") +
+           former +
+           QStringLiteral(
+               ", stands beside the recipe: it is never started again. Move its files there "
+               "first (mv %1 %2; mv %1.issued %2.issued; mv %1.lock %2.lock)")
+               .arg(former, rule.statePath);
+}
+
+// Why the rule's state cannot go on, or empty: a state of the previous release still beside
+// this recipe went further (two copies of a recipe kept two counters), so values between them
+// would go out again.
+QString BehindFormer(const SerialRule& rule, const SerialState& state) {
+    if (rule.formerStatePath.isEmpty() || !QFileInfo::exists(rule.formerStatePath)) return {};
+    const SerialStateFiles files(rule.formerStatePath);
+    const auto read = files.ReadState();
+    const auto* former = std::get_if<std::optional<SerialState>>(&read);
+    if (former && (!*former || !(*former)->SameRule(rule) || !(*former)->Beyond(state)))
+        return {};
+    return QStringLiteral("the previous release's state of this recipe, ") +
+           rule.formerStatePath + QStringLiteral(" (") +
+           (former && *former ? (*former)->Progress() : QStringLiteral("unreadable")) +
+           QStringLiteral("), went further than the rule's state ") + rule.statePath +
+           QStringLiteral(" (") + state.Progress() +
+           QStringLiteral(
+               "): the values between would go out twice. Keep the one that went further "
+               "(mv %1 %2; cat %1.issued >> %2.issued; rm %1.issued %1.lock)")
+               .arg(rule.formerStatePath, rule.statePath);
+}
+
+std::variant<Standing, QString> Stand(const SerialRule& rule, const SerialStateFiles& files) {
+    if (files.Folder() < 0 && !files.Missing())
+        return QStringLiteral("the serial state's folder ") + files.FolderPath() +
+               QStringLiteral(" cannot be read (") + files.Error() + QStringLiteral(")");
+    auto read = files.ReadState();
     if (const auto* why = std::get_if<QString>(&read)) return *why;
     const auto& recorded = std::get<std::optional<SerialState>>(read);
+    if (!recorded)
+        if (const QString why = NoStart(rule, files); !why.isEmpty()) return why;
     Standing standing{recorded.value_or(SerialState::Start(rule)), {}, !recorded};
     if (recorded && !recorded->SameRule(rule))
         return QStringLiteral("the serial state ") + rule.statePath +
@@ -116,6 +112,8 @@ std::variant<Standing, QString> Stand(const SerialRule& rule) {
                QStringLiteral(
                    ". It is never continued under another rule: a new product needs a state of "
                    "its own (a recipe's [serial] state, or --serial-state)");
+    if (recorded)
+        if (const QString why = BehindFormer(rule, *recorded); !why.isEmpty()) return why;
     if (rule.listPath.isEmpty()) return standing;
     auto list = SerialList::Read(rule.listPath, rule.format);
     if (const auto* why = std::get_if<QString>(&list)) return *why;
@@ -123,8 +121,25 @@ std::variant<Standing, QString> Stand(const SerialRule& rule) {
     const SerialState& state = standing.state;
     if (state.taken > quint64(standing.list.values.size()) ||
         standing.list.Sha256Of(qsizetype(state.taken)) != state.takenSha256)
-        return ListChanged(rule, state, standing.list);
+        return ListChanged(rule, state, standing.list, files);
     return standing;
+}
+
+// The station's folder is the package's: a run never makes it, with whatever owner and mode.
+QString NoStationFolder(const QString& statePath) {
+    const QString folder = QFileInfo(statePath).absolutePath();
+    if (folder != StationStateFolder() || QFileInfo(folder).isDir()) return {};
+    return QStringLiteral("the station's folder of serial states, ") + folder +
+           QStringLiteral(
+               ", does not exist: the package makes it (group morven, mode 2775), or the "
+               "recipe's [serial] state names another place");
+}
+
+std::optional<WriteRefusal> NotHeld(const LockFile& lock, const QString& path) {
+    if (lock.Stopped()) return WriteRefusal{WriteOutcome::Cancelled, {}};
+    if (lock.Held()) return std::nullopt;
+    return SerialRefusal(QStringLiteral("the lock ") + path + QStringLiteral(" cannot be taken: ") +
+                         lock.Error());
 }
 
 quint64 CounterLeft(const SerialState& state) {
@@ -167,12 +182,19 @@ std::variant<QList<SerialValue>, WriteRefusal> SerialStateFile::Take(const Seria
                                                                      const QStringList& ports,
                                                                      const IssueContext& context,
                                                                      const TakeWait& wait) {
+    if (const QString why = NoStationFolder(rule.statePath); !why.isEmpty())
+        return SerialRefusal(why);
+    // STATE.lock, as the previous release takes it. It alone cannot hold: deleted under its
+    // holder, it is made anew by the next run, which then locks that one. The folder cannot be
+    // unlinked while it holds the state, so its lock is the one no one can take twice; and
+    // every file is read and moved through it, so a folder moved away meanwhile is no other.
+    const QString folder = QFileInfo(rule.statePath).absolutePath();
     const LockFile lock(LockPath(rule.statePath), wait);
-    if (lock.Stopped()) return WriteRefusal{WriteOutcome::Cancelled, {}};
-    if (!lock.Held())
-        return SerialRefusal(QStringLiteral("the lock ") + LockPath(rule.statePath) +
-                             QStringLiteral(" cannot be taken: ") + lock.Error());
-    auto stood = Stand(rule);
+    if (const auto refused = NotHeld(lock, LockPath(rule.statePath))) return *refused;
+    const LockFile folderLock(folder, wait, LockFile::Kind::Folder);
+    if (const auto refused = NotHeld(folderLock, folder)) return *refused;
+    const SerialStateFiles files(rule.statePath, folderLock.Descriptor());
+    auto stood = Stand(rule, files);
     if (const auto* why = std::get_if<QString>(&stood)) return SerialRefusal(*why);
     const Standing& standing = std::get<Standing>(stood);
     SerialState after = standing.state;
@@ -209,20 +231,34 @@ std::variant<QList<SerialValue>, WriteRefusal> SerialStateFile::Take(const Seria
         after.taken += quint64(count);
         after.takenSha256 = standing.list.Sha256Of(taken + count);
     }
+    const auto replace = [&](const SerialState& state) {
+        const QString failed =
+            ReplaceDurablyIn(files.Folder(), files.FolderPath(), files.Name(), state.Text());
+        return failed.isEmpty() ? failed
+                                : QStringLiteral("the serial state ") + rule.statePath +
+                                      QStringLiteral(" cannot be replaced: ") + failed;
+    };
+    // A first take is on the disk as a start before its values are on record: cut short, it
+    // leaves a state to go on from, never a missing one beside an issue log, which is refused.
+    if (standing.fresh)
+        if (const QString failed = replace(standing.state); !failed.isEmpty())
+            return SerialRefusal(failed);
     // On record before the state moves: a value handed out is never without its trace.
+    files.MakeIssueLogShared();
     QString error;
-    if (!AppendToWriteLog(IssueLogPath(rule.statePath),
+    if (!AppendToWriteLog(files.IssueLogReached(),
                           IssueLines(values, ports, context, standing.state), &error))
         return SerialRefusal(QStringLiteral("the issue log ") + IssueLogPath(rule.statePath) +
                              QStringLiteral(" cannot be written: ") + error);
-    if (const QString failed = ReplaceDurably(rule.statePath, after.Text()); !failed.isEmpty())
-        return SerialRefusal(QStringLiteral("the serial state ") + rule.statePath +
-                             QStringLiteral(" cannot be replaced: ") + failed);
+    if (const QString failed = replace(after); !failed.isEmpty()) return SerialRefusal(failed);
     return values;
 }
 
 std::variant<SerialStock, WriteRefusal> SerialStateFile::Stock(const SerialRule& rule) {
-    auto stood = Stand(rule);
+    if (const QString why = NoStationFolder(rule.statePath); !why.isEmpty())
+        return SerialRefusal(why);
+    const SerialStateFiles files(rule.statePath);
+    auto stood = Stand(rule, files);
     if (const auto* why = std::get_if<QString>(&stood)) return SerialRefusal(*why);
     const Standing& standing = std::get<Standing>(stood);
     SerialStock stock;

@@ -47,8 +47,9 @@ public:
 
     // One value for each of ports, in order, all or none, each on record with its port and the
     // context before this returns (and so before any port opens). Refused with SerialRefused
-    // (status 11: no values left, a state that is unreadable, empty, garbled or was started
-    // under another rule, a list that changed) or Cancelled (the wait was stopped).
+    // (status 11: no values left, a state that is unreadable, empty, garbled, missing beside
+    // the values it handed out, or was started under another rule, a list that changed) or
+    // Cancelled (the wait was stopped).
     virtual std::variant<QList<SerialValue>, WriteRefusal> Take(const SerialRule& rule,
                                                                 const QStringList& ports,
                                                                 const IssueContext& context,

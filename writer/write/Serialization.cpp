@@ -1,6 +1,7 @@
 #include "Serialization.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <limits>
 
 #include "WriteRecord.h"
@@ -92,6 +93,26 @@ QString DefaultSerialStatePath(const QString& listPath) {
     return folder + (listPath.isEmpty()
                          ? QStringLiteral("/serial-counter")
                          : QStringLiteral("/serial-list-") + QFileInfo(listPath).fileName());
+}
+
+QString StationStateFolder() { return QStringLiteral("/var/lib/morven"); }
+
+QString StationSerialStatePath(const SerialRule& rule) {
+    QString name;
+    if (rule.listPath.isEmpty()) {
+        name = QStringLiteral("counter-0x%1-%2-%3-step%4")
+                   .arg(QString::number(rule.address, 16).toUpper(),
+                        rule.format.Text().remove(QLatin1Char(':')))
+                   .arg(rule.start)
+                   .arg(rule.step);
+    } else {
+        // Only what reads plainly in a file name; a name changed by this is still told apart,
+        // since the state keeps the list's own name and refuses another.
+        name = QStringLiteral("list-") + QFileInfo(rule.listPath).fileName();
+        static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._+-]"));
+        name.replace(unsafe, QStringLiteral("_"));
+    }
+    return StationStateFolder() + QLatin1Char('/') + name + QStringLiteral(".serial-state");
 }
 
 QString CheckSerialArea(const SerialRule& rule, const LoadedImage& image) {

@@ -37,6 +37,9 @@ struct SerialRule {
     quint64 step = 1;
     QString listPath;   // empty: the counter
     QString statePath;  // the counter's next value, or how many lines of the list are taken
+    // Where an earlier release kept this state (beside the recipe): while a state stands there
+    // and none at statePath, the rule is refused, so that nobody starts its numbers again.
+    QString formerStatePath;
 
     // "address 0x5ff00, format dec:8, start 10000001, step 1", or "..., list macs.txt".
     QString Text() const;
@@ -53,6 +56,14 @@ SerialValue CounterValue(const SerialFormat& format, quint64 value);
 
 // $XDG_STATE_HOME/morven/serial-counter, or serial-list-NAME for a list NAME.
 QString DefaultSerialStatePath(const QString& listPath);
+
+// The station's folder of serial states, which the package makes: /var/lib/morven.
+QString StationStateFolder();
+// A recipe's state when it names none: in the station's folder, named by its rule, so that
+// every recipe with the rule goes on with one counter:
+// counter-0x5FF00-dec8-10000001-step1.serial-state, or list-macs.txt.serial-state (a list's
+// values are handed out once, at whatever address: its name alone names it).
+QString StationSerialStatePath(const SerialRule& rule);
 
 // Empty when the rule's area lies below 0x60000 and the image holds only 0xFF there; else why
 // not. A serial area is reserved: data in it means a wrong address.
