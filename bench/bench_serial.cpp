@@ -1,12 +1,13 @@
 // The time a gang of eight takes its serial values (lock, issue log and state, each synced),
 // side by side with its floor: the same three files written and synced by hand.
 //
-//   bench_serial [FOLDER] [URI]   (default: the current folder; it should be on the station's
-//                                  disk)
+//   bench_serial [FOLDER] [URI LEAD_URI]   (default: the current folder; it should be on the
+//                                           station's disk)
 //
 // With URI, a line's PostgreSQL database (postgresql://station@127.0.0.1:PORT/morven), the same
 // gang's values are also taken from it, interleaved with the others: one transaction, committed
-// (and so synced) by the server; its connection is made once, as a run makes it.
+// (and so synced) by the server; its connection is made once, as a run makes it. LEAD_URI's
+// role makes the run's counter first.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "write/DatabaseLead.h"
 #include "write/DatabaseSerialStore.h"
 #include "write/SerialStateFile.h"
 
@@ -67,13 +69,23 @@ int main(int argc, char** argv) {
     const QString uri = QCoreApplication::arguments().value(2);
     morven::SerialRule databaseRule = rule;
     // A counter of the run's own, so that every run starts at the same value.
-    databaseRule.statePath = uri + QStringLiteral("#bench-%1").arg(QCoreApplication::applicationPid());
+    const QString counter = QStringLiteral("#bench-%1").arg(QCoreApplication::applicationPid());
+    databaseRule.statePath = uri + counter;
     morven::DatabaseSerialStore database(databaseRule, dir.filePath(QStringLiteral("pending")));
-    if (!uri.isEmpty())
-        if (const auto away = database.Connect({})) {
-            std::fprintf(stderr, "%s\n", qPrintable(*away));
+    if (!uri.isEmpty()) {
+        // The lead's role makes the counter, as on a line.
+        morven::SerialRule lead = databaseRule;
+        lead.statePath = QCoreApplication::arguments().value(3) + counter;
+        if (const auto made = morven::MakeCounter(lead, {});
+            const auto* refusal = std::get_if<morven::WriteRefusal>(&made)) {
+            std::fprintf(stderr, "%s\n", qPrintable(refusal->text));
             return 1;
         }
+        if (const auto away = database.Connect({})) {
+            std::fprintf(stderr, "%s\n", qPrintable(away->text));
+            return 1;
+        }
+    }
     // Interleaved, so that all meet the same load on a shared machine.
     std::vector<double> take, floor, fromDatabase;
     for (int run = 0; run < Runs; ++run) {

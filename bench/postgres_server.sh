@@ -2,8 +2,8 @@
 # with fsync on as a real line's would be, its data in a folder under the work folder, run as
 # nobody under root (the server refuses root).
 #
-#   start_postgres WORK    sets db_port; the schema is in the database morven, and the role
-#                          "station" may take values
+#   start_postgres WORK    sets db_port; the schema is in the database morven, the role
+#                          "station" may take values, and "lead" make counters
 #   stop_postgres WORK     (when started)
 
 postgres_bin=/usr/lib/postgresql/15/bin
@@ -22,7 +22,8 @@ start_postgres() {
     local psql=(psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$db_port" -U postgres)
     "${psql[@]}" -d postgres -c "CREATE DATABASE morven"
     "${psql[@]}" -d morven -f "$(dirname "${BASH_SOURCE[0]}")/../packaging/morven-line.sql"
-    "${psql[@]}" -d morven -c "CREATE ROLE station LOGIN IN ROLE morven_station"
+    "${psql[@]}" -d morven -c "CREATE ROLE station LOGIN IN ROLE morven_station" \
+        -c "CREATE ROLE lead LOGIN IN ROLE morven_lists"
 }
 
 stop_postgres() {

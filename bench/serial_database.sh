@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A gang of eight's values from the state file (lock, issue log, state, each synced) beside the
-# same from a line's PostgreSQL database on 127.0.0.1 with fsync on: bench_serial FOLDER URI in
-# each of R runs, the folder on the same disk as the database's.
+# same from a line's PostgreSQL database on 127.0.0.1 with fsync on: bench_serial FOLDER URI
+# LEAD_URI in each of R runs (the lead's role makes each run's counter), the folder on the same
+# disk as the database's.
 #
 #   bench/serial_database.sh [--runs R] BUILD_DIR
 set -euo pipefail
@@ -18,5 +19,6 @@ trap cleanup EXIT
 start_postgres "$work"
 for run in $(seq "$runs"); do
     echo "run $run:"
-    "$build/bench/bench_serial" "$work" "postgresql://station@127.0.0.1:$db_port/morven"
+    "$build/bench/bench_serial" "$work" "postgresql://station@127.0.0.1:$db_port/morven" \
+        "postgresql://lead@127.0.0.1:$db_port/morven"
 done

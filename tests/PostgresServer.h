@@ -2,7 +2,7 @@
 // A PostgreSQL server of the test's own, as a line's database: initdb into a temporary folder,
 // pg_ctl with its Unix socket in that folder and no TCP at all, run as an unprivileged user
 // (the server refuses root: under root, as nobody). It is stopped when the object goes, also
-// when a test fails.
+// when a test fails. Its includer defines MORVEN_CLI, the morven-cli that makes counters.
 
 #include <pwd.h>
 #include <unistd.h>
@@ -15,7 +15,8 @@
 class PostgresServer {
 public:
     // The line's schema from morven-line.sql in a database "morven", a login role for each of
-    // stations in morven_station, and "lead" in morven_lists.
+    // stations in morven_station, "lead" in morven_lists, and "outsider", a station whose login
+    // needs a password.
     explicit PostgresServer(const QStringList& stations) {
         dir_.setAutoRemove(true);
         if (::geteuid() == 0) {
@@ -27,10 +28,18 @@ public:
         }
         Server({"initdb", "-D", Data(), "-U", "postgres", "--auth=trust", "-E", "UTF8",
                 "--no-locale", "--no-sync"});
+        // Every role is trusted but "outsider", whose login needs its password, "right".
+        QFile hba(dir_.filePath("data/pg_hba.conf"));
+        if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            hba.write("local all outsider scram-sha-256\nlocal all all trust\n") < 0)
+            qFatal("cannot write %s", qPrintable(hba.fileName()));
+        hba.close();
         Start();
         Psql({"-d", "postgres", "-c", "CREATE DATABASE morven"});
         Psql({"-d", "morven", "-f", MORVEN_LINE_SQL});
-        QString roles = "CREATE ROLE lead LOGIN IN ROLE morven_lists;";
+        QString roles =
+            "CREATE ROLE lead LOGIN IN ROLE morven_lists;"
+            "CREATE ROLE outsider LOGIN PASSWORD 'right' IN ROLE morven_station;";
         for (const QString& station : stations)
             roles += "CREATE ROLE " + station + " LOGIN IN ROLE morven_station;";
         Psql({"-d", "morven", "-c", roles});
@@ -74,6 +83,29 @@ public:
              QString::fromUtf8(psql.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
             rows << line.split('|');
         return rows;
+    }
+
+    // The line's lead makes the counter NAME (empty: the default) with the rule morven-cli's
+    // options give (--serial-at ADDR, --serial-format ...), as stations need before they take.
+    void MakeCounter(const QStringList& rule, const QString& name = {}) const {
+        QProcess cli;
+        cli.start(MORVEN_CLI,
+                  QStringList{"--serial-make-counter", "--serial-state", Uri("lead", name)} + rule);
+        if (!cli.waitForFinished(60000) || cli.exitStatus() != QProcess::NormalExit ||
+            cli.exitCode() != 0)
+            qFatal("morven-cli --serial-make-counter: %s", cli.readAllStandardError().constData());
+    }
+
+    // session, as the owner, takes a lock with lock (a statement in a transaction that then
+    // sleeps a minute), and holds it: mode on relation, granted, when this returns.
+    void HoldLock(QProcess& session, const QString& lock, const QString& relation,
+                  const QString& mode) const {
+        session.start("psql", {"-X", "-q", "-h", dir_.path(), "-U", "postgres", "-d", "morven",
+                               "-c", "BEGIN; " + lock + "; SELECT pg_sleep(60)"});
+        QTRY_COMPARE(Query("SELECT count(*) FROM pg_locks l JOIN pg_class c ON c.oid = "
+                           "l.relation WHERE l.granted AND c.relname = '" +
+                           relation + "' AND l.mode = '" + mode + "'")[0][0],
+                     QString("1"));
     }
 
 private:

@@ -80,6 +80,10 @@ struct Station {
 
 void Press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
 
+// The stations' serial rule as the line's lead gives it when it makes their counter.
+const QStringList StationRule{"--serial-at", "0x3000", "--serial-format", "dec:8",
+                              "--serial-start", "10000001"};
+
 // The window's gang, started by F5: every board ended and on record.
 bool Gang(StationWindow& window) {
     QSignalSpy ended(&window, &StationWindow::GangEnded);
@@ -341,6 +345,7 @@ private slots:
         QFETCH(bool, restart);
         QFETCH(int, openForMs);
         PostgresServer database({"station_1"});
+        database.MakeCounter(StationRule, "board-a");
         Station station({"", ""});
         QElapsedTimer opened;
         opened.start();
@@ -387,6 +392,7 @@ private slots:
         std::optional<PostgresServer> database;
         if (missing == "database") {
             database.emplace(QStringList{"station_1"});
+            database->MakeCounter(StationRule);
             database->Stop();
             station.settings["serial/state"] = database->Uri("station_1").toUtf8();
         }

@@ -106,13 +106,19 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         "Load the list FILE, its values checked against --serial-format, into the line's "
         "database that --serial-state names, once; load it again after lines were appended.",
         "FILE");
+    const QCommandLineOption serialMakeCounter(
+        "serial-make-counter",
+        "Make the counter that --serial-state names (postgresql://HOST/DB#NAME) in the line's "
+        "database, with the rule of --serial-at, --serial-format, --serial-start and "
+        "--serial-step: its first value, step and largest; once, by the line's lead, before any "
+        "station takes from it.");
     // Started through ssh by another morven-cli, never by hand.
     QCommandLineOption remoteWrite("remote-write", "Serve a write from another machine.", "FORMAT");
     remoteWrite.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(remoteWrite);
     parser.addOptions({port, kernel, quiet, check, strict, json, log, noLog, binaryAt, recipe,
                        serialAt, serialFormat, serialStart, serialStep, serialList, serialState,
-                       serialLoadList, listPorts});
+                       serialLoadList, serialMakeCounter, listPorts});
     parser.addPositionalArgument(
         "FILE", "The S-record, Intel HEX or ELF file to write, or - for standard input.");
 
@@ -162,6 +168,16 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         }
         return options;
     }
+    if (parser.isSet(serialMakeCounter)) {
+        if (!files.isEmpty() || parser.isSet(recipe) || parser.isSet(serialList) ||
+            parser.isSet(port) || parser.isSet(binaryAt))
+            return QStringLiteral("--serial-make-counter makes a counter, and writes nothing");
+        if (!parser.isSet(serialAt) || !DatabaseConnection::IsUri(parser.value(serialState)))
+            return QStringLiteral(
+                "--serial-make-counter needs the rule's --serial-at and --serial-state "
+                "postgresql://…#NAME");
+        options.makeCounter = true;
+    }
     if (parser.isSet(recipe)) {
         // The recipe fixes what the station writes: nothing may change it from the command line.
         for (const QCommandLineOption& fixed :
@@ -182,9 +198,9 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         if (station.logPath.isEmpty()) station.logPath = logOption;  // the recipe's log comes first
         return options;
     }
-    if (files.isEmpty()) return QStringLiteral("no FILE given");
+    if (files.isEmpty() && !options.makeCounter) return QStringLiteral("no FILE given");
     if (files.size() > 1) return QStringLiteral("one FILE only, not %1").arg(files.size());
-    station.firmware.path = files.front();
+    station.firmware.path = files.value(0);
     if (parser.isSet(binaryAt)) {
         const auto address = ParseNumber(parser.value(binaryAt));
         if (!address || *address > 0xFFFFFFFFu)

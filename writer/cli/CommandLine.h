@@ -19,6 +19,7 @@ struct CliOptions {
     QString loadList;  // --serial-load-list: the list file to load,
     QString loadInto;  // into this database,
     SerialFormat loadFormat;  // its values checked against this
+    bool makeCounter = false;  // --serial-make-counter: station.serial's counter made
 };
 
 // Fills parser with morven-cli's options and reads arguments. --help and --version print and

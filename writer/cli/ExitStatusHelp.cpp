@@ -20,7 +20,10 @@ const char* const ExitStatusHelp = R"(Exit status:
        values (none left, data where they go, a serial state that is unreadable,
        empty, garbled or of another rule, a list that changed)
   12   several ports, and not every write ended "O.K." (the table says which)
-  14   the line's database of serial values cannot be reached (nothing was sent)
+  14   the line's database of serial values cannot be reached or did not answer in
+       time (nothing was sent; try again later)
+  15   the line's database refused the station's login (nothing was sent; trying
+       again cannot help until the role or its password is fixed)
   130  killed by SIGINT (143 SIGTERM, 129 SIGHUP), after every port was closed)";
 
 }  // namespace morven

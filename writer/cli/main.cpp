@@ -16,6 +16,7 @@
 #include "line/Station.h"
 #include "line/StationRun.h"
 #include "line/StrictRefusal.h"
+#include "write/DatabaseLead.h"
 #include "write/KernelFile.h"
 #include "write/SerialStateFile.h"
 #include "write/WriteRecord.h"
@@ -153,18 +154,19 @@ void PrintTable(const QList<WriteResult>& results) {
     std::fflush(stdout);
 }
 
-// --serial-load-list: the list file into the line's database.
-int LoadList(const CliOptions& options) {
+// --serial-make-counter and --serial-load-list: the line's lead's work in its database.
+int Lead(const CliOptions& options) {
     const InterruptSignals interrupts([] {});
-    const auto loaded = DatabaseSerialStore::LoadList(options.loadInto, options.loadList,
-                                                      options.loadFormat, StopRequested);
+    const auto done = options.makeCounter
+                          ? MakeCounter(*options.station.serial, StopRequested)
+                          : LoadList(options.loadInto, options.loadList, options.loadFormat,
+                                     StopRequested);
     if (StopRequested()) Interrupted();
-    if (const auto* problem = std::get_if<DatabaseSerialStore::Problem>(&loaded)) {
-        PrintError(problem->text);
-        return OutcomeStatus(problem->away ? WriteOutcome::SerialStoreAway
-                                           : WriteOutcome::SerialRefused);
+    if (const auto* refusal = std::get_if<WriteRefusal>(&done)) {
+        PrintError(refusal->text);
+        return OutcomeStatus(refusal->outcome);
     }
-    PrintOutcome(std::get<QString>(loaded));
+    PrintOutcome(std::get<QString>(done));
     return ExitOk;
 }
 
@@ -292,7 +294,7 @@ int main(int argc, char** argv) {
         std::fputs(PortListing(options.json).toLocal8Bit().constData(), stdout);
         return ExitOk;
     }
-    if (!options.loadList.isEmpty()) return LoadList(options);
+    if (options.makeCounter || !options.loadList.isEmpty()) return Lead(options);
     if (!options.check) return Write(options);
     return options.station.path.isEmpty() ? Check(options) : CheckRecipe(options.station);
 }

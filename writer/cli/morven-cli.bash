@@ -21,7 +21,8 @@ _morven_cli() {
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "--port --kernel --quiet --check --strict --json
             --log --no-log --binary-at --recipe --serial-at --serial-format --serial-start
-            --serial-step --serial-list --serial-state --serial-load-list --list-ports --help --help-all
+            --serial-step --serial-list --serial-state --serial-load-list --serial-make-counter
+            --list-ports --help --help-all
             --version" -- "$cur")
         return
     fi

@@ -52,9 +52,10 @@ std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatab
     const std::function<void(const QString&)>& tell) {
     auto database = SerialDatabase(recipe, logPath);
     if (!database) return nullptr;
-    if (const auto away = database->Connect(stop))
-        return stop() ? WriteRefusal{WriteOutcome::Cancelled, *away}
-                      : DatabaseSerialStore::Away(*away);
+    if (auto refused = database->Connect(stop)) {
+        if (stop()) refused->outcome = WriteOutcome::Cancelled;
+        return *refused;
+    }
     if (const QString said = database->UpdatePendingRows(stop); !said.isEmpty()) tell(said);
     return database;
 }

@@ -27,8 +27,9 @@ std::unique_ptr<DatabaseSerialStore> SerialDatabase(const Recipe& recipe, const 
 
 // The line's database, when the serial rule's state is a postgresql:// URI: connected, and the
 // rows earlier runs could not update updated now (what happened told through tell). Null
-// without one; refused (SerialStoreAway, naming the host) when it cannot be reached. The write
-// ends kept for a later run wait beside the write log at logPath (empty: the default one).
+// without one; refused (SerialStoreAway, naming the host) when it cannot be reached,
+// SerialStoreLoginRefused when it refuses the login. The write ends kept for a later run wait
+// beside the write log at logPath (empty: the default one).
 std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatabase(
     const Recipe& recipe, const QString& logPath, const std::function<bool()>& stop,
     const std::function<void(const QString&)>& tell);
@@ -44,7 +45,7 @@ std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
 // What a station's check adds to the file's report: the kernel's and image's approval, the
 // ports and the serial values left; status 0 when the station is ready, else the first
 // problem's (11 unapproved or a serial area with data, 9 a port absent, 2 a port unknown, 14
-// the line's database away).
+// the line's database away, 15 its login refused).
 struct StationCheck {
     QStringList lines;
     int status = 0;

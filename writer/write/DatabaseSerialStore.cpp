@@ -1,7 +1,6 @@
 #include "DatabaseSerialStore.h"
 
 #include <QFileInfo>
-#include <limits>
 
 #include "SerialList.h"
 #include "WriteRecord.h"
@@ -19,15 +18,10 @@ bool Retryable(const DatabaseConnection::Error& error) {
                            error.sqlState == QLatin1String("40P01"));   // deadlock
 }
 
-// A text[] parameter: {"a","b"}, quotes and backslashes escaped.
-QByteArray ArrayLiteral(const QStringList& items) {
-    QStringList quoted;
-    for (QString item : items) {
-        item.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-        item.replace(QLatin1Char('"'), QStringLiteral("\\\""));
-        quoted << QLatin1Char('"') + item + QLatin1Char('"');
-    }
-    return (QLatin1Char('{') + quoted.join(QLatin1Char(',')) + QLatin1Char('}')).toUtf8();
+// record_write's refusal of an end the row holds already: one an earlier run sent, whose
+// answer never came back.
+bool EndedAlready(const DatabaseConnection::Error& error) {
+    return error.sqlState == QLatin1String("MV009");
 }
 
 QString Schema() {
@@ -56,67 +50,77 @@ QString DatabaseSerialStore::WithoutName(const QString& uri) {
     return uri.left(uri.indexOf(QLatin1Char('#')));
 }
 
-std::optional<QString> DatabaseSerialStore::Connect(const Stop& stop) {
-    auto refused = connection_.Open(stop);
-    if (!refused) away_.clear();
-    return refused;
+std::optional<WriteRefusal> DatabaseSerialStore::Connect(const Stop& stop) {
+    const auto refused = connection_.Open(stop);
+    if (!refused) {
+        away_.clear();
+        return std::nullopt;
+    }
+    return WriteRefusal{refused->LoginRefused() ? WriteOutcome::SerialStoreLoginRefused
+                                                : WriteOutcome::SerialStoreAway,
+                        SerialRefusal(refused->text).text};
 }
 
 std::optional<WriteRefusal> DatabaseSerialStore::Connected(const Stop& stop) {
     if (connection_.IsOpen()) return std::nullopt;
-    if (const auto away = Connect(stop)) return Away(*away);
-    return std::nullopt;
+    return Connect(stop);
 }
 
 WriteRefusal DatabaseSerialStore::Away(const QString& why) {
-    return {WriteOutcome::SerialStoreAway,
-            QStringLiteral("No serial values: ") + why + QStringLiteral(". Nothing was sent.")};
+    return {WriteOutcome::SerialStoreAway, SerialRefusal(why).text};
 }
 
 WriteRefusal DatabaseSerialStore::Refusal(const DatabaseConnection::Error& error) const {
-    const Problem problem = Failure(error);
-    return problem.away ? Away(problem.text) : SerialRefusal(problem.text);
+    WriteRefusal refusal = Failure(error, connection_.Host());
+    if (error.sqlState == QLatin1String("MV001"))
+        refusal.text += QStringLiteral(
+                            "; a product with another rule needs a counter or list of its own: "
+                            "name it after # in the URI (") +
+                        database_ + QStringLiteral("#NAME)");
+    return {refusal.outcome, SerialRefusal(refusal.text).text};
 }
 
-DatabaseSerialStore::Problem DatabaseSerialStore::Failure(
-    const DatabaseConnection::Error& error) const {
+WriteRefusal DatabaseSerialStore::Failure(const DatabaseConnection::Error& error,
+                                          const QString& host) {
+    const QString database = QStringLiteral("the database at ") + host;
+    if (error.LoginRefused()) return {WriteOutcome::SerialStoreLoginRefused, error.text};
     if (error.lost)
-        return {true, QStringLiteral("the database at ") + connection_.Host() +
-                          QStringLiteral(" went away: ") + error.text};
+        return {WriteOutcome::SerialStoreAway,
+                database + QStringLiteral(" went away: ") + error.text};
+    if (error.Transient())
+        return {WriteOutcome::SerialStoreAway,
+                database + QStringLiteral(" did not answer in time (") + error.text +
+                    QStringLiteral("): another session holds what it needs; try again")};
     // An undefined schema or function: a database nobody prepared for the line.
     if (error.sqlState == QLatin1String("3F000") || error.sqlState == QLatin1String("42883"))
-        return {false, QStringLiteral("the database at ") + connection_.Host() +
-                           QStringLiteral(" holds no line schema (") + error.text +
-                           QLatin1Char(')') + Schema()};
-    if (error.sqlState == QLatin1String("MV001"))
-        return {false, error.text +
-                           QStringLiteral("; a product with another rule needs a counter or list "
-                                          "of its own: name it after # in the URI (") +
-                           database_ + QStringLiteral("#NAME)")};
-    return {false, error.text};
+        return {WriteOutcome::SerialRefused, database + QStringLiteral(" holds no line schema (") +
+                                                 error.text + QLatin1Char(')') + Schema()};
+    return {WriteOutcome::SerialRefused, error.text};
 }
 
 std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
     const SerialRule& rule, const QStringList& ports, const IssueContext& context,
     const TakeWait& wait) {
     const Stop& stop = wait.stop;
+    away_.clear();  // a new gang tries the database again
     if (const auto away = Connected(stop)) return *away;
-    const bool counter = rule.listPath.isEmpty();
-    QList<QByteArray> parameters{name_.toUtf8(), rule.Text().toUtf8()};
-    if (counter)
-        parameters << QByteArray::number(rule.start) << QByteArray::number(rule.step)
-                   << QByteArray::number(rule.format.Largest());
     const QString recipe = context.recipePath.isEmpty() ? context.command : context.recipePath;
-    parameters << ArrayLiteral(ports) << recipe.toUtf8()
-               << (context.recipeSha256.isEmpty() ? QByteArray() : context.recipeSha256)
-               << context.host.toUtf8() << context.user.toUtf8();
+    const QList<QByteArray> parameters{
+        name_.toUtf8(),
+        rule.Text().toUtf8(),
+        DatabaseConnection::TextArray(ports),
+        recipe.toUtf8(),
+        context.recipeSha256.isEmpty() ? QByteArray() : context.recipeSha256,
+        context.host.toUtf8(),
+        context.user.toUtf8()};
     const char* const sql =
-        counter ? "SELECT v FROM unnest(morven.take_counter($1, $2, $3, $4, $5, $6, $7, $8, $9, "
-                  "$10)) WITH ORDINALITY AS t(v, k) ORDER BY k"
-                : "SELECT v FROM unnest(morven.take_list($1, $2, $3, $4, $5, $6, $7)) "
-                  "WITH ORDINALITY AS t(v, k) ORDER BY k";
+        rule.listPath.isEmpty()
+            ? "SELECT v FROM unnest(morven.take_counter($1, $2, $3, $4, $5, $6, $7)) "
+              "WITH ORDINALITY AS t(v, k) ORDER BY k"
+            : "SELECT v FROM unnest(morven.take_list($1, $2, $3, $4, $5, $6, $7)) "
+              "WITH ORDINALITY AS t(v, k) ORDER BY k";
     // One short transaction: the values, their rows, and the values checked against the
-    // format before anything is committed.
+    // format and counted before anything is committed.
     for (int attempt = 1;; ++attempt) {
         if (const auto begun = connection_.Exec("BEGIN", {}, stop);
             std::holds_alternative<DatabaseConnection::Error>(begun))
@@ -128,8 +132,15 @@ std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
             if (Retryable(*error) && attempt < TakeAttempts) continue;
             return Refusal(*error);
         }
+        const auto& rows = std::get<DatabaseConnection::Rows>(taken);
+        if (rows.size() != ports.size()) {
+            abandon();
+            return SerialRefusal(
+                QStringLiteral("the ") + source_ +
+                QStringLiteral(" gave %1 values for %2 ports").arg(rows.size()).arg(ports.size()));
+        }
         QList<SerialValue> values;
-        for (const QStringList& row : std::get<DatabaseConnection::Rows>(taken)) {
+        for (const QStringList& row : rows) {
             auto value = SerialList::Value(rule.format, row.value(0));
             if (const auto* why = std::get_if<QString>(&value)) {
                 abandon();
@@ -152,7 +163,7 @@ QString DatabaseSerialStore::Update(const QJsonObject& row, const Stop& stop) {
     if (!away_.isEmpty()) return away_;
     if (!connection_.IsOpen())
         if (const auto refused = Connect(stop)) {
-            away_ = *refused;
+            away_ = refused->text;
             return away_;
         }
     const QList<QByteArray> parameters{
@@ -169,16 +180,16 @@ QString DatabaseSerialStore::Update(const QJsonObject& row, const Stop& stop) {
     if (const auto* error = std::get_if<DatabaseConnection::Error>(&updated);
         error && error->lost) {
         if (const auto refused = connection_.Open(stop)) {
-            away_ = *refused;
+            away_ = refused->text;
             return away_;
         }
         updated = connection_.Exec(sql, parameters, stop);
     }
     const auto* error = std::get_if<DatabaseConnection::Error>(&updated);
-    if (!error) return {};
-    const Problem problem = Failure(*error);
-    if (problem.away) away_ = problem.text;
-    return problem.text;
+    if (!error || EndedAlready(*error)) return {};
+    const WriteRefusal failure = Failure(*error, connection_.Host());
+    if (failure.outcome != WriteOutcome::SerialRefused) away_ = failure.text;
+    return failure.text;
 }
 
 QString DatabaseSerialStore::RecordWrite(const WriteRecord& record, const Stop& stop) {
@@ -194,7 +205,7 @@ QString DatabaseSerialStore::RecordWrite(const WriteRecord& record, const Stop& 
                                         .toUTC()
                                         .toString(Qt::ISODateWithMs)}};
     const QString why = Update(row, stop);
-    if (why.isEmpty() || away_.isEmpty()) return why;
+    if (why.isEmpty()) return why;
     QString error;
     if (!pending_.Add(row, &error))
         return why + QStringLiteral("; nor can it be kept in ") + pending_.Path() +
@@ -226,25 +237,24 @@ QString DatabaseSerialStore::UpdatePendingRows(const Stop& stop) {
 std::variant<SerialStock, WriteRefusal> DatabaseSerialStore::Stock(const SerialRule& rule) {
     if (const auto away = Connected(stockStop_)) return *away;
     const bool counter = rule.listPath.isEmpty();
-    // How many are left, and the next value, as text: a counter's may pass 2^63.
+    // How many are left, and the next value, as text: a counter's may pass 2^63. A list's next
+    // value is not the station's to read before it takes it: its place only.
     const auto found = connection_.Exec(
         counter ? "SELECT rule, next, CASE WHEN next > largest THEN 0 "
                   "ELSE least(floor((largest - next) / step) + 1, 18446744073709551615) END "
                   "FROM morven.counter WHERE name = $1"
-                : "SELECT l.rule, (SELECT value FROM morven.list_value v WHERE v.list = l.name "
-                  "AND v.position = l.taken + 1), l.size - l.taken "
-                  "FROM morven.list l WHERE l.name = $1",
+                : "SELECT rule, 'number ' || (taken + 1) || ' of the list', size - taken "
+                  "FROM morven.list WHERE name = $1",
         {name_.toUtf8()}, stockStop_);
     if (const auto* error = std::get_if<DatabaseConnection::Error>(&found)) return Refusal(*error);
     const auto& rows = std::get<DatabaseConnection::Rows>(found);
-    if (rows.isEmpty()) {
-        if (!counter)
-            return SerialRefusal(QStringLiteral("no list ") + name_ +
-                                 QStringLiteral(" is loaded (morven-cli --serial-load-list)"));
-        const quint64 span = (rule.format.Largest() - rule.start) / rule.step;
-        return SerialStock{QString::number(rule.start),
-                           span == std::numeric_limits<quint64>::max() ? span : span + 1, true};
-    }
+    if (rows.isEmpty())
+        return SerialRefusal(
+            counter ? QStringLiteral("no counter ") + name_ +
+                          QStringLiteral(" is made (the line's lead makes it: morven-cli "
+                                         "--serial-make-counter)")
+                    : QStringLiteral("no list ") + name_ +
+                          QStringLiteral(" is loaded (morven-cli --serial-load-list)"));
     const QStringList& row = rows.front();
     if (!row[0].isNull() && row[0] != rule.Text())
         return SerialRefusal(QStringLiteral("the ") + source_ +
@@ -252,28 +262,6 @@ std::variant<SerialStock, WriteRefusal> DatabaseSerialStore::Stock(const SerialR
                              QStringLiteral("\", not \"") + rule.Text() + QLatin1Char('"'));
     const quint64 left = row[2].toULongLong();
     return SerialStock{left > 0 ? row[1] : QString(), left, false};
-}
-
-std::variant<QString, DatabaseSerialStore::Problem> DatabaseSerialStore::LoadList(
-    const QString& uri, const QString& path, const SerialFormat& format,
-    const Stop& stop) {
-    const auto read = SerialList::Read(path, format);
-    if (const auto* why = std::get_if<QString>(&read)) return Problem{false, *why};
-    QStringList values;
-    for (const SerialValue& value : std::get<SerialList>(read).values) values << value.text;
-    const QString name = NameIn(uri, QFileInfo(path).fileName());
-    DatabaseConnection connection(WithoutName(uri));
-    if (const auto refused = connection.Open(stop)) return Problem{true, *refused};
-    const auto loaded = connection.Exec("SELECT morven.load_list($1, $2)",
-                                        {name.toUtf8(), ArrayLiteral(values)}, stop);
-    if (const auto* error = std::get_if<DatabaseConnection::Error>(&loaded))
-        return Problem{error->lost,
-                       error->text + (error->sqlState == QLatin1String("42501")
-                                          ? QStringLiteral(" (lists are loaded by a role in "
-                                                           "morven_lists)")
-                                          : QString())};
-    return QStringLiteral("the list %1 at %2 holds %3 values")
-        .arg(name, connection.Host(), std::get<DatabaseConnection::Rows>(loaded).value(0).value(0));
 }
 
 }  // namespace morven

@@ -18,16 +18,12 @@ struct WriteRecord;
 
 // A line's serial values in PostgreSQL (the schema in morven-line.sql): the rule's state is a
 // URI, postgresql://HOST/DB#NAME, NAME the counter or list (by default "counter", or the list
-// file's name). A gang's values are taken in one short transaction that also adds their rows to
-// the issue log; each write's end updates its row. An end that cannot reach the database is kept
-// in the pending file, and a later run updates its row.
+// file's name), made by the line's lead (DatabaseLead.h). A gang's values are taken in one short
+// transaction that also adds their rows to the issue log; each write's end updates its row. An
+// end that cannot be written, whatever the reason, is kept in the pending file, and a later run
+// updates its row.
 class DatabaseSerialStore : public SerialStore {
 public:
-    struct Problem {
-        bool away = false;  // the database cannot be reached (else: refused)
-        QString text;
-    };
-
     using Stop = DatabaseConnection::Stop;
 
     // rule's state names the database. Each operation's waits are ended by the stop it is given
@@ -35,16 +31,18 @@ public:
     // limit. A connection that was lost is made again by the next operation.
     DatabaseSerialStore(const SerialRule& rule, QString pendingPath);
 
-    // nullopt when connected; else why not, naming the host. Take, Stock and RecordWrite
-    // connect when this was not called or the connection was lost.
-    std::optional<QString> Connect(const Stop& stop);
+    // nullopt when connected; else the refusal, naming the host: SerialStoreAway, or
+    // SerialStoreLoginRefused. Take, Stock and RecordWrite connect when this was not called or
+    // the connection was lost.
+    std::optional<WriteRefusal> Connect(const Stop& stop);
     // Updates the rows that earlier runs could not: a line for the operator, empty when none
     // were waiting.
     QString UpdatePendingRows(const Stop& stop);
     // What ends Stock's waits from now on (its caller goes through SerialStore).
     void StopStockWith(Stop stop) { stockStop_ = std::move(stop); }
 
-    // Refused with SerialStoreAway when the database cannot be reached.
+    // Refused with SerialStoreAway when the database cannot be reached or does not answer in
+    // time, SerialStoreLoginRefused when it refuses the login.
     std::variant<QList<SerialValue>, WriteRefusal> Take(const SerialRule& rule,
                                                         const QStringList& ports,
                                                         const IssueContext& context,
@@ -52,16 +50,14 @@ public:
     std::variant<SerialStock, WriteRefusal> Stock(const SerialRule& rule) override;
 
     // The record's row updated with its write's end: empty; else why not (the end is then kept
-    // for a later run when the database is away).
+    // for a later run).
     QString RecordWrite(const WriteRecord& record, const Stop& stop);
 
     // "No serial values: why. Nothing was sent.", with status 14.
     static WriteRefusal Away(const QString& why);
-    // Loads the list file at path (or what was appended to it), its values checked against
-    // format, under the URI's NAME or the file's name: what the list holds now.
-    static std::variant<QString, Problem> LoadList(const QString& uri, const QString& path,
-                                                   const SerialFormat& format,
-                                                   const Stop& stop);
+    // What error means for whoever asked: its outcome (SerialStoreAway for a database away or
+    // late, SerialStoreLoginRefused, else SerialRefused), and why, naming host.
+    static WriteRefusal Failure(const DatabaseConnection::Error& error, const QString& host);
 
     // The counter's or list's name in the URI, and the URI without it.
     static QString NameIn(const QString& uri, const QString& fallback);
@@ -70,7 +66,6 @@ public:
 private:
     std::optional<WriteRefusal> Connected(const Stop& stop);
     QString Update(const QJsonObject& row, const Stop& stop);
-    Problem Failure(const DatabaseConnection::Error& error) const;
     WriteRefusal Refusal(const DatabaseConnection::Error& error) const;
 
     QString database_;  // the URI without NAME, as it may be shown
@@ -79,8 +74,8 @@ private:
     DatabaseConnection connection_;
     PendingRows pending_;
     Stop stockStop_;
-    // Why the database is away, once a write's end could not reach it: the gang's other ends
-    // are kept without a wait each. Cleared by the next connect.
+    // Why the database is away or late, once a write's end could not reach it: the gang's other
+    // ends are kept without a wait each. Cleared by the next take or connect.
     QString away_;
 };
 

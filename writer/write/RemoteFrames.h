@@ -55,6 +55,7 @@ inline constexpr RemoteCode<WriteOutcome> RemoteOutcomeCodes[] = {
     {WriteOutcome::PortOpenFailed, 16},
     {WriteOutcome::PortFailed, 17},
     {WriteOutcome::Cancelled, 18},
+    {WriteOutcome::SerialStoreLoginRefused, 19},
 };
 // Cancelled is the last outcome: one added before it without a code stops the build here.
 static_assert(std::size(RemoteOutcomeCodes) == size_t(WriteOutcome::Cancelled) + 1,

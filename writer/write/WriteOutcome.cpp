@@ -23,6 +23,7 @@ int OutcomeStatus(WriteOutcome outcome) {
         case WriteOutcome::SerialRefused:
         case WriteOutcome::WarningsRefused: return 11;
         case WriteOutcome::SerialStoreAway: return StatusSerialStoreAway;
+        case WriteOutcome::SerialStoreLoginRefused: return StatusSerialStoreLoginRefused;
     }
     return 9;
 }

@@ -19,6 +19,7 @@ enum class WriteOutcome {
     Unapproved,         // the image or kernel is not the one a recipe approves; nothing was sent
     SerialRefused,      // no serial values left, or data where they go; nothing was sent
     SerialStoreAway,    // the line's database of serial values cannot be reached; nothing sent
+    SerialStoreLoginRefused,  // the line's database refused the station's login; nothing sent
     WarningsRefused,    // the file has warnings and the user asked for a strict check
     TerminalInput,      // standard input is a terminal, not a file
     PortOpenFailed,
@@ -39,5 +40,7 @@ inline constexpr int StatusSignalBase = 128;
 inline constexpr int StatusWindowClosed = 13;
 // SerialStoreAway's: a script may try again later, as it would not after a refusal.
 inline constexpr int StatusSerialStoreAway = 14;
+// SerialStoreLoginRefused's: trying again cannot help until the role or its password is fixed.
+inline constexpr int StatusSerialStoreLoginRefused = 15;
 
 }  // namespace morven

@@ -77,6 +77,7 @@ QString FlashWriter::OutcomeText(WriteOutcome outcome) const {
         case WriteOutcome::Unapproved:
         case WriteOutcome::SerialRefused:
         case WriteOutcome::SerialStoreAway:
+        case WriteOutcome::SerialStoreLoginRefused:
         case WriteOutcome::WarningsRefused:
         case WriteOutcome::TerminalInput:
         case WriteOutcome::Cancelled: break;  // the canceller says why
