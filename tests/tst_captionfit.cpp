@@ -1,5 +1,6 @@
-// Every caption of the four windows and of MORVEN's message box is drawn whole inside its
-// control, in the font it is drawn with. CTest runs this at the scale factors 1, 1.5 and 2.
+// Every caption of the four windows and of MORVEN's message boxes is drawn whole inside its
+// control, in the font it is drawn with. CTest runs this at the scale factors 1, 1.5 and 2, in
+// English and in Japanese.
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include "Form2.h"
 #include "OperatorDialogs.h"
 #include "StationWindow.h"
+#include "Translations.h"
 #include "frmPeerA.h"
 
 namespace {
@@ -89,6 +91,9 @@ class TestCaptionFit : public QObject {
     Q_OBJECT
 
 private slots:
+    // As the programs do: the station's and the dialogs' words follow the locale.
+    void initTestCase() { common::LoadTranslations(QStringLiteral("morven")); }
+
     void everyCaptionFits() {
         morven::Form2 startup;
         morven::Form1 main;
@@ -112,14 +117,29 @@ private slots:
                                       .serialValue = QStringLiteral("10000001")});
         station.Recent->Add({.outcome = morven::WriteOutcome::Cancelled,
                              .text = QStringLiteral("interrupted")});
-        const QList<QWidget*> windows{&startup, &main, &console, longest.get(), &station};
+        // The station's question before it stops every write, with its two buttons.
+        morven::OperatorDialogs::AskToConfirm(
+            &station,
+            morven::StationWindow::tr("Stop every write? Each board is recorded as interrupted "
+                                      "and must be written again."),
+            morven::StationWindow::tr("&Stop every write"),
+            morven::StationWindow::tr("&Go on writing"), [](bool) {});
+        auto* question = station.findChild<QMessageBox*>();
+        QVERIFY(question);
+        const QList<QWidget*> windows{&startup, &main, &console, longest.get(), &station, question};
         for (QWidget* window : windows) window->show();
         QCoreApplication::processEvents();
+        if (QLocale::system().language() == QLocale::Japanese) {
+            QCOMPARE(station.Start->text(), QStringLiteral("開始 (Enter)"));
+            QVERIFY(QFontInfo(station.Start->font()).family().startsWith(QStringLiteral("IPA")));
+        }
 
+        // Wrapped texts are not captions: they take the lines they need.
+        const auto* asked = question->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
         for (QWidget* window : windows) {
-            const QStringList misfits = Misfits(window, {main.Label2, station.Banner,
-                                                         station.Tiles[0]->Detail,
-                                                         station.Tiles[1]->Detail});
+            const QStringList misfits =
+                Misfits(window, {main.Label2, station.Banner, station.Tiles[0]->Detail,
+                                 station.Tiles[1]->Detail, asked});
             QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join('\n')));
         }
         const int border = FrameBorderRow(startup.Frame1);

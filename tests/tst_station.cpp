@@ -15,6 +15,7 @@
 #include "OperatorDialogs.h"
 #include "PostgresServer.h"
 #include "StationWindow.h"
+#include "Translations.h"
 
 using morven::OperatorDialogs;
 using morven::PortTile;
@@ -119,6 +120,10 @@ class TestStation : public QObject {
     }
 
 private slots:
+    // As the program does: the words follow the locale (CTest runs this suite under C.UTF-8,
+    // and the language test once more under ja_JP.UTF-8).
+    void initTestCase() { common::LoadTranslations(QStringLiteral("morven")); }
+
     void init() {
         script_ = {};
         OperatorDialogs::UseScript(&script_);
@@ -507,6 +512,55 @@ private slots:
                 qMakePair(static_cast<QObject*>(window->Tiles[tile]), QAccessible::NameChanged));
             QCOMPARE(announced, tile < 2 ? 2 : 0);
         }
+    }
+
+    // Under a Japanese locale the operator reads the buttons, tile states, banners and totals
+    // in Japanese; the outcome texts, on the tiles and in the last writes, and the records stay
+    // as every program writes them. Under C.UTF-8 everything is English, even with LANGUAGE=ja.
+    // (CTest sets LANG, and unsets LC_ALL and LC_MESSAGES.)
+    void speaksTheLocalesLanguage() {
+        const QString lang = qEnvironmentVariable("LANG");
+        QVERIFY2(lang == "ja_JP.UTF-8" || lang == "C.UTF-8", qPrintable(lang));
+        const bool japanese = lang == "ja_JP.UTF-8";
+        const auto says = [japanese](const char* english, const char* inJapanese) {
+            return QString::fromUtf8(japanese ? inJapanese : english);
+        };
+        Station station({"", "closing=wrong:0x15", "absent"});
+        const auto window = Open(station.Recipe());
+        QVERIFY(window);
+        QCOMPARE(window->Start->text(), says("Start (Enter)", "開始 (Enter)"));
+        QCOMPARE(window->Stop->text(), says("Stop (Esc)", "停止 (Esc)"));
+        QCOMPARE(window->Tiles[0]->StateLabel->text(), says("READY", "準備完了"));
+        QCOMPARE(window->Tiles[2]->StateLabel->text(), says("ABSENT", "未接続"));
+        QSignalSpy ended(window.get(), &StationWindow::GangEnded);
+        Press(Qt::Key_F5);
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(window->Tiles[0]->StateLabel->text(), says("O.K.", "合格"));
+        QCOMPARE(window->Tiles[1]->StateLabel->text(), says("FAILED", "不合格"));
+        QCOMPARE(window->Recent->Totals->text(), says("Passed 1    Failed 1    Yield 50.0 %",
+                                                      "合格 1    不合格 1    歩留まり 50.0 %"));
+        // The outcomes in their own words, as on record.
+        QMap<QString, QString> outcomes;
+        for (const QJsonObject& record : station.Records())
+            outcomes[record["port"].toString()] = record["outcome"].toString();
+        QCOMPARE(outcomes, (QMap<QString, QString>{{station.Pty(0), "O.K."},
+                                                   {station.Pty(1), "S File Err "}}));
+        QCOMPARE(window->Tiles[1]->Detail->text(), "S File Err ");
+        QStringList recent;
+        for (int row = 0; row < window->Recent->List->topLevelItemCount(); ++row)
+            recent << window->Recent->List->topLevelItem(row)->text(3);
+        recent.sort();
+        QCOMPARE(recent, (QStringList{"O.K.", "S File Err "}));
+
+        // Not approved: the banner, in the locale's words, names both hashes whole.
+        const auto unapproved = Open(station.Recipe({{"image/sha256", QByteArray(64, 'a')}}));
+        QVERIFY(unapproved);
+        const QString banner = unapproved->Banner->text();
+        QVERIFY2(banner.startsWith(says("NOT READY: The image ", "準備未完了: イメージ ")),
+                 qPrintable(banner));
+        QVERIFY2(
+            banner.contains(QString(64, 'a')) && banner.contains(QString(Sha256(station.image))),
+            qPrintable(banner));
     }
 };
 

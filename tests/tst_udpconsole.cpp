@@ -25,6 +25,7 @@
 #include "ArrivalText.h"
 #include "BoardAddress.h"
 #include "ShiftJis.h"
+#include "Translations.h"
 #include "frmPeerA.h"
 
 using pellux::frmPeerA;
@@ -140,6 +141,8 @@ class TestUdpConsole : public QObject {
 
 private slots:
     void initTestCase() {
+        // As the program does: under a Japanese locale too, the window keeps its own words.
+        common::LoadTranslations(QStringLiteral("pellux"));
         // The run with the accessibility bridge on must have it on.
         if (qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON")) {
             frmPeerA probe;

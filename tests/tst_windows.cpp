@@ -13,6 +13,7 @@
 #include "OperatorDialogs.h"
 #include "SimulatedWrite.h"
 #include "Sshd.h"
+#include "Translations.h"
 #include "Twips.h"
 #include "image/TargetImage.h"
 
@@ -42,6 +43,9 @@ class TestWindows : public QObject {
     }
 
 private slots:
+    // As the program does: under a Japanese locale too, these windows keep their own words.
+    void initTestCase() { common::LoadTranslations(QStringLiteral("morven")); }
+
     void init() {
         script_ = {};
         OperatorDialogs::UseScript(&script_);

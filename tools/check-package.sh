@@ -31,6 +31,8 @@ expected="./usr/bin/morven
 ./usr/share/applications/morven.desktop
 ./usr/share/applications/pellux.desktop
 ./usr/share/bash-completion/completions/morven-cli
+./usr/share/benchtools/translations/morven_ja.qm
+./usr/share/benchtools/translations/pellux_ja.qm
 ./usr/share/doc/benchtools/changelog.gz
 ./usr/share/doc/benchtools/copyright
 ./usr/share/icons/hicolor/scalable/apps/morven.svg
@@ -52,7 +54,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for library in libqt6serialport6 libqt6widgets6 libqt6network6 openssh-client; do
     [[ "$depends" == *"$library"* ]] || { echo "Depends lacks $library: $depends"; exit 1; }
 done
-[ "$(dpkg-deb -f "$deb" Recommends)" = "fonts-ipafont-gothic" ] || { echo "Recommends is wrong"; exit 1; }
+[ "$(dpkg-deb -f "$deb" Recommends)" = "fonts-ipafont-gothic, qt6-translations-l10n" ] ||
+    { echo "Recommends is wrong"; exit 1; }
 
 # Errors and warnings fail the check; informational tags may stay.
 lintian_out=$(lintian --fail-on error,warning "$deb") || { echo "lintian:"; echo "$lintian_out"; exit 1; }

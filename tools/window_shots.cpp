@@ -1,5 +1,6 @@
 // Saves a picture of each window as the operator sees it: window-shots OUTPUT_FOLDER [SUFFIX]
-// (the suffix goes before ".png", e.g. "@2x" for a run with QT_SCALE_FACTOR=2).
+// (the suffix goes before ".png", e.g. "@2x" for a run with QT_SCALE_FACTOR=2). Under a locale
+// with a translation only the station is taken, the windows whose words follow the locale.
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include "Form2.h"
 #include "OperatorDialogs.h"
 #include "StationWindow.h"
+#include "Translations.h"
 #include "frmPeerA.h"
 
 namespace {
@@ -65,6 +67,7 @@ struct StationBench {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    const bool translated = common::LoadTranslations(QStringLiteral("morven"));
     const QDir out(argc > 1 ? argv[1] : ".");
     const QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     const auto save = [&out, &suffix](QWidget* window, const QString& name) {
@@ -103,7 +106,7 @@ int main(int argc, char** argv) {
     for (morven::PortTile* tile : station.Tiles)
         QObject::connect(tile->Progress, &QProgressBar::valueChanged, &station, [&] {
             for (const morven::PortTile* each : station.Tiles)
-                if (each->Detail->text() != QStringLiteral("writing the image") ||
+                if (each->Detail->text() != morven::PortTile::tr("writing the image") ||
                     each->Progress->value() * 100 < each->Progress->maximum() * 40)
                     return;
             if (!std::exchange(writingSaved, true))
@@ -114,7 +117,8 @@ int main(int argc, char** argv) {
         app.quit();
     });
     QTimer::singleShot(500, [&] {
-        for (const auto& [window, name] : windows) save(window, name);
+        if (!translated)
+            for (const auto& [window, name] : windows) save(window, name);
         save(&station, QStringLiteral("morven-station-idle"));
         station.Start->click();
     });

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -12,8 +13,9 @@ namespace pellux {
 
 namespace {
 
+// Said to the operator, in the locale's language.
 QString Reason(const QString& path) {
-    return QStringLiteral("Cannot log to \"%1\": %2")
+    return QCoreApplication::translate("pellux::ArrivalLog", "Cannot log to \"%1\": %2")
         .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
 }
 

@@ -1,5 +1,6 @@
 #include "ArrivalText.h"
 
+#include <QCoreApplication>
 #include <ctime>
 
 #include "ShiftJis.h"
@@ -39,15 +40,24 @@ QByteArray ArrivalTime(qint64 microseconds) {
     return QByteArray(text, length);
 }
 
-QString LostText(quint64 lost) {
-    return lost == 1 ? QStringLiteral("1 datagram lost before it could be read")
-                     : QStringLiteral("%1 datagrams lost before they could be read").arg(lost);
+const char* LostWords(quint64 lost) {
+    return lost == 1
+               ? QT_TRANSLATE_NOOP("pellux::frmPeerA", "%1 datagram lost before it could be read")
+               : QT_TRANSLATE_NOOP("pellux::frmPeerA",
+                                   "%1 datagrams lost before they could be read");
+}
+
+QString LostText(quint64 lost) { return QString::fromLatin1(LostWords(lost)).arg(lost); }
+
+const char* UnloggedWords(quint64 unlogged) {
+    return unlogged == 1
+               ? QT_TRANSLATE_NOOP("pellux::frmPeerA", "%1 datagram not logged: the log fell behind")
+               : QT_TRANSLATE_NOOP("pellux::frmPeerA",
+                                   "%1 datagrams not logged: the log fell behind");
 }
 
 QString UnloggedText(quint64 unlogged) {
-    return unlogged == 1
-               ? QStringLiteral("1 datagram not logged: the log fell behind")
-               : QStringLiteral("%1 datagrams not logged: the log fell behind").arg(unlogged);
+    return QString::fromLatin1(UnloggedWords(unlogged)).arg(unlogged);
 }
 
 QByteArray LogLine(const Arrival& arrival) {

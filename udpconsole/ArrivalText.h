@@ -10,10 +10,13 @@ namespace pellux {
 // ISO 8601 in UTC to the millisecond: "2026-12-08T14:29:39.123Z".
 QByteArray ArrivalTime(qint64 microseconds);
 
-// "12 datagrams lost before they could be read".
+// "12 datagrams lost before they could be read", with %1 for the number; translated in the
+// window's context, and in English in the log.
+const char* LostWords(quint64 lost);
 QString LostText(quint64 lost);
 
-// "12 datagrams not logged: the log fell behind".
+// "12 datagrams not logged: the log fell behind", likewise.
+const char* UnloggedWords(quint64 unlogged);
 QString UnloggedText(quint64 unlogged);
 
 // One line of the log, ending in a line feed: time, sender, and the datagram as "text" (Shift-JIS

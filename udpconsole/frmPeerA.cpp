@@ -36,9 +36,9 @@ frmPeerA::frmPeerA(QWidget* parent) : QWidget(parent) {
     Command2 = new QPushButton(QStringLiteral("テキストクリア"), this);
     Command2->setGeometry(TwipsRect(1200, 2280, 1575, 225));
     txtSend->setFocus();
-    LogToFile = new QAction(QStringLiteral("Log to file…"), this);
+    LogToFile = new QAction(tr("Log to file…"), this);
     LogToFile->setCheckable(true);
-    ShowArrivalTimes = new QAction(QStringLiteral("Show arrival times"), this);
+    ShowArrivalTimes = new QAction(tr("Show arrival times"), this);
     ShowArrivalTimes->setCheckable(true);
 
     reportError_ = [this](const QString& text) {
@@ -47,8 +47,8 @@ frmPeerA::frmPeerA(QWidget* parent) : QWidget(parent) {
     };
     chooseLogFile_ = [this] {
         // Appended to, never replaced: an existing file is no reason to ask.
-        return QFileDialog::getSaveFileName(this, QStringLiteral("Log to file"), QString(),
-                                            QString(), nullptr, QFileDialog::DontConfirmOverwrite);
+        return QFileDialog::getSaveFileName(this, tr("Log to file"), QString(), QString(), nullptr,
+                                            QFileDialog::DontConfirmOverwrite);
     };
     connect(txtSend, &QLineEdit::textChanged, this, &frmPeerA::SendText);
     connect(Command1, &QPushButton::clicked, this, &frmPeerA::SendPattern);
@@ -65,15 +65,12 @@ bool frmPeerA::Load() {
     const QString configured = ConfiguredBoardAddress();
     const auto resolved = ResolveBoardAddress(configured);
     if (const auto* reason = std::get_if<QString>(&resolved)) {
-        loadError_ =
-            QStringLiteral("The board address \"%1\" cannot be used: %2.").arg(configured, *reason);
+        loadError_ = tr("The board address \"%1\" cannot be used: %2.").arg(configured, *reason);
         return false;
     }
     remoteAddress_ = std::get<QHostAddress>(resolved);
     if (!udpPeerA.Bind(remoteAddress_.protocol(), ConsolePort)) {
-        loadError_ = QStringLiteral("Cannot bind UDP port %1: %2")
-                         .arg(ConsolePort)
-                         .arg(udpPeerA.ErrorString());
+        loadError_ = tr("Cannot bind UDP port %1: %2").arg(ConsolePort).arg(udpPeerA.ErrorString());
         return false;
     }
     reader_ = std::make_unique<ArrivalReader>(udpPeerA.Descriptor(), OutputLineLimit, [this] {
@@ -182,24 +179,23 @@ void frmPeerA::ShowArrivals() {
         }
         const qint64 at = arrival != taken.arrivals.cbegin() ? std::prev(arrival)->microseconds
                                                              : arrival->microseconds;
-        if (lost != 0) addLine(at, LostText(lost));
-        addLine(at, notShown == 1
-                        ? QStringLiteral("1 datagram not shown: too many at once")
-                        : QStringLiteral("%1 datagrams not shown: too many at once").arg(notShown));
+        if (lost != 0) addLine(at, LostInBox(lost));
+        addLine(at, notShown == 1 ? tr("1 datagram not shown: too many at once")
+                                  : tr("%1 datagrams not shown: too many at once").arg(notShown));
     }
     for (; arrival != taken.arrivals.cend(); ++arrival)
         addLine(arrival->microseconds,
-                arrival->lost != 0 ? LostText(arrival->lost) : DecodeShiftJis(arrival->payload));
+                arrival->lost != 0 ? LostInBox(arrival->lost) : DecodeShiftJis(arrival->payload));
     // After the datagrams the log had no room for: they come with the datagrams that did.
     if (taken.unlogged != 0 && !taken.arrivals.empty())
-        addLine(taken.arrivals.back().microseconds, UnloggedText(taken.unlogged));
+        addLine(taken.arrivals.back().microseconds, UnloggedInBox(taken.unlogged));
     QString drops;
     if (const quint64 lost = reader_->Lost(); lost != 0)
-        drops = LostText(lost) +
-                QStringLiteral("\nThe receive buffer holds %1 KiB; net.core.rmem_max limits it.")
+        drops = LostInBox(lost) + u'\n' +
+                tr("The receive buffer holds %1 KiB; net.core.rmem_max limits it.")
                     .arg(udpPeerA.ReceiveBufferBytes() / 1024);
     if (const quint64 unlogged = reader_->Unlogged(); unlogged != 0)
-        drops += (drops.isEmpty() ? QString() : QStringLiteral("\n")) + UnloggedText(unlogged);
+        drops += (drops.isEmpty() ? QString() : QStringLiteral("\n")) + UnloggedInBox(unlogged);
     if (!drops.isEmpty()) txtOutput->setToolTip(drops);
     if (!text.isEmpty()) {
         // The box keeps lines, not line-end bytes: CR LF, or a lone CR, is one line break.

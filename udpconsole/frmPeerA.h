@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "ArrivalReader.h"
+#include "ArrivalText.h"
 #include "ConsoleSocket.h"
 
 namespace pellux {
@@ -79,6 +80,12 @@ private:
     void ChooseLog(bool on);
     void ArrivalsWaiting();
     void ShowArrivals();
+    // The box's words for datagrams the kernel dropped or the log missed; the log keeps them
+    // in English.
+    static QString LostInBox(quint64 lost) { return tr(LostWords(lost)).arg(lost); }
+    static QString UnloggedInBox(quint64 unlogged) {
+        return tr(UnloggedWords(unlogged)).arg(unlogged);
+    }
 
     QHostAddress remoteAddress_;
     QString loadError_;

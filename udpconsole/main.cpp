@@ -4,11 +4,13 @@
 #include <cstdio>
 
 #include "EndSignals.h"
+#include "Translations.h"
 #include "frmPeerA.h"
 
 int main(int argc, char** argv) {
     pellux::EndSignals::Block();
     QApplication app(argc, argv);
+    common::LoadTranslations(QStringLiteral("pellux"));
     const pellux::EndSignals ends([] {
         // A message box's own loop ends too: quit() alone leaves one that runs before exec().
         if (QWidget* modal = QApplication::activeModalWidget()) modal->close();

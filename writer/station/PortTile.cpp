@@ -1,5 +1,6 @@
 #include "PortTile.h"
 
+#include <QCoreApplication>
 #include <QVBoxLayout>
 
 #include "StationLabel.h"
@@ -8,6 +9,7 @@ namespace morven {
 
 namespace {
 
+// The words are translated in PortTile's context.
 struct Look {
     const char* words;  // on the tile
     const char* spoken;
@@ -18,14 +20,32 @@ struct Look {
 // Never colour alone: every state has its words, and the colours differ in lightness too.
 Look LookOf(PortTile::State state) {
     switch (state) {
-        case PortTile::State::Absent: return {"ABSENT", "absent", QColor(0xD6, 0xD6, 0xD6), Qt::black};
-        case PortTile::State::Ready: return {"READY", "ready", QColor(0xE3, 0xEC, 0xF7), Qt::black};
+        case PortTile::State::Absent:
+            return {QT_TRANSLATE_NOOP("morven::PortTile", "ABSENT"),
+                    QT_TRANSLATE_NOOP("morven::PortTile", "absent"), QColor(0xD6, 0xD6, 0xD6),
+                    Qt::black};
+        case PortTile::State::Ready:
+            return {QT_TRANSLATE_NOOP("morven::PortTile", "READY"),
+                    QT_TRANSLATE_NOOP("morven::PortTile", "ready"), QColor(0xE3, 0xEC, 0xF7),
+                    Qt::black};
         case PortTile::State::Writing:
-            return {"WRITING", "writing", QColor(0xFF, 0xF0, 0xB3), Qt::black};
-        case PortTile::State::Passed: return {"O.K.", "O.K.", QColor(0x1B, 0x5E, 0x20), Qt::white};
-        case PortTile::State::Failed: return {"FAILED", "failed", QColor(0xB7, 0x1C, 0x1C), Qt::white};
+            return {QT_TRANSLATE_NOOP("morven::PortTile", "WRITING"),
+                    QT_TRANSLATE_NOOP("morven::PortTile", "writing"), QColor(0xFF, 0xF0, 0xB3),
+                    Qt::black};
+        case PortTile::State::Passed:
+            //: The tile's word for a board that passed; the outcome's own text stays in the
+            //: last writes
+            return {QT_TRANSLATE_NOOP("morven::PortTile", "O.K."),
+                    QT_TRANSLATE_NOOP("morven::PortTile", "O.K."), QColor(0x1B, 0x5E, 0x20),
+                    Qt::white};
+        case PortTile::State::Failed:
+            return {QT_TRANSLATE_NOOP("morven::PortTile", "FAILED"),
+                    QT_TRANSLATE_NOOP("morven::PortTile", "failed"), QColor(0xB7, 0x1C, 0x1C),
+                    Qt::white};
         case PortTile::State::Interrupted:
-            return {"INTERRUPTED", "interrupted", QColor(0x8D, 0x4A, 0x00), Qt::white};
+            return {QT_TRANSLATE_NOOP("morven::PortTile", "INTERRUPTED"),
+                    QT_TRANSLATE_NOOP("morven::PortTile", "interrupted"), QColor(0x8D, 0x4A, 0x00),
+                    Qt::white};
     }
     return {};
 }
@@ -62,10 +82,9 @@ PortTile::PortTile(QWidget* parent) : QFrame(parent) {
 
 void PortTile::ShowPort(const StationPort& port) {
     Title->setText(port.name);
-    Device->setText(QStringLiteral("device ") +
-                    (port.chosen ? port.chosen->device : QStringLiteral("—")));
+    Device->setText(tr("device %1").arg(port.chosen ? port.chosen->device : QStringLiteral("—")));
     const QString serial = port.device.serialNumber;
-    Adapter->setText(QStringLiteral("adapter ") + (serial.isEmpty() ? QStringLiteral("—") : serial));
+    Adapter->setText(tr("adapter %1").arg(serial.isEmpty() ? QStringLiteral("—") : serial));
     Value->clear();
     Progress->setValue(0);
     Progress->setTextVisible(false);
@@ -74,40 +93,39 @@ void PortTile::ShowPort(const StationPort& port) {
 }
 
 void PortTile::ShowWriting(const QString& value) {
-    Value->setText(value.isEmpty() ? QString() : QStringLiteral("value ") + value);
+    Value->setText(value.isEmpty() ? QString() : tr("value %1").arg(value));
     Progress->setValue(0);
     Progress->setTextVisible(true);
     outcome_.clear();
-    Show(State::Writing, QStringLiteral("opening the port"));
+    Show(State::Writing, tr("opening the port"));
 }
 
 void PortTile::ShowResult(const WriteResult& result) {
     if (!result.serialValue.isEmpty())
-        Value->setText((result.outcome == WriteOutcome::Ok ? QStringLiteral("value ")
-                                                           : QStringLiteral("value not used: ")) +
-                       result.serialValue);
+        Value->setText(
+            (result.outcome == WriteOutcome::Ok ? tr("value %1") : tr("value not used: %1"))
+                .arg(result.serialValue));
     const State state = result.outcome == WriteOutcome::Ok ? State::Passed
                         : result.Cancelled()               ? State::Interrupted
                                                            : State::Failed;
     if (state == State::Passed) Progress->setValue(Progress->maximum());
     Progress->setTextVisible(false);
     outcome_ = result.text;
-    Show(state, state == State::Passed
-                    ? QStringLiteral("written in %1 s").arg(result.seconds, 0, 'f', 1)
-                    : result.text);
+    // A failure is said in the outcome's own words, as the record has it.
+    Show(state, state == State::Passed ? tr("written in %1 s").arg(result.seconds, 0, 'f', 1)
+                                       : result.text);
 }
 
 // The phase is said in words once; the percent is the bar's own text, so that each step costs
 // one repaint and, with a screen reader on, one event.
 void PortTile::SetProgressMaximum(WriteStage stage, int maximum) {
-    const QString phase = stage == WriteStage::Kernel ? QStringLiteral("kernel")
-                                                      : QStringLiteral("image");
-    Progress->setFormat(phase + QStringLiteral(" %p %"));
+    const bool kernel = stage == WriteStage::Kernel;
+    Progress->setFormat(kernel ? tr("kernel %p %") : tr("image %p %"));
     Progress->setMaximum(maximum);
     Progress->setValue(0);
     // Whole percents only: a finer bar tells the operator nothing more.
     throttle_.Reset(maximum, 100, 0);
-    Show(State::Writing, QStringLiteral("writing the ") + phase);
+    Show(State::Writing, kernel ? tr("writing the kernel") : tr("writing the image"));
 }
 
 void PortTile::SetProgressValue(int value) {
@@ -121,7 +139,7 @@ void PortTile::Show(State state, const QString& detail) {
     colours.setColor(QPalette::Window, look.background);
     colours.setColor(QPalette::WindowText, look.text);
     setPalette(colours);
-    StateLabel->setText(QString::fromUtf8(look.words));
+    StateLabel->setText(tr(look.words));
     Detail->setText(detail);
     Describe();
     emit Changed();
@@ -131,17 +149,16 @@ void PortTile::Describe() {
     const Look look = LookOf(state_);
     // The name carries the state, and a screen reader says it when it changes (each setting
     // is announced, so only a change is set).
-    const QString name = QStringLiteral("Port ") + Title->text() + QStringLiteral(": ") +
-                         QString::fromUtf8(look.spoken);
+    const QString name = tr("Port %1: %2").arg(Title->text(), tr(look.spoken));
     if (name != accessibleName()) setAccessibleName(name);
     QStringList parts{Device->text(), Adapter->text()};
     if (!Value->text().isEmpty()) parts << Value->text();
     if (!outcome_.isEmpty())
-        parts << QStringLiteral("outcome: ") + outcome_;
+        parts << tr("outcome: %1").arg(outcome_);
     else if (state_ == State::Writing)
         parts << Detail->text();
     else if (state_ == State::Absent)
-        parts << QStringLiteral("why: ") + Detail->text();
+        parts << tr("why: %1").arg(Detail->text());
     const QString description = parts.join(QStringLiteral("; "));
     if (description != accessibleDescription()) setAccessibleDescription(description);
 }

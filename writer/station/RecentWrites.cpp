@@ -13,9 +13,8 @@ RecentWrites::RecentWrites(QWidget* parent) : QWidget(parent) {
     Totals = StationLabel(1.4, true);
     layout->addWidget(Totals);
     List = new QTreeWidget;
-    List->setAccessibleName(QStringLiteral("Last writes"));
-    List->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Port"), QStringLiteral("Value"),
-                           QStringLiteral("Outcome")});
+    List->setAccessibleName(tr("Last writes"));
+    List->setHeaderLabels({tr("Time"), tr("Port"), tr("Value"), tr("Outcome")});
     List->setRootIsDecorated(false);
     List->setSelectionMode(QAbstractItemView::NoSelection);
     List->header()->setStretchLastSection(true);
@@ -45,10 +44,10 @@ void RecentWrites::ShowTotals() {
     const QString yield = judged == 0
                               ? QStringLiteral("—")
                               : QString::number(100.0 * passed / judged, 'f', 1) + QStringLiteral(" %");
-    QString text = QStringLiteral("Passed %1    Failed %2    Yield %3").arg(passed).arg(failed).arg(yield);
-    if (interrupted > 0) text += QStringLiteral("    Interrupted %1").arg(interrupted);
+    QString text = tr("Passed %1    Failed %2    Yield %3").arg(passed).arg(failed).arg(yield);
+    if (interrupted > 0) text += tr("    Interrupted %1").arg(interrupted);
     Totals->setText(text);
-    Totals->setAccessibleName(QStringLiteral("Totals: ") + text);
+    Totals->setAccessibleName(tr("Totals: %1").arg(text));
 }
 
 }  // namespace morven

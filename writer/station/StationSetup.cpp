@@ -24,18 +24,29 @@ std::optional<WriteRefusal> UnapprovedPart(const Recipe& recipe, const WriteJob&
 }
 
 QString Approval(const std::optional<WriteRefusal>& refusal, const QByteArray& approved) {
-    return refusal ? QStringLiteral("NOT APPROVED (the recipe approves ") + Short(approved) + u')'
-                   : QStringLiteral("approved");
+    return refusal ? StationSetup::tr("NOT APPROVED (the recipe approves %1)").arg(Short(approved))
+                   : StationSetup::tr("approved");
+}
+
+// The line's refusal said in the station's words, with both hashes whole.
+QString HashProblem(bool image, const QString& file, const QByteArray& found,
+                    const QByteArray& approved) {
+    const QString text =
+        image ? StationSetup::tr("The image %1 has SHA-256 %2; the recipe approves %3. "
+                                 "Nothing is sent.")
+              : StationSetup::tr("The kernel file %1 has SHA-256 %2; the recipe approves %3. "
+                                 "Nothing is sent.");
+    return text.arg(file, QString::fromLatin1(found), QString::fromLatin1(approved));
 }
 
 QString RefusalProblem(const WriteRefusal& refusal, const QString& file, const QString& kernel) {
     switch (refusal.outcome) {
         case WriteOutcome::KernelMissing:
-            return QStringLiteral("The kernel file ") + kernel +
-                   QStringLiteral(" is missing, unreadable or empty.");
+            return StationSetup::tr("The kernel file %1 is missing, unreadable or empty.")
+                .arg(kernel);
         case WriteOutcome::Cancelled:
-            return QStringLiteral("Nothing arrived from ") + file +
-                   QStringLiteral(", so reading it was stopped.");
+            return StationSetup::tr("Nothing arrived from %1, so reading it was stopped.")
+                .arg(file);
         default: return refusal.text;
     }
 }
@@ -43,10 +54,10 @@ QString RefusalProblem(const WriteRefusal& refusal, const QString& file, const Q
 }  // namespace
 
 SerialStanding StandingOfRecipeValues(const Recipe& recipe, SerialStore& store) {
-    if (!recipe.serial) return {QStringLiteral("none"), std::nullopt};
+    if (!recipe.serial) return {StationSetup::tr("none"), std::nullopt};
     SerialStanding standing = StandingOfValues(*recipe.serial, store, 1);
-    standing.text = QStringLiteral("at 0x") + QString::number(recipe.serial->address, 16).toUpper() +
-                    QStringLiteral(": ") + standing.text;
+    standing.text = StationSetup::tr("at 0x%1: %2")
+                        .arg(QString::number(recipe.serial->address, 16).toUpper(), standing.text);
     return standing;
 }
 
@@ -57,8 +68,8 @@ StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
     StationSetup setup;
     const QString kernelPath = recipe.kernelPath.isEmpty() ? KernelFilePath() : recipe.kernelPath;
     const QString file = DisplayName(recipe.firmware.path);
-    setup.strictText = recipe.strict ? QStringLiteral("yes: a file with warnings is refused")
-                                     : QStringLiteral("no: a file with warnings is written");
+    setup.strictText = recipe.strict ? StationSetup::tr("yes: a file with warnings is refused")
+                                     : StationSetup::tr("no: a file with warnings is written");
     const SerialStanding values = StandingOfRecipeValues(recipe, store);
     setup.serialText = values.text;
     StationPorts found = FindStationPorts(recipe.ports, SystemSerialPorts);
@@ -68,7 +79,7 @@ StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
     if (const auto refusal = Unreleased(recipe)) setup.problems.prepend(refusal->text);
     auto prepared = PrepareWrite(recipe.firmware, kernelPath, stop);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
-        setup.imageText = file + QStringLiteral(": not ready");
+        setup.imageText = StationSetup::tr("%1: not ready").arg(file);
         setup.kernelText = kernelPath;
         setup.problems.prepend(RefusalProblem(*refusal, file, kernelPath));
         return setup;
@@ -87,14 +98,19 @@ StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
                        Short(kernelSha) + QStringLiteral(", ") +
                        Approval(kernel, recipe.kernelSha256);
     QStringList problems;
-    for (const auto& refusal : {image, kernel})
-        if (refusal) problems << refusal->text;
-    if (const auto refusal = StrictRefusal(recipe, job.report))
-        problems << refusal->text + QStringLiteral(" Its warnings: ") +
-                        job.report.Warnings().join(QStringLiteral("; "));
+    if (image)
+        problems << HashProblem(true, job.fileName, job.report.sha256.toHex(), recipe.imageSha256);
+    if (kernel) problems << HashProblem(false, recipe.kernelPath, kernelSha, recipe.kernelSha256);
+    // The warnings themselves are the loader's, as morven-cli prints them.
+    if (StrictRefusal(recipe, job.report))
+        problems << StationSetup::tr(
+                        "The %1 file %2 has warnings, and the recipe is strict: it "
+                        "is not written. Its warnings: %3")
+                        .arg(FormatName(job.report.format), file,
+                             job.report.Warnings().join(QStringLiteral("; ")));
     if (recipe.serial)
         if (const QString area = CheckSerialArea(*recipe.serial, job); !area.isEmpty())
-            problems << SerialRefusal(area).text;
+            problems << StationSetup::tr("No serial values: %1. Nothing is sent.").arg(area);
     if (values.refusal) problems << values.refusal->text;
     setup.problems = problems + setup.problems;
     return setup;

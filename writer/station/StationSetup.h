@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -20,6 +21,10 @@ namespace morven {
 // read, their approval, the strict rule, the serial values and the ports. Problems keep every
 // board from being written; an absent port keeps only itself.
 struct StationSetup {
+    // The operator's words of the checks below are translated in this context.
+    Q_DECLARE_TR_FUNCTIONS(StationSetup)
+
+public:
     std::optional<WriteJob> job;
     QString imageText;   // "firmware.hex, S-record, SHA-256 0b8c2ddc03b2…, approved"
     QString kernelText;  // "zididuv.bin, SHA-256 6c1f9a3e5d7b…, approved"

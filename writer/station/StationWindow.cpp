@@ -44,7 +44,7 @@ StationWindow::StationWindow(QWidget* parent)
     : QWidget(parent),
       log_({}, [](const QString&) {}) {
     new InterruptSignals([this] { Interrupted(); }, this);
-    setWindowTitle(QStringLiteral("MORVEN station"));
+    setWindowTitle(tr("MORVEN station"));
     QFont font = common::WindowFont();
     font.setPointSizeF(10);
     setFont(font);
@@ -57,12 +57,12 @@ StationWindow::StationWindow(QWidget* parent)
     KernelText = ValueLabel();
     StrictText = ValueLabel();
     SerialText = ValueLabel();
-    header->addRow(QStringLiteral("Recipe:"), RecipeText);
-    header->addRow(QStringLiteral("Signed by:"), SignerText);
-    header->addRow(QStringLiteral("Image:"), ImageText);
-    header->addRow(QStringLiteral("Kernel:"), KernelText);
-    header->addRow(QStringLiteral("Strict:"), StrictText);
-    header->addRow(QStringLiteral("Serial numbers:"), SerialText);
+    header->addRow(tr("Recipe:"), RecipeText);
+    header->addRow(tr("Signed by:"), SignerText);
+    header->addRow(tr("Image:"), ImageText);
+    header->addRow(tr("Kernel:"), KernelText);
+    header->addRow(tr("Strict:"), StrictText);
+    header->addRow(tr("Serial numbers:"), SerialText);
     layout->addLayout(header);
 
     Banner = new QLabel;
@@ -73,11 +73,11 @@ StationWindow::StationWindow(QWidget* parent)
     alarm.setColor(QPalette::Window, QColor(0xB7, 0x1C, 0x1C));
     alarm.setColor(QPalette::WindowText, Qt::white);
     Banner->setPalette(alarm);
-    Banner->setAccessibleName(QStringLiteral("Not ready"));
+    Banner->setAccessibleName(tr("Not ready"));
     Banner->hide();
-    CheckAgain = new QPushButton(QStringLiteral("Check again (F5)"));
+    CheckAgain = new QPushButton(tr("Check again (F5)"));
     CheckAgain->setAccessibleDescription(
-        QStringLiteral("Examines the station again: the files, the ports and the serial numbers"));
+        tr("Examines the station again: the files, the ports and the serial numbers"));
     CheckAgain->hide();
     auto* notReady = new QHBoxLayout;
     notReady->addWidget(Banner, 1);
@@ -89,16 +89,16 @@ StationWindow::StationWindow(QWidget* parent)
     layout->addLayout(tiles);
 
     auto* controls = new QHBoxLayout;
-    Start = new QPushButton(QStringLiteral("Start (Enter)"));
+    Start = new QPushButton(tr("Start (Enter)"));
     QFont big = font;
     big.setPointSizeF(font.pointSizeF() * 1.8);
     big.setBold(true);
     Start->setFont(big);
     Start->setMinimumHeight(QFontMetrics(big).height() * 2);
-    Start->setAccessibleDescription(QStringLiteral("Writes every present board; Enter or F5"));
-    Stop = new QPushButton(QStringLiteral("Stop (Esc)"));
+    Start->setAccessibleDescription(tr("Writes every present board; Enter or F5"));
+    Stop = new QPushButton(tr("Stop (Esc)"));
     Stop->setMinimumHeight(Start->minimumHeight());
-    Stop->setAccessibleDescription(QStringLiteral("Interrupts every write, after a confirmation"));
+    Stop->setAccessibleDescription(tr("Interrupts every write, after a confirmation"));
     controls->addWidget(Start, 3);
     controls->addWidget(Stop, 1);
     layout->addLayout(controls);
@@ -135,12 +135,12 @@ bool StationWindow::Load(const QString& recipePath) {
         return false;
     }
     recipe_ = std::get<Recipe>(read);
-    setWindowTitle(QStringLiteral("MORVEN station — ") + QFileInfo(recipePath).fileName());
+    setWindowTitle(tr("MORVEN station — %1").arg(QFileInfo(recipePath).fileName()));
     RecipeText->setText(QFileInfo(recipePath).absoluteFilePath());
     // A log that cannot be written never stops a write; it is said once, on the window.
     log_ = WriteLog(recipe_.logPath, [this](const QString& warning) {
         qWarning("morven-station: %s", qPrintable(warning));
-        LogWarning->setText(QStringLiteral("Warning: ") + warning);
+        LogWarning->setText(tr("Warning: %1").arg(warning));
         LogWarning->show();
     });
     // A recipe whose values come from the line's database: connected by the check below, and
@@ -190,7 +190,7 @@ void StationWindow::Examine(bool showPorts) {
     KernelText->setText(setup_.kernelText);
     StrictText->setText(setup_.strictText);
     SerialText->setText(setup_.serialText);
-    Banner->setText(QStringLiteral("NOT READY: ") + setup_.problems.join(u'\n'));
+    Banner->setText(tr("NOT READY: %1").arg(setup_.problems.join(u'\n')));
     Banner->setAccessibleDescription(setup_.problems.join(u' '));
     Banner->setVisible(!setup_.Ready());
     if (showPorts)
@@ -247,10 +247,10 @@ void StationWindow::RunGang() {
                     {database_ ? SignalCame : GiveUpAfter(10000), {}});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images)) {
         const QString why = refusal->outcome == WriteOutcome::Cancelled
-                                ? QStringLiteral("Another run held the serial values for 10 "
-                                                 "seconds. Nothing was sent; start again.")
+                                ? tr("Another run held the serial values for 10 seconds. "
+                                     "Nothing was sent; start again.")
                                 : refusal->text;
-        Banner->setText(QStringLiteral("NOT READY: ") + why);
+        Banner->setText(tr("NOT READY: %1").arg(why));
         Banner->setAccessibleDescription(why);
         Banner->show();
         UpdateButtons();
@@ -284,10 +284,8 @@ void StationWindow::AskToStop() {
     if (!run_) return;
     OperatorDialogs::AskToConfirm(
         this,
-        QStringLiteral("Stop every write? Each board is recorded as interrupted and must be "
-                       "written again."),
-        QStringLiteral("&Stop every write"), QStringLiteral("&Go on writing"),
-        [this](bool stop) {
+        tr("Stop every write? Each board is recorded as interrupted and must be written again."),
+        tr("&Stop every write"), tr("&Go on writing"), [this](bool stop) {
             if (stop && run_) run_->Cancel(StatusStopped, QStringLiteral("interrupted"));
         });
 }
@@ -314,10 +312,9 @@ void StationWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     OperatorDialogs::AskToConfirm(
         this,
-        QStringLiteral("Boards are being written. Close the window and interrupt every write? "
-                       "Each is recorded as interrupted."),
-        QStringLiteral("&Close and interrupt"), QStringLiteral("&Keep writing"),
-        [this](bool closing) {
+        tr("Boards are being written. Close the window and interrupt every write? Each is "
+           "recorded as interrupted."),
+        tr("&Close and interrupt"), tr("&Keep writing"), [this](bool closing) {
             if (!closing) return;
             if (!run_) {
                 close();

@@ -4,6 +4,7 @@
 
 #include "OperatorDialogs.h"
 #include "StationWindow.h"
+#include "Translations.h"
 #include "line/InterruptSignals.h"
 
 int main(int argc, char** argv) {
@@ -11,6 +12,8 @@ int main(int argc, char** argv) {
     // The records name the program that wrote.
     QApplication::setApplicationName(QStringLiteral("morven-station"));
     QApplication::setApplicationVersion(QStringLiteral(MORVEN_VERSION));
+    // The windows speak the operator's language; the records stay as every program writes them.
+    common::LoadTranslations(QStringLiteral("morven"));
     const QStringList arguments = QApplication::arguments();
     if (arguments.size() > 2) {
         std::fputs("usage: morven-station [RECIPE]\n", stderr);

@@ -107,9 +107,10 @@ void Form1::SetProgressValue(int value) {
 
 QString Form1::RefusalText(const WriteRefusal& refusal) const {
     if (refusal.outcome != WriteOutcome::Cancelled) return refusal.text;
-    return QStringLiteral("Nothing arrived from ") + SRecordPath +
-           QStringLiteral(" for %1 seconds, so reading it was stopped. Nothing was sent.")
-               .arg(double(FileWaitLimitMs) / 1000);
+    return tr("Nothing arrived from %1 for %2 seconds, so reading it was stopped. Nothing was "
+              "sent.")
+        .arg(SRecordPath)
+        .arg(double(FileWaitLimitMs) / 1000);
 }
 
 void Form1::Write() {

@@ -5,6 +5,7 @@
 #include "OperatorDialogs.h"
 #include "Twips.h"
 #include "WindowFont.h"
+#include "port/RemoteAddress.h"
 #include "port/SerialDevices.h"
 #include "write/KernelFile.h"
 
@@ -92,8 +93,19 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+// morven-cli --list-ports says the same in English, for scripts; here in the operator's words.
 QString Form2::PortToolTip(int portNumber) {
-    return DeviceSummary(DescribeSerialDevice(SerialPort::DeviceForPort(portNumber)));
+    const SerialDeviceInfo info = DescribeSerialDevice(SerialPort::DeviceForPort(portNumber));
+    QStringList parts;
+    if (!info.network)
+        parts << (info.present ? tr("present") : tr("absent")) << info.description;
+    else if (RemoteAddress::IsUrl(info.device))
+        parts << tr("a serial port on another machine, written there (ssh)");
+    else
+        parts << tr("a serial port on another machine (RFC 2217)");
+    if (!info.serialNumber.isEmpty()) parts << tr("serial %1").arg(info.serialNumber);
+    parts.removeAll(QString());
+    return info.device + QStringLiteral(" — ") + parts.join(QStringLiteral(", "));
 }
 
 void Form2::ChoosePort(int index) {

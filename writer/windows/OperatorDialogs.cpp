@@ -87,7 +87,7 @@ std::optional<QString> OperatorDialogs::ChooseRecipeFile(QWidget* parent) {
         auto dialog = std::make_unique<QFileDialog>(owner);
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
         dialog->setFileMode(QFileDialog::ExistingFile);
-        dialog->setNameFilters({QStringLiteral("Recipes (*.ini)"), QStringLiteral("All files (*)")});
+        dialog->setNameFilters({tr("Recipes (*.ini)"), tr("All files (*)")});
         const QString folder = Settings()->value(LastRecipeFolderKey).toString();
         if (!folder.isEmpty() && QFileInfo(folder).isDir()) dialog->setDirectory(folder);
         return dialog;
@@ -108,6 +108,11 @@ void OperatorDialogs::AskToConfirm(QWidget* parent, const QString& question, con
     box->setStandardButtons(QMessageBox::NoButton);
     QPushButton* confirm = box->addButton(yes, QMessageBox::AcceptRole);
     QPushButton* cancel = box->addButton(no, QMessageBox::RejectRole);
+    // A button sizes itself to its caption's advance in whole pixels; the window font's
+    // fractional advance, and a glyph's ink past it, need a little more.
+    for (QPushButton* button : {confirm, cancel})
+        button->setMinimumWidth(button->sizeHint().width() +
+                                button->fontMetrics().averageCharWidth());
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
     box->setAttribute(Qt::WA_DeleteOnClose);

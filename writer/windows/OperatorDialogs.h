@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,8 @@ namespace morven {
 
 // Every modal window the operator sees goes through here, so that a test can answer instead.
 class OperatorDialogs {
+    Q_DECLARE_TR_FUNCTIONS(OperatorDialogs)
+
 public:
     // A modal message box captioned "MORVEN" with an OK button only; details, when given, behind
     // its "Show Details..." button.

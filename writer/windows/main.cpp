@@ -2,10 +2,12 @@
 #include <QApplication>
 
 #include "Form2.h"
+#include "Translations.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(MORVEN_VERSION));
+    common::LoadTranslations(QStringLiteral("morven"));
     morven::Form2 startup;
     if (!startup.Load()) return 1;
     startup.show();
