@@ -39,14 +39,6 @@
         <translation>%1 からデータが届かないため、読込みを中止しました。</translation>
     </message>
     <message>
-        <source>no device at %1</source>
-        <translation>%1 にデバイスがありません</translation>
-    </message>
-    <message>
-        <source>None of the recipe&apos;s ports is present.</source>
-        <translation>レシピのポートがどれも接続されていません。</translation>
-    </message>
-    <message>
         <source>none</source>
         <translation>なし</translation>
     </message>
@@ -333,6 +325,10 @@
     <message>
         <source>Examines the station again: the files, the ports and the serial numbers</source>
         <translation>ステーションをもう一度チェックします: ファイル、ポート、シリアル番号</translation>
+    </message>
+    <message>
+        <source>Signed by:</source>
+        <translation>署名者:</translation>
     </message>
 </context>
 </TS>
