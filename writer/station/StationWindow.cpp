@@ -230,6 +230,7 @@ void StationWindow::RunGang() {
     // Read and checked again: the file may have been rebuilt, a port plugged in or pulled.
     Examine(true);
     starting_ = false;
+    if (closeRequested_) return;  // a signal came while the station was checked
     const QList<ChosenPort> ports = setup_.PresentPorts();
     if (!setup_.Ready() || ports.isEmpty()) {
         UpdateButtons();
@@ -246,7 +247,7 @@ void StationWindow::RunGang() {
                     RecipeIssueContext(recipe_, QCoreApplication::arguments()),
                     {database_ ? SignalCame : GiveUpAfter(10000), {}});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images)) {
-        const QString why = refusal->outcome == WriteOutcome::Cancelled
+        const QString why = refusal->outcome == WriteOutcome::Cancelled && !SignalCame()
                                 ? tr("Another run held the serial values for 10 seconds. "
                                      "Nothing was sent; start again.")
                                 : refusal->text;
@@ -268,6 +269,9 @@ void StationWindow::RunGang() {
     }
     StationRun run(job, ports, std::move(boardImages), displays, &log_);
     run_ = &run;
+    // A signal delivered while the values were taken: every board on record, none written.
+    if (closeRequested_)
+        run.Cancel(StatusSignalBase + InterruptSignals::Received(), QStringLiteral("interrupted"));
     UpdateButtons();
     run.Run([&writing, this](int board, const WriteResult& result) {
         writing[board]->ShowResult(result);
