@@ -96,7 +96,11 @@ std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
     if (const QString problem = CheckSerialArea(rule, job); !problem.isEmpty())
         return SerialRefusal(problem);
     auto taken = store.Take(rule, ports, context, wait);
-    if (const auto* refusal = std::get_if<WriteRefusal>(&taken)) return *refusal;
+    if (const auto* refusal = std::get_if<WriteRefusal>(&taken)) {
+        // A take cut short by a signal is the signal's, not a database away.
+        if (wait.stop && wait.stop()) return WriteRefusal{WriteOutcome::Cancelled, refusal->text};
+        return *refusal;
+    }
     for (const SerialValue& value : std::get<QList<SerialValue>>(taken))
         images.emplace_back(job, rule.address, value.bytes, value.text);
     return images;

@@ -70,13 +70,19 @@ StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
     const QString file = DisplayName(recipe.firmware.path);
     setup.strictText = recipe.strict ? StationSetup::tr("yes: a file with warnings is refused")
                                      : StationSetup::tr("no: a file with warnings is written");
-    const SerialStanding values = StandingOfRecipeValues(recipe, store);
-    setup.serialText = values.text;
     StationPorts found = FindStationPorts(recipe.ports, SystemSerialPorts);
     setup.ports = std::move(found.ports);
     setup.problems << found.problems;
-    // A recipe nobody released approves nothing, whatever its files.
-    if (const auto refusal = Unreleased(recipe)) setup.problems.prepend(refusal->text);
+    // A recipe nobody released approves nothing: neither the files nor the serial state it
+    // names are read, nor the database it names reached.
+    if (const auto refusal = Unreleased(recipe)) {
+        setup.problems.prepend(refusal->text);
+        setup.imageText = StationSetup::tr("%1: not ready").arg(file);
+        setup.kernelText = kernelPath;
+        return setup;
+    }
+    const SerialStanding values = StandingOfRecipeValues(recipe, store);
+    setup.serialText = values.text;
     auto prepared = PrepareWrite(recipe.firmware, kernelPath, stop);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
         setup.imageText = StationSetup::tr("%1: not ready").arg(file);

@@ -216,11 +216,12 @@ QString DatabaseSerialStore::RecordWrite(const WriteRecord& record, const Stop& 
 }
 
 QString DatabaseSerialStore::UpdatePendingRows(const Stop& stop) {
+    away_.clear();  // a gang's failure mid-write is no reason not to try the kept rows now
     const PendingRows::Outcome outcome = pending_.Update([&](const QJsonObject& row) {
         if (row[QStringLiteral("database")].toString() != database_)
             return QStringLiteral("for the database ") + row[QStringLiteral("database")].toString();
         return Update(row, stop);
-    });
+    }, stop);
     QStringList said;
     if (outcome.updated > 0)
         said << QStringLiteral("the issue log's rows of %1 earlier writes updated from %2")

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -20,22 +22,37 @@ namespace {
 
 // A pending file holds a few rows: far less than this.
 constexpr qint64 PendingLimit = qint64(16) << 20;
+// Another run holds the lock only for a few rows' updates.
+constexpr qint64 LockWaitMs = 30'000;
 
 QString SystemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
-// The lock on PATH.lock, held while the object lives.
+// The lock on PATH.lock, held while the object lives. Waited for a while at most, and not at
+// all once stop() says so: a run stopped or hung while holding it must not hold this one.
 class Lock {
 public:
-    explicit Lock(const QString& path) {
+    Lock(const QString& path, const std::function<bool()>& stop) {
         QDir().mkpath(QFileInfo(path).absolutePath());
-        fd_ = ::open(QFile::encodeName(path + QStringLiteral(".lock")).constData(),
-                     O_RDWR | O_CREAT | O_CLOEXEC, 0664);
-        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
-            if (errno == EINTR) continue;
-            ::close(fd_);
-            fd_ = -1;
+        const QString lockPath = path + QStringLiteral(".lock");
+        fd_ = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
+        if (fd_ < 0) {
+            error_ = SystemError();
+            return;
         }
-        if (fd_ < 0) error_ = SystemError();
+        QElapsedTimer waited;
+        waited.start();
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                Fail(SystemError());
+                return;
+            }
+            if ((stop && stop()) || waited.elapsed() > LockWaitMs) {
+                Fail(lockPath + QStringLiteral(" is held by another run"));
+                return;
+            }
+            const timespec pause{0, 20'000'000};
+            ::nanosleep(&pause, nullptr);  // a signal ends it early, and stop() is asked again
+        }
     }
     ~Lock() {
         if (fd_ >= 0) ::close(fd_);
@@ -43,6 +60,11 @@ public:
     const QString& Error() const { return error_; }
 
 private:
+    void Fail(const QString& why) {
+        ::close(fd_);
+        fd_ = -1;
+        error_ = why;
+    }
     int fd_ = -1;
     QString error_;
 };
@@ -50,7 +72,8 @@ private:
 }  // namespace
 
 bool PendingRows::Add(const QJsonObject& row, QString* error) const {
-    const Lock lock(path_);
+    // Not stopped by a signal: the row's end would be lost.
+    const Lock lock(path_, {});
     if (!lock.Error().isEmpty()) {
         *error = lock.Error();
         return false;
@@ -59,10 +82,11 @@ bool PendingRows::Add(const QJsonObject& row, QString* error) const {
 }
 
 PendingRows::Outcome PendingRows::Update(
-    const std::function<QString(const QJsonObject&)>& update) const {
+    const std::function<QString(const QJsonObject&)>& update,
+    const std::function<bool()>& stop) const {
     Outcome outcome;
     if (!QFileInfo::exists(path_)) return outcome;
-    const Lock lock(path_);
+    const Lock lock(path_, stop);
     QFile file(path_);
     if (!lock.Error().isEmpty() || !file.open(QIODevice::ReadOnly)) {
         outcome.problem = lock.Error().isEmpty() ? file.errorString() : lock.Error();

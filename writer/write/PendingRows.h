@@ -18,13 +18,14 @@ public:
     bool Add(const QJsonObject& row, QString* error) const;
 
     // Offers each kept row to update, which says why not when it could not update it; keeps
-    // only those.
+    // only those. stop() true ends the wait for another run's lock.
     struct Outcome {
         int updated = 0;
         int kept = 0;
         QString problem;  // the first reason a row was kept, or why the file cannot be used
     };
-    Outcome Update(const std::function<QString(const QJsonObject&)>& update) const;
+    Outcome Update(const std::function<QString(const QJsonObject&)>& update,
+                   const std::function<bool()>& stop) const;
 
     const QString& Path() const { return path_; }
 
