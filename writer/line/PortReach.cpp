@@ -36,11 +36,6 @@ QString ShellQuoted(const QString& word) {
            QLatin1Char('\'');
 }
 
-QString LastLine(const QByteArray& text) {
-    const QList<QByteArray> lines = text.trimmed().split('\n');
-    return QString::fromUtf8(lines.last()).trimmed();
-}
-
 QString UnreachedServer(const QString& url, const NetworkAddress& address,
                         const std::function<bool()>& stop) {
     NetworkSerialPort port(address, url);
@@ -75,7 +70,8 @@ QString UnreachedRemote(const QString& url, const RemoteAddress& where,
     if (status == 2)
         return url + QStringLiteral(": ") +
                RemoteWriteFlow::TooOldReason(said.left(versionEnd), where.host);
-    return url + QStringLiteral(": ") + where.host + QStringLiteral(" says: ") + LastLine(errors);
+    return url + QStringLiteral(": ") + where.host + QStringLiteral(" says: ") +
+           RemoteWriteFlow::LastLine(errors);
 }
 
 }  // namespace

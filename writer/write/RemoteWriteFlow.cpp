@@ -22,12 +22,6 @@ constexpr qsizetype ErrorTextKept = 4096;
 constexpr qsizetype VersionLineLimit = 200;
 const QString ProgramName = QStringLiteral("morven-cli");
 
-// ssh's and the remote shell's last words.
-QString LastLine(const QByteArray& text) {
-    const QList<QByteArray> lines = text.trimmed().split('\n');
-    return QString::fromUtf8(lines.isEmpty() ? QByteArray() : lines.last()).trimmed();
-}
-
 QString Quoted(const QString& text) {
     return text.isEmpty() ? QString() : QStringLiteral(" (") + text + QLatin1Char(')');
 }
@@ -58,7 +52,7 @@ QString Reason(const QProcess& ssh, const Channel& channel, const QString& host)
     return QStringLiteral("the connection to %1 was lost %2")
                .arg(host, channel.writing ? QStringLiteral("during the write")
                                           : QStringLiteral("before the write began")) +
-           Quoted(LastLine(channel.errors));
+           Quoted(RemoteWriteFlow::LastLine(channel.errors));
 }
 
 // Takes what ssh has for us: the version line first, then frames.
@@ -130,6 +124,11 @@ void RemoteWriteFlow::StartSsh(QProcess& ssh, const RemoteAddress& where, const 
     ssh.setChildProcessModifier([] { setpgid(0, 0); });
 #endif
     ssh.start();
+}
+
+QString RemoteWriteFlow::LastLine(const QByteArray& text) {
+    const QList<QByteArray> lines = text.trimmed().split('\n');
+    return QString::fromUtf8(lines.isEmpty() ? QByteArray() : lines.last()).trimmed();
 }
 
 QString RemoteWriteFlow::NotAnsweredReason(const QProcess& ssh, const QByteArray& errors,

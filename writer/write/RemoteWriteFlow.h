@@ -50,6 +50,8 @@ public:
     // cannot reach host, the login was refused, no morven-cli there. errors: ssh's standard error.
     static QString NotAnsweredReason(const QProcess& ssh, const QByteArray& errors,
                                      const QString& host);
+    // ssh's and the remote shell's last words in text.
+    static QString LastLine(const QByteArray& text);
     // The remote morven-cli, which said versionLine, does not speak this one's remote format.
     static QString TooOldReason(const QByteArray& versionLine, const QString& host);
 
