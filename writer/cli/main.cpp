@@ -20,10 +20,10 @@
 #include "line/StationPorts.h"
 #include "line/StationRun.h"
 #include "line/StrictRefusal.h"
-#include "write/DatabaseLead.h"
+#include "serial/DatabaseLead.h"
 #include "write/KernelFile.h"
-#include "write/SerialStateFile.h"
-#include "write/WriteRecord.h"
+#include "serial/SerialStateFile.h"
+#include "record/WriteRecord.h"
 
 using namespace morven;
 
