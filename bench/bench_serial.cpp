@@ -19,9 +19,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "write/DatabaseLead.h"
-#include "write/DatabaseSerialStore.h"
-#include "write/SerialStateFile.h"
+#include "serial/DatabaseLead.h"
+#include "serial/DatabaseSerialStore.h"
+#include "serial/SerialStateFile.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "BoardSimulator.h"
 #include "port/SerialPort.h"
 #include "write/WriteFlow.h"
-#include "write/WriteRecord.h"
+#include "record/WriteRecord.h"
 
 // The simulated board's fault written as on board-sim's command line; none for "".
 inline std::vector<BoardFault> Faults(const QString& text) {

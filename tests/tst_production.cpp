@@ -16,7 +16,7 @@
 #include "ProductionLine.h"
 #include "line/InterruptSignals.h"
 #include "line/StationRun.h"
-#include "write/WriteRecord.h"
+#include "record/WriteRecord.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "line/InterruptSignals.h"
 #include "line/Station.h"
 #include "line/StrictRefusal.h"
-#include "write/SerialStateFile.h"
+#include "serial/SerialStateFile.h"
 
 namespace morven {
 

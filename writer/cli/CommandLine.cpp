@@ -5,7 +5,7 @@
 
 #include "ExitStatusHelp.h"
 #include "line/PortChoice.h"
-#include "write/DatabaseConnection.h"
+#include "serial/DatabaseConnection.h"
 
 namespace morven {
 

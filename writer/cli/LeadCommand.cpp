@@ -3,7 +3,7 @@
 #include "ConsoleOutcome.h"
 #include "line/ExitStatus.h"
 #include "line/InterruptSignals.h"
-#include "write/DatabaseLead.h"
+#include "serial/DatabaseLead.h"
 
 namespace morven {
 

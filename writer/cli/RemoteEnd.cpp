@@ -16,7 +16,7 @@
 #include "port/SerialPort.h"
 #include "write/RemoteFrames.h"
 #include "write/WriteFlow.h"
-#include "write/WriteRecord.h"
+#include "record/WriteRecord.h"
 
 namespace morven {
 

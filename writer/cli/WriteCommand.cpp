@@ -17,9 +17,9 @@
 #include "line/StationPorts.h"
 #include "line/StationRun.h"
 #include "line/StrictRefusal.h"
+#include "record/WriteRecord.h"
+#include "serial/SerialStateFile.h"
 #include "write/KernelFile.h"
-#include "write/SerialStateFile.h"
-#include "write/WriteRecord.h"
 
 namespace morven {
 

@@ -8,7 +8,7 @@
 #include <QTemporaryFile>
 
 #include "PortChoice.h"
-#include "write/DatabaseConnection.h"
+#include "serial/DatabaseConnection.h"
 
 namespace morven {
 

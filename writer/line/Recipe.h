@@ -8,7 +8,7 @@
 #include <variant>
 
 #include "RecipeSignature.h"
-#include "write/Serialization.h"
+#include "serial/Serialization.h"
 #include "write/WriteJob.h"
 
 namespace morven {

@@ -3,7 +3,7 @@
 #include <QString>
 #include <optional>
 
-#include "write/SerialStore.h"
+#include "serial/SerialStore.h"
 #include "write/WriteJob.h"
 
 namespace morven {

@@ -8,8 +8,8 @@
 #include "SerialStanding.h"
 #include "StationPorts.h"
 #include "port/SerialDevices.h"
-#include "write/Serialization.h"
-#include "write/WriteRecord.h"
+#include "serial/Serialization.h"
+#include "record/WriteRecord.h"
 
 namespace morven {
 

@@ -9,8 +9,8 @@
 
 #include "Recipe.h"
 #include "write/BoardImage.h"
-#include "write/DatabaseSerialStore.h"
-#include "write/SerialStore.h"
+#include "serial/DatabaseSerialStore.h"
+#include "serial/SerialStore.h"
 #include "write/WriteJob.h"
 
 namespace morven {

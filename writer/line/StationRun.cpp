@@ -5,7 +5,7 @@
 #include "port/SerialDevices.h"
 #include "port/SerialPort.h"
 #include "write/RemoteWriteFlow.h"
-#include "write/WriteRecord.h"
+#include "record/WriteRecord.h"
 
 namespace morven {
 

@@ -6,7 +6,7 @@
 #include "line/Station.h"
 #include "line/StrictRefusal.h"
 #include "write/KernelFile.h"
-#include "write/Serialization.h"
+#include "serial/Serialization.h"
 
 namespace morven {
 

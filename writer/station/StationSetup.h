@@ -12,7 +12,7 @@
 #include "line/SerialStanding.h"
 #include "line/StationPorts.h"
 #include "port/SerialDevices.h"
-#include "write/SerialStore.h"
+#include "serial/SerialStore.h"
 #include "write/WriteJob.h"
 
 namespace morven {

@@ -10,9 +10,9 @@
 #include "RecentWrites.h"
 #include "StationSetup.h"
 #include "line/Recipe.h"
-#include "write/DatabaseSerialStore.h"
-#include "write/SerialStateFile.h"
-#include "write/WriteRecord.h"
+#include "serial/DatabaseSerialStore.h"
+#include "serial/SerialStateFile.h"
+#include "record/WriteRecord.h"
 
 namespace morven {
 

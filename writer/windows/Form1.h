@@ -12,7 +12,7 @@
 #include "port/SerialPort.h"
 #include "write/ProgressDisplay.h"
 #include "write/WriteJob.h"
-#include "write/WriteRecord.h"
+#include "record/WriteRecord.h"
 
 namespace morven {
 

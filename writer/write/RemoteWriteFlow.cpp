@@ -10,7 +10,6 @@
 #include <optional>
 
 #include "RemoteFrames.h"
-#include "WriteRecord.h"
 
 namespace morven {
 
@@ -91,7 +90,7 @@ void Take(QProcess& ssh, Channel& channel, ProgressDisplay& progress) {
 }  // namespace
 
 RemoteWriteFlow::RemoteWriteFlow(SerialLink& link, RemoteAddress where, BoardPort board,
-                                 ProgressDisplay& progress, WriteLog* log)
+                                 ProgressDisplay& progress, WriteRecorder* log)
     : link_(link),
       where_(std::move(where)),
       board_(std::move(board)),
@@ -218,7 +217,7 @@ Task<WriteResult> RemoteWriteFlow::Write(const WriteJob& job, const BoardImage& 
                       url + QStringLiteral(": ") + reason;
     }
     result.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    if (log_) log_->Append(RecordOfWrite(job, result));
+    if (log_) log_->Record(job, result);
     co_return result;
 }
 

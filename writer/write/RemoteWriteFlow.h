@@ -8,12 +8,11 @@
 #include "ProgressDisplay.h"
 #include "WriteFlow.h"
 #include "WriteJob.h"
+#include "WriteRecorder.h"
 #include "port/RemoteAddress.h"
 #include "port/SerialLink.h"
 
 namespace morven {
-
-class WriteLog;
 
 // The write of a prepared job to a board on another machine, done there by its own morven-cli:
 // ssh starts it (BatchMode: it never prompts; the user's ssh config and agent apply), the
@@ -30,7 +29,7 @@ public:
     // link serves only as the write's place among the waits of DriveLinks; its port is never
     // opened. log may be null.
     RemoteWriteFlow(SerialLink& link, RemoteAddress where, BoardPort board,
-                    ProgressDisplay& progress, WriteLog* log);
+                    ProgressDisplay& progress, WriteRecorder* log);
 
     // The job and image are only read, and must outlive the task.
     Task<WriteResult> Write(const WriteJob& job, const BoardImage& image);
@@ -60,7 +59,7 @@ private:
     RemoteAddress where_;
     BoardPort board_;
     ProgressDisplay& progress_;
-    WriteLog* log_;
+    WriteRecorder* log_;
     CancelReason cancelled_;
 };
 

@@ -2,12 +2,11 @@
 
 #include <QElapsedTimer>
 
-#include "WriteRecord.h"
 #include "WriteSequence.h"
 
 namespace morven {
 
-WriteFlow::WriteFlow(SerialLink& link, BoardPort board, ProgressDisplay& progress, WriteLog* log)
+WriteFlow::WriteFlow(SerialLink& link, BoardPort board, ProgressDisplay& progress, WriteRecorder* log)
     : link_(link), board_(std::move(board)), progress_(progress), log_(log) {}
 
 WriteResult StartedResult(const BoardPort& board, const BoardImage& image) {
@@ -48,7 +47,7 @@ Task<WriteResult> WriteFlow::Write(const WriteJob& job, const BoardImage& image)
     result.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     result.text = result.Cancelled() ? cancelled_.text : writer.OutcomeText(result.outcome);
     result.status = result.Cancelled() ? cancelled_.status : OutcomeStatus(result.outcome);
-    if (log_) log_->Append(RecordOfWrite(job, result));
+    if (log_) log_->Record(job, result);
     co_return result;
 }
 

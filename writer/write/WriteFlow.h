@@ -6,13 +6,13 @@
 #include "BoardImage.h"
 #include "ProgressDisplay.h"
 #include "WriteJob.h"
+#include "WriteRecorder.h"
 #include "WriteOutcome.h"
 #include "port/SerialDevices.h"
 #include "port/SerialLink.h"
 
 namespace morven {
 
-class WriteLog;
 
 // A board as a write names it: its port as the user named it (COM1, /dev/ttyUSB0,
 // serial:A50285BI), and what the system says of the device opened.
@@ -55,7 +55,7 @@ struct CancelReason {
 class WriteFlow {
 public:
     // log may be null: nothing is recorded.
-    WriteFlow(SerialLink& link, BoardPort board, ProgressDisplay& progress, WriteLog* log);
+    WriteFlow(SerialLink& link, BoardPort board, ProgressDisplay& progress, WriteRecorder* log);
 
     // The job and the board's image (the job's, or with the board's serial value) are only
     // read, and must outlive the task; several flows' tasks run together under DriveLinks.
@@ -73,7 +73,7 @@ private:
     SerialLink& link_;
     BoardPort board_;
     ProgressDisplay& progress_;
-    WriteLog* log_;
+    WriteRecorder* log_;
     CancelReason cancelled_;
 };
 

@@ -3,7 +3,7 @@
 #include <QFileInfo>
 
 #include "SerialList.h"
-#include "WriteRecord.h"
+#include "record/WriteRecord.h"
 
 namespace morven {
 

@@ -8,7 +8,7 @@
 #include <variant>
 
 #include "Serialization.h"
-#include "WriteJob.h"
+#include "write/WriteJob.h"
 
 namespace morven {
 

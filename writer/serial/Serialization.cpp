@@ -4,7 +4,7 @@
 #include <QRegularExpression>
 #include <limits>
 
-#include "WriteRecord.h"
+#include "record/WriteRecord.h"
 
 namespace morven {
 

@@ -5,7 +5,7 @@
 
 #include "DatabaseConnection.h"
 #include "Serialization.h"
-#include "WriteJob.h"
+#include "write/WriteJob.h"
 
 namespace morven {
 

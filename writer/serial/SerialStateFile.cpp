@@ -7,12 +7,12 @@
 #include <QJsonObject>
 #include <limits>
 
-#include "DurableFile.h"
+#include "record/DurableFile.h"
 #include "LockFile.h"
 #include "SerialList.h"
 #include "SerialState.h"
 #include "SerialStateFiles.h"
-#include "WriteRecord.h"
+#include "record/WriteRecord.h"
 
 namespace morven {
 

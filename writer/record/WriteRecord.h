@@ -5,7 +5,8 @@
 #include <QString>
 #include <functional>
 
-#include "WriteJob.h"
+#include "write/WriteJob.h"
+#include "write/WriteRecorder.h"
 
 namespace morven {
 
@@ -51,7 +52,7 @@ bool AppendToWriteLog(const QString& path, const QByteArray& line, QString* erro
 
 // The write log of a run: every write appended the moment it ends. A log that cannot be written
 // never stops a write: warn is told once, and the writes go on unrecorded.
-class WriteLog {
+class WriteLog : public WriteRecorder {
 public:
     WriteLog(QString path, std::function<void(const QString&)> warn);
 
@@ -59,6 +60,9 @@ public:
     // when it could not: the record then says so too.
     void UpdateRowsWith(std::function<QString(const WriteRecord&)> update);
     void Append(const WriteRecord& record);
+    void Record(const WriteJob& job, const WriteResult& result) override {
+        Append(RecordOfWrite(job, result));
+    }
     const QString& Path() const { return path_; }
 
 private:

@@ -8,7 +8,7 @@
 #include <variant>
 
 #include "DatabaseConnection.h"
-#include "PendingRows.h"
+#include "record/PendingRows.h"
 #include "SerialStore.h"
 #include "Serialization.h"
 

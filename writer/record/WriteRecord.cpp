@@ -9,7 +9,7 @@
 
 #include "DurableFile.h"
 #include "Journal.h"
-#include "WriteFlow.h"
+#include "write/WriteFlow.h"
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
