@@ -20,10 +20,10 @@
 #include "line/StationPorts.h"
 #include "line/StationRun.h"
 #include "line/StrictRefusal.h"
-#include "serial/DatabaseLead.h"
-#include "write/KernelFile.h"
-#include "serial/SerialStateFile.h"
 #include "record/WriteRecord.h"
+#include "serial/DatabaseLead.h"
+#include "serial/UnitNumberStateFile.h"
+#include "write/KernelFile.h"
 
 using namespace morven;
 
@@ -99,7 +99,7 @@ int Check(const CliOptions& options) {
 }
 
 // --check --recipe: whether the station is ready to write: the file's report, the approval of
-// the image and the kernel, the ports and the serial values left.
+// the image and the kernel, the ports and the unit numbers left.
 int CheckRecipe(const Recipe& recipe) {
     const InterruptSignals interrupts([] {});
     // Nothing a recipe nobody released names is looked at.
@@ -118,14 +118,14 @@ int CheckRecipe(const Recipe& recipe) {
         return status;
     }
     const WriteJob& job = std::get<WriteJob>(prepared);
-    SerialStateFile files;
-    std::unique_ptr<DatabaseSerialStore> database;
-    if (recipe.serial && DatabaseConnection::IsUri(recipe.serial->statePath)) {
-        database = std::make_unique<DatabaseSerialStore>(*recipe.serial, QString());
+    UnitNumberStateFile files;
+    std::unique_ptr<DatabaseUnitNumberStore> database;
+    if (recipe.unitNumberRule && DatabaseConnection::IsUri(recipe.unitNumberRule->statePath)) {
+        database = std::make_unique<DatabaseUnitNumberStore>(*recipe.unitNumberRule, QString());
         database->StopStockWith(StopRequested);
     }
     const StationCheck station = CheckStation(
-        recipe, job, database ? static_cast<SerialStore&>(*database) : files, StopRequested);
+        recipe, job, database ? static_cast<UnitNumberStore&>(*database) : files, StopRequested);
     if (StopRequested()) Interrupted();
     const auto strict = StrictRefusal(recipe, job.report);
     const int status = station.status != ExitOk ? station.status
@@ -180,10 +180,10 @@ std::variant<QList<StationPort>, int> PortsToWrite(const Recipe& station) {
 // --serial-make-counter and --serial-load-list: the line's lead's work in its database.
 int Lead(const CliOptions& options) {
     const InterruptSignals interrupts([] {});
-    const auto done = options.makeCounter
-                          ? MakeCounter(*options.station.serial, StopRequested)
-                          : LoadList(options.loadInto, options.loadList, options.loadFormat,
-                                     StopRequested);
+    const auto done =
+        options.makeCounter
+            ? MakeCounter(*options.station.unitNumberRule, StopRequested)
+            : LoadList(options.loadInto, options.loadList, options.loadFormat, StopRequested);
     if (StopRequested()) Interrupted();
     if (const auto* refusal = std::get_if<WriteRefusal>(&done)) {
         PrintError(refusal->text);
@@ -218,19 +218,19 @@ int Write(const CliOptions& options) {
     if (const auto refusal = StrictRefusal(station, job.report))
         return Refuse(*refusal, kernelPath);
     if (const auto refusal = Unapproved(station, job)) return Refuse(*refusal, kernelPath);
-    auto opened = OpenSerialDatabase(station, station.logPath, StopRequested,
-                                     [](const QString& said) { PrintError(said); });
+    auto opened = OpenUnitNumberDatabase(station, station.logPath, StopRequested,
+                                         [](const QString& said) { PrintError(said); });
     if (const auto* refusal = std::get_if<WriteRefusal>(&opened))
         return Refuse(*refusal, kernelPath);
-    const auto& database = std::get<std::unique_ptr<DatabaseSerialStore>>(opened);
-    // Serial values are taken now, for every board at once, before any port is opened.
+    const auto& database = std::get<std::unique_ptr<DatabaseUnitNumberStore>>(opened);
+    // Unit numbers are taken now, for every board at once, before any port is opened.
     QStringList portNames;
     for (const ChosenPort& port : ports) portNames << port.name;
-    SerialStateFile files;
-    auto images = BoardImages(
-        station, job, portNames, database ? static_cast<SerialStore&>(*database) : files,
-        RecipeIssueContext(station, QCoreApplication::arguments()),
-        {StopRequested, [](const QString& text) { PrintError(text); }});
+    UnitNumberStateFile files;
+    auto images = BoardImages(station, job, portNames,
+                              database ? static_cast<UnitNumberStore&>(*database) : files,
+                              RecipeIssueContext(station, QCoreApplication::arguments()),
+                              {StopRequested, [](const QString& text) { PrintError(text); }});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images))
         return Refuse(*refusal, kernelPath);
     auto& boardImages = std::get<std::vector<BoardImage>>(images);
@@ -259,8 +259,8 @@ int Write(const CliOptions& options) {
         progress.push_back(
             std::make_unique<ConsoleProgress>(progressBoard, int(progress.size()), label));
         displays.push_back(progress.back().get());
-        if (!image.SerialValue().isEmpty())
-            PrintError(port.name + QStringLiteral(": serial ") + image.SerialValue() +
+        if (!image.UnitNumber().isEmpty())
+            PrintError(port.name + QStringLiteral(": serial ") + image.UnitNumber() +
                        QStringLiteral(", N = %1, checksum 0x%2, SHA-256 ")
                            .arg(image.Length())
                            .arg(image.Checksum(), 2, 16, QLatin1Char('0')) +

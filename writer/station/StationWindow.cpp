@@ -56,13 +56,13 @@ StationWindow::StationWindow(QWidget* parent)
     ImageText = ValueLabel();
     KernelText = ValueLabel();
     StrictText = ValueLabel();
-    SerialText = ValueLabel();
+    UnitNumberText = ValueLabel();
     header->addRow(tr("Recipe:"), RecipeText);
     header->addRow(tr("Signed by:"), SignerText);
     header->addRow(tr("Image:"), ImageText);
     header->addRow(tr("Kernel:"), KernelText);
     header->addRow(tr("Strict:"), StrictText);
-    header->addRow(tr("Serial numbers:"), SerialText);
+    header->addRow(tr("Serial numbers:"), UnitNumberText);
     layout->addLayout(header);
 
     Banner = new QLabel;
@@ -123,7 +123,7 @@ StationWindow::StationWindow(QWidget* parent)
 
 StationWindow::~StationWindow() = default;
 
-SerialStore& StationWindow::Store() {
+UnitNumberStore& StationWindow::Store() {
     if (database_) return *database_;
     return files_;
 }
@@ -146,7 +146,7 @@ bool StationWindow::Load(const QString& recipePath) {
     // A recipe whose values come from the line's database: connected by the check below, and
     // again by any later one when it was lost. A database away keeps the station from writing
     // until a check finds it back; it never keeps the window from opening.
-    database_ = SerialDatabase(recipe_, recipe_.logPath);
+    database_ = UnitNumberDatabase(recipe_, recipe_.logPath);
     if (database_) {
         database_->StopStockWith(SignalCame);
         log_.UpdateRowsWith([this](const WriteRecord& record) {
@@ -189,7 +189,7 @@ void StationWindow::Examine(bool showPorts) {
     ImageText->setText(setup_.imageText);
     KernelText->setText(setup_.kernelText);
     StrictText->setText(setup_.strictText);
-    SerialText->setText(setup_.serialText);
+    UnitNumberText->setText(setup_.unitNumberText);
     Banner->setText(tr("NOT READY: %1").arg(setup_.problems.join(u'\n')));
     Banner->setAccessibleDescription(setup_.problems.join(u' '));
     Banner->setVisible(!setup_.Ready());
@@ -237,7 +237,7 @@ void StationWindow::RunGang() {
         return;
     }
     const WriteJob& job = *setup_.job;
-    // Serial values are taken now, for every board at once, before any port is opened, each
+    // Unit numbers are taken now, for every board at once, before any port is opened, each
     // on record in the issue log with this station's recipe. Another run holding a state
     // file's lock is waited for, a while; the line's database bounds each of its own waits.
     QStringList portNames;
@@ -258,12 +258,12 @@ void StationWindow::RunGang() {
         return;
     }
     auto& boardImages = std::get<std::vector<BoardImage>>(images);
-    SerialText->setText(StandingOfRecipeValues(recipe_, Store()).text);
+    UnitNumberText->setText(StandingOfRecipeValues(recipe_, Store()).text);
     QList<PortTile*> writing;
     std::vector<ProgressDisplay*> displays;
     for (qsizetype index = 0; index < Tiles.size(); ++index) {
         if (!setup_.ports[index].Present()) continue;
-        Tiles[index]->ShowWriting(boardImages[displays.size()].SerialValue());
+        Tiles[index]->ShowWriting(boardImages[displays.size()].UnitNumber());
         writing << Tiles[index];
         displays.push_back(Tiles[index]);
     }
@@ -278,7 +278,7 @@ void StationWindow::RunGang() {
         Recent->Add(result);
     });
     run_ = nullptr;
-    // The serial values left; the tiles keep this gang's results until the next.
+    // The unit numbers left; the tiles keep this gang's results until the next.
     Examine(false);
     emit GangEnded();
     if (closeRequested_) close();
