@@ -1,4 +1,4 @@
-// The time a gang of eight takes its serial values (lock, issue log and state, each synced),
+// The time a gang of eight takes its unit numbers (lock, issue log and state, each synced),
 // side by side with its floor: the same three files written and synced by hand.
 //
 //   bench_serial [FOLDER] [URI LEAD_URI]   (default: the current folder; it should be on the
@@ -8,6 +8,9 @@
 // gang's values are also taken from it, interleaved with the others: one transaction, committed
 // (and so synced) by the server; its connection is made once, as a run makes it. LEAD_URI's
 // role makes the run's counter first.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,12 +19,9 @@
 #include <cstdio>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "serial/DatabaseLead.h"
-#include "serial/DatabaseSerialStore.h"
-#include "serial/SerialStateFile.h"
+#include "serial/DatabaseUnitNumberStore.h"
+#include "serial/UnitNumberStateFile.h"
 
 namespace {
 
@@ -57,25 +57,26 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir(QCoreApplication::arguments().value(1, QStringLiteral(".")) +
                       QStringLiteral("/bench-serial-XXXXXX"));
-    morven::SerialRule rule;
+    morven::UnitNumberRule rule;
     rule.address = 0x5FF00;
-    rule.format = std::get<morven::SerialFormat>(morven::SerialFormat::Parse(QStringLiteral("dec:8")));
+    rule.format = std::get<morven::UnitNumberFormat>(
+        morven::UnitNumberFormat::Parse(QStringLiteral("dec:8")));
     rule.start = 10000001;
     rule.statePath = dir.filePath(QStringLiteral("station.serial-state"));
     QStringList ports;
     for (int k = 1; k <= 8; ++k) ports << QStringLiteral("serial:A50285B%1").arg(k);
     auto context = morven::IssueContext::OfThisProcess();
     context.command = QCoreApplication::arguments().join(QLatin1Char(' '));
-    morven::SerialStateFile store;
+    morven::UnitNumberStateFile store;
     const QString uri = QCoreApplication::arguments().value(2);
-    morven::SerialRule databaseRule = rule;
+    morven::UnitNumberRule databaseRule = rule;
     // A counter of the run's own, so that every run starts at the same value.
     const QString counter = QStringLiteral("#bench-%1").arg(QCoreApplication::applicationPid());
     databaseRule.statePath = uri + counter;
-    morven::DatabaseSerialStore database(databaseRule, dir.filePath(QStringLiteral("pending")));
+    morven::DatabaseUnitNumberStore database(databaseRule, dir.filePath(QStringLiteral("pending")));
     if (!uri.isEmpty()) {
         // The lead's role makes the counter, as on a line.
-        morven::SerialRule lead = databaseRule;
+        morven::UnitNumberRule lead = databaseRule;
         lead.statePath = QCoreApplication::arguments().value(3) + counter;
         if (const auto made = morven::MakeCounter(lead, {});
             const auto* refusal = std::get_if<morven::WriteRefusal>(&made)) {

@@ -9,8 +9,8 @@ inline QByteArray Sha256(const QByteArray& bytes) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
-// The serial values a write log's records name, in order.
-inline QStringList SerialValues(const QString& log) {
+// The unit numbers a write log's records name, in order.
+inline QStringList UnitNumbers(const QString& log) {
     QStringList values;
     for (const QJsonObject& record : LogLines(log)) values << record["serial_value"].toString();
     return values;

@@ -114,7 +114,7 @@ private slots:
         QVERIFY(station.Load(recipe.fileName()));
         station.Tiles[1]->ShowResult({.outcome = morven::WriteOutcome::Cancelled,
                                       .text = QStringLiteral("interrupted"),
-                                      .serialValue = QStringLiteral("10000001")});
+                                      .unitNumber = QStringLiteral("10000001")});
         station.Recent->Add({.outcome = morven::WriteOutcome::Cancelled,
                              .text = QStringLiteral("interrupted")});
         // The station's question before it stops every write, with its two buttons.

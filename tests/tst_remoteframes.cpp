@@ -96,7 +96,7 @@ private slots:
                                             QByteArray("\x01\xFF"), QByteArray("ZZ")};
         const auto back = morven::RemoteRequest::From(request.Frame());
         QVERIFY(back && back->device == request.device && back->image == request.image &&
-                back->kernel == request.kernel && back->serialValue == request.serialValue);
+                back->kernel == request.kernel && back->unitNumber == request.unitNumber);
         RemoteFrame cut = request.Frame();
         cut.payload.chop(1);
         QVERIFY(!morven::RemoteRequest::From(cut));
@@ -105,11 +105,11 @@ private slots:
         QVERIFY(!morven::RemoteRequest::From(longer));
         morven::RemoteResult result{
             morven::WriteOutcome::FlashTimedOut, 7, "Time Out S File Err", 3.25, {}};
-        result.device.serialNumber = "A50285BI";
+        result.device.adapterSerial = "A50285BI";
         const auto resultBack = morven::RemoteResult::From(result.Frame());
         QVERIFY(resultBack && resultBack->outcome == result.outcome && resultBack->status == 7 &&
                 resultBack->text == result.text && resultBack->seconds == 3.25 &&
-                resultBack->device.serialNumber == "A50285BI");
+                resultBack->device.adapterSerial == "A50285BI");
     }
 
     // Every outcome and every stage goes by its code: the first value after the frame's type

@@ -23,7 +23,7 @@ class TestSshWrite : public QObject {
     Q_OBJECT
 
 private slots:
-    // 0xFF everywhere and a serial value: the image as prepared here, bit for bit on the board
+    // 0xFF everywhere and a unit number: the image as prepared here, bit for bit on the board
     // there; a record on each side, this one naming the host and the device.
     void fullWriteBitExact() {
         Sshd sshd;

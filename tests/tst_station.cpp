@@ -31,7 +31,7 @@ QByteArray Sha256(const QByteArray& bytes) {
 constexpr int SerialAt = 0x3000;
 
 // Boards on their own ptys with a recipe that approves their file and kernel, and gives each
-// board a serial value (dec:8 at 0x3000, from 10000001). An empty fault is a sound board;
+// board a unit number (dec:8 at 0x3000, from 10000001). An empty fault is a sound board;
 // "absent" names a port with no device.
 struct Station {
     explicit Station(const QStringList& faults) {
@@ -80,7 +80,7 @@ struct Station {
 
 void Press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
 
-// The stations' serial rule as the line's lead gives it when it makes their counter.
+// The stations' unit-number rule as the line's lead gives it when it makes their counter.
 const QStringList StationRule{"--serial-at", "0x3000", "--serial-format", "dec:8",
                               "--serial-start", "10000001"};
 

@@ -9,7 +9,7 @@
 #include "line/InterruptSignals.h"
 #include "line/Station.h"
 #include "line/StrictRefusal.h"
-#include "serial/SerialStateFile.h"
+#include "serial/UnitNumberStateFile.h"
 
 namespace morven {
 
@@ -59,14 +59,14 @@ int CheckRecipe(const Recipe& recipe) {
         return status;
     }
     const WriteJob& job = std::get<WriteJob>(prepared);
-    SerialStateFile files;
-    std::unique_ptr<DatabaseSerialStore> database;
-    if (recipe.serial && DatabaseConnection::IsUri(recipe.serial->statePath)) {
-        database = std::make_unique<DatabaseSerialStore>(*recipe.serial, QString());
+    UnitNumberStateFile files;
+    std::unique_ptr<DatabaseUnitNumberStore> database;
+    if (recipe.unitNumberRule && DatabaseConnection::IsUri(recipe.unitNumberRule->statePath)) {
+        database = std::make_unique<DatabaseUnitNumberStore>(*recipe.unitNumberRule, QString());
         database->StopStockWith(StopRequested);
     }
     const StationCheck station = CheckStation(
-        recipe, job, database ? static_cast<SerialStore&>(*database) : files, StopRequested);
+        recipe, job, database ? static_cast<UnitNumberStore&>(*database) : files, StopRequested);
     if (StopRequested()) Interrupted();
     const auto strict = StrictRefusal(recipe, job.report);
     const int status = station.status != ExitOk ? station.status

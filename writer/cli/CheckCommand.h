@@ -9,7 +9,7 @@ namespace morven {
 int CheckFile(const CliOptions& options);
 
 // --check --recipe: whether the station is ready to write: the file's report, the approval of
-// the image and the kernel, the ports and the serial values left. Returns the status.
+// the image and the kernel, the ports and the unit numbers left. Returns the status.
 int CheckRecipe(const Recipe& recipe);
 
 }  // namespace morven

@@ -44,8 +44,8 @@ bytes written twice are warned of on standard error and written as they load
 // A write whose row the line's database may not take must stay on record here until a later
 // run updates the row from it.
 std::optional<QString> Unrecorded(const CliOptions& options) {
-    if (!options.noLog || !options.station.serial ||
-        !DatabaseConnection::IsUri(options.station.serial->statePath))
+    if (!options.noLog || !options.station.unitNumberRule ||
+        !DatabaseConnection::IsUri(options.station.unitNumberRule->statePath))
         return std::nullopt;
     return QStringLiteral(
         "--no-log cannot be given with a database's serial values: a write "
@@ -166,10 +166,10 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
         if (!files.isEmpty() || parser.isSet(recipe) || parser.isSet(serialAt))
             return QStringLiteral("--serial-load-list loads a list, and writes nothing");
         if (parser.isSet(serialFormat)) {
-            auto format = SerialFormat::Parse(parser.value(serialFormat));
+            auto format = UnitNumberFormat::Parse(parser.value(serialFormat));
             if (const auto* why = std::get_if<QString>(&format))
                 return QStringLiteral("bad --serial-format: ") + *why;
-            options.loadFormat = std::get<SerialFormat>(format);
+            options.loadFormat = std::get<UnitNumberFormat>(format);
         }
         return options;
     }
@@ -223,12 +223,12 @@ std::variant<CliOptions, QString> ParseCommandLine(QCommandLineParser& parser,
     const auto named = [&parser](const QCommandLineOption& option) {
         return NamedSetting{QStringLiteral("--") + option.names().last(), parser.value(option)};
     };
-    auto rule =
-        MakeSerialRule({named(serialAt), named(serialFormat), named(serialStart), named(serialStep),
-                        named(serialList), named(serialState)},
-                       QDir::currentPath(), DefaultSerialStatePath(parser.value(serialList)));
+    auto rule = MakeUnitNumberRule({named(serialAt), named(serialFormat), named(serialStart),
+                                    named(serialStep), named(serialList), named(serialState)},
+                                   QDir::currentPath(),
+                                   DefaultUnitNumberStatePath(parser.value(serialList)));
     if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
-    station.serial = std::get<SerialRule>(rule);
+    station.unitNumberRule = std::get<UnitNumberRule>(rule);
     if (const auto problem = Unrecorded(options)) return *problem;
     return options;
 }

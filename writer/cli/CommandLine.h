@@ -18,8 +18,8 @@ struct CliOptions {
     Recipe station;  // --recipe FILE, or made of the options that name the file, ports, ...
     QString loadList;  // --serial-load-list: the list file to load,
     QString loadInto;  // into this database,
-    SerialFormat loadFormat;  // its values checked against this
-    bool makeCounter = false;  // --serial-make-counter: station.serial's counter made
+    UnitNumberFormat loadFormat;  // its values checked against this
+    bool makeCounter = false;     // --serial-make-counter: station.unitNumberRule's counter made
 };
 
 // Fills parser with morven-cli's options and reads arguments. --help and --version print and

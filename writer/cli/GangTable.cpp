@@ -18,10 +18,10 @@ QString GangTable(const QList<StationPort>& ports, const QList<WriteResult>& res
             continue;
         }
         const WriteResult& result = results[written++];
-        const QString serial = result.board.device.serialNumber;
+        const QString adapterSerial = result.board.device.adapterSerial;
         rows << QStringList{result.board.name, result.board.device.device,
-                            serial.isEmpty() ? QStringLiteral("-") : serial, result.text,
-                            QString::number(result.seconds, 'f', 2)};
+                            adapterSerial.isEmpty() ? QStringLiteral("-") : adapterSerial,
+                            result.text, QString::number(result.seconds, 'f', 2)};
     }
     QList<qsizetype> widths(heading.size(), 0);
     for (const QStringList& row : rows)

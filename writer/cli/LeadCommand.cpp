@@ -9,10 +9,10 @@ namespace morven {
 
 int DoLeadWork(const CliOptions& options) {
     const InterruptSignals interrupts([] {});
-    const auto done = options.makeCounter
-                          ? MakeCounter(*options.station.serial, StopRequested)
-                          : LoadList(options.loadInto, options.loadList, options.loadFormat,
-                                     StopRequested);
+    const auto done =
+        options.makeCounter
+            ? MakeCounter(*options.station.unitNumberRule, StopRequested)
+            : LoadList(options.loadInto, options.loadList, options.loadFormat, StopRequested);
     if (StopRequested()) Interrupted();
     if (const auto* refusal = std::get_if<WriteRefusal>(&done)) {
         PrintError(refusal->text);

@@ -18,7 +18,7 @@ QJsonObject DeviceObject(const SerialDeviceInfo& info) {
             {"by_id", info.byIdName},
             {"description", info.description},
             {"manufacturer", info.manufacturer},
-            {"serial", info.serialNumber},
+            {"serial", info.adapterSerial},
             {"usb_id", info.usbId}};
 }
 
@@ -56,7 +56,7 @@ QString PortListing(bool json) {
         const QList<std::pair<const char*, QString>> fields{{"by-id", port.byIdName},
                                                             {"description", port.description},
                                                             {"manufacturer", port.manufacturer},
-                                                            {"serial", port.serialNumber},
+                                                            {"serial", port.adapterSerial},
                                                             {"usb", port.usbId}};
         for (const auto& [name, value] : fields)
             if (!value.isEmpty())

@@ -122,7 +122,7 @@ int ServeRemoteWrite(int format) {
     static_cast<LoadedImage&>(job) = std::get<LoadedImage>(loaded);
     job.fileName = request->fileName;
     job.Kernel = request->kernel;
-    const BoardImage image(job, 0, {}, request->serialValue);
+    const BoardImage image(job, 0, {}, request->unitNumber);
 
     SerialPort serial;
     serial.SelectDevice(request->device);

@@ -18,7 +18,7 @@
 #include "line/StationRun.h"
 #include "line/StrictRefusal.h"
 #include "record/WriteRecord.h"
-#include "serial/SerialStateFile.h"
+#include "serial/UnitNumberStateFile.h"
 #include "write/KernelFile.h"
 
 namespace morven {
@@ -87,19 +87,19 @@ int WriteBoards(const CliOptions& options) {
     if (const auto refusal = StrictRefusal(station, job.report))
         return Refuse(*refusal, kernelPath);
     if (const auto refusal = Unapproved(station, job)) return Refuse(*refusal, kernelPath);
-    auto opened = OpenSerialDatabase(station, station.logPath, StopRequested,
-                                     [](const QString& said) { PrintError(said); });
+    auto opened = OpenUnitNumberDatabase(station, station.logPath, StopRequested,
+                                         [](const QString& said) { PrintError(said); });
     if (const auto* refusal = std::get_if<WriteRefusal>(&opened))
         return Refuse(*refusal, kernelPath);
-    const auto& database = std::get<std::unique_ptr<DatabaseSerialStore>>(opened);
-    // Serial values are taken now, for every board at once, before any port is opened.
+    const auto& database = std::get<std::unique_ptr<DatabaseUnitNumberStore>>(opened);
+    // Unit numbers are taken now, for every board at once, before any port is opened.
     QStringList portNames;
     for (const ChosenPort& port : ports) portNames << port.name;
-    SerialStateFile files;
-    auto images = BoardImages(
-        station, job, portNames, database ? static_cast<SerialStore&>(*database) : files,
-        RecipeIssueContext(station, QCoreApplication::arguments()),
-        {StopRequested, [](const QString& text) { PrintError(text); }});
+    UnitNumberStateFile files;
+    auto images = BoardImages(station, job, portNames,
+                              database ? static_cast<UnitNumberStore&>(*database) : files,
+                              RecipeIssueContext(station, QCoreApplication::arguments()),
+                              {StopRequested, [](const QString& text) { PrintError(text); }});
     if (const auto* refusal = std::get_if<WriteRefusal>(&images))
         return Refuse(*refusal, kernelPath);
     auto& boardImages = std::get<std::vector<BoardImage>>(images);
@@ -128,8 +128,8 @@ int WriteBoards(const CliOptions& options) {
         progress.push_back(
             std::make_unique<ConsoleProgress>(progressBoard, int(progress.size()), label));
         displays.push_back(progress.back().get());
-        if (!image.SerialValue().isEmpty())
-            PrintError(port.name + QStringLiteral(": serial ") + image.SerialValue() +
+        if (!image.UnitNumber().isEmpty())
+            PrintError(port.name + QStringLiteral(": serial ") + image.UnitNumber() +
                        QStringLiteral(", N = %1, checksum 0x%2, SHA-256 ")
                            .arg(image.Length())
                            .arg(image.Checksum(), 2, 16, QLatin1Char('0')) +

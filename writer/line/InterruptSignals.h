@@ -19,7 +19,7 @@ public:
     // The first signal received since the latest of these was made, or 0.
     static int Received();
     // A signal arrived that the event loop has not told of yet: the thread was busy (taking
-    // serial values, say) since.
+    // unit numbers, say) since.
     static bool Undelivered();
     // Ends the process by the signal received, as shells and xargs expect to see it.
     [[noreturn]] static void DieBySignal();

@@ -10,7 +10,7 @@ namespace morven {
 
 namespace {
 
-const QString SerialPrefix = QStringLiteral("serial:");
+const QString AdapterSerialPrefix = QStringLiteral("serial:");
 
 QString Canonical(const QString& device) {
     const QString canonical = QFileInfo(device).canonicalFilePath();
@@ -34,7 +34,7 @@ std::variant<ChosenPort, PortProblem> Resolve(
     if (!argument->device.isEmpty()) return ChosenPort{name, 0, argument->device};
     QStringList matches;
     for (const SerialDeviceInfo& port : systemPorts())
-        if (port.serialNumber == argument->serial) matches << port.device;
+        if (port.adapterSerial == argument->adapterSerial) matches << port.device;
     if (matches.size() == 1) return ChosenPort{name, 0, matches.front()};
     // Cloned adapters often share one number: never guess which board is meant.
     if (matches.size() > 1)
@@ -43,7 +43,7 @@ std::variant<ChosenPort, PortProblem> Resolve(
                            QStringLiteral("; name the device path instead")};
     return PortProblem{
         QStringLiteral("no serial adapter plugged in has the serial number %1 (see --list-ports)")
-            .arg(argument->serial),
+            .arg(argument->adapterSerial),
         true};
 }
 
@@ -62,8 +62,8 @@ std::variant<PortArgument, QString> ParsePortArgument(const QString& text) {
             return QStringLiteral("bad port '") + text + QStringLiteral("': ") + *error;
         return PortArgument{0, text, {}};
     }
-    if (text.startsWith(SerialPrefix) && text.size() > SerialPrefix.size())
-        return PortArgument{0, {}, text.mid(SerialPrefix.size())};
+    if (text.startsWith(AdapterSerialPrefix) && text.size() > AdapterSerialPrefix.size())
+        return PortArgument{0, {}, text.mid(AdapterSerialPrefix.size())};
     if (text.contains(QLatin1Char('/'))) return PortArgument{0, text, {}};
     QString digits = text;
     if (digits.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive)) digits = digits.mid(3);

@@ -14,9 +14,9 @@ namespace morven {
 // A port as the user names it: a number 1 to 10 (mapped as in the windows), a device path, or
 // an adapter's serial number.
 struct PortArgument {
-    int number = 0;  // 1..10, or 0 when device or serial is set
+    int number = 0;  // 1..10, or 0 when device or adapterSerial is set
     QString device;  // a path or a URL
-    QString serial;
+    QString adapterSerial;
 };
 
 // "COM1".."COM10" (any case), "1".."10", a path ("/dev/ttyUSB0"), "serial:A50285BI",

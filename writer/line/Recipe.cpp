@@ -60,22 +60,22 @@ std::optional<quint64> ParseNumber(const QString& text) {
     return value;
 }
 
-std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 6>& settings,
-                                                 const QString& folder,
-                                                 const QString& defaultState) {
+std::variant<UnitNumberRule, QString> MakeUnitNumberRule(
+    const std::array<NamedSetting, 6>& settings, const QString& folder,
+    const QString& defaultState) {
     const auto& [address, format, start, step, list, state] = settings;
     const auto bad = [](const NamedSetting& setting, const QString& why) {
         return QStringLiteral("bad ") + setting.name + QStringLiteral(" '") + setting.text +
                QStringLiteral("': ") + why;
     };
-    SerialRule rule;
+    UnitNumberRule rule;
     const auto at = ParseNumber(address.text);
     if (!at || *at >= 0x60000) return bad(address, QStringLiteral("an address below 0x60000"));
     rule.address = static_cast<std::uint32_t>(*at);
     if (!format.text.isEmpty()) {
-        auto parsed = SerialFormat::Parse(format.text);
+        auto parsed = UnitNumberFormat::Parse(format.text);
         if (const auto* why = std::get_if<QString>(&parsed)) return bad(format, *why);
-        rule.format = std::get<SerialFormat>(parsed);
+        rule.format = std::get<UnitNumberFormat>(parsed);
     }
     for (const auto& [setting, value] : {std::pair{&start, &rule.start}, {&step, &rule.step}}) {
         if (setting->text.isEmpty()) continue;
@@ -95,7 +95,7 @@ std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 
     rule.statePath = state.text.isEmpty()                    ? defaultState
                      : DatabaseConnection::IsUri(state.text) ? state.text
                                                              : Resolve(folder, state.text);
-    if (rule.format.kind == SerialFormat::Kind::Bytes && rule.listPath.isEmpty())
+    if (rule.format.kind == UnitNumberFormat::Kind::Bytes && rule.listPath.isEmpty())
         return bad(format, QStringLiteral("bytes:N values come from a list"));
     // A list's values are its lines: a start or step would be silently ignored.
     for (const NamedSetting* counter : {&start, &step})
@@ -195,15 +195,15 @@ std::variant<Recipe, QString> ReadRecipe(const QString& path) {
                 text(
                     (QStringLiteral("serial/") + QString::fromLatin1(key)).toLatin1().constData())};
         };
-        auto rule = MakeSerialRule({named("address"), named("format"), named("start"),
-                                    named("step"), named("list"), named("state")},
-                                   folder, QString());
+        auto rule = MakeUnitNumberRule({named("address"), named("format"), named("start"),
+                                        named("step"), named("list"), named("state")},
+                                       folder, QString());
         if (const auto* problem = std::get_if<QString>(&rule)) return *problem;
-        station.serial = std::get<SerialRule>(rule);
+        station.unitNumberRule = std::get<UnitNumberRule>(rule);
         // The numbers belong to the rule, not to this file's name: a copy goes on with them.
-        if (station.serial->statePath.isEmpty()) {
-            station.serial->statePath = StationSerialStatePath(*station.serial);
-            station.serial->formerStatePath = PreviousReleaseStatePath(path);
+        if (station.unitNumberRule->statePath.isEmpty()) {
+            station.unitNumberRule->statePath = StationUnitNumberStatePath(*station.unitNumberRule);
+            station.unitNumberRule->formerStatePath = PreviousReleaseStatePath(path);
         }
     }
     station.text = bytes;

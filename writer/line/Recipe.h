@@ -8,7 +8,7 @@
 #include <variant>
 
 #include "RecipeSignature.h"
-#include "serial/Serialization.h"
+#include "serial/UnitNumberRule.h"
 #include "write/WriteJob.h"
 
 namespace morven {
@@ -25,7 +25,7 @@ struct Recipe {
     QStringList ports;       // as named; several for a gang write
     bool strict = false;     // a file with warnings is refused
     QString logPath;         // empty: the default write log
-    std::optional<SerialRule> serial;
+    std::optional<UnitNumberRule> unitNumberRule;
     QByteArray text;         // the file as read: what its settings and its signature are of
     RecipeRelease release;   // who signed text, when the station checks signatures
 };
@@ -40,15 +40,15 @@ struct NamedSetting {
     QString text;
 };
 
-// The serialization rule from its settings, in this order: address, format, start, step, list,
+// The unit-number rule from its settings, in this order: address, format, start, step, list,
 // state. Relative paths are relative to folder; without a state, defaultState. Otherwise the
 // usage error, naming the setting.
-std::variant<SerialRule, QString> MakeSerialRule(const std::array<NamedSetting, 6>& settings,
-                                                 const QString& folder,
-                                                 const QString& defaultState);
+std::variant<UnitNumberRule, QString> MakeUnitNumberRule(
+    const std::array<NamedSetting, 6>& settings, const QString& folder,
+    const QString& defaultState);
 
 // Where the previous release kept a recipe's state when it names none: beside it, named after
-// it, station-3.ini's station-3.serial-state. Now StationSerialStatePath.
+// it, station-3.ini's station-3.serial-state. Now StationUnitNumberStatePath.
 QString PreviousReleaseStatePath(const QString& recipePath);
 
 // A station's recipe, an INI file:

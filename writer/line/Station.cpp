@@ -5,11 +5,11 @@
 
 #include "ExitStatus.h"
 #include "PortReach.h"
-#include "SerialStanding.h"
 #include "StationPorts.h"
+#include "UnitNumberStanding.h"
 #include "port/SerialDevices.h"
-#include "serial/Serialization.h"
 #include "record/WriteRecord.h"
+#include "serial/UnitNumberRule.h"
 
 namespace morven {
 
@@ -52,17 +52,19 @@ std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job
                         mismatches.join(u' ') + QStringLiteral(" Nothing was sent.")};
 }
 
-std::unique_ptr<DatabaseSerialStore> SerialDatabase(const Recipe& recipe, const QString& logPath) {
-    if (!recipe.serial || !DatabaseConnection::IsUri(recipe.serial->statePath)) return nullptr;
+std::unique_ptr<DatabaseUnitNumberStore> UnitNumberDatabase(const Recipe& recipe,
+                                                            const QString& logPath) {
+    if (!recipe.unitNumberRule || !DatabaseConnection::IsUri(recipe.unitNumberRule->statePath))
+        return nullptr;
     const QString pending =
         (logPath.isEmpty() ? DefaultWriteLogPath() : logPath) + QStringLiteral(".pending-rows");
-    return std::make_unique<DatabaseSerialStore>(*recipe.serial, pending);
+    return std::make_unique<DatabaseUnitNumberStore>(*recipe.unitNumberRule, pending);
 }
 
-std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatabase(
+std::variant<std::unique_ptr<DatabaseUnitNumberStore>, WriteRefusal> OpenUnitNumberDatabase(
     const Recipe& recipe, const QString& logPath, const std::function<bool()>& stop,
     const std::function<void(const QString&)>& tell) {
-    auto database = SerialDatabase(recipe, logPath);
+    auto database = UnitNumberDatabase(recipe, logPath);
     if (!database) return nullptr;
     if (auto refused = database->Connect(stop)) {
         if (stop()) refused->outcome = WriteOutcome::Cancelled;
@@ -85,28 +87,28 @@ IssueContext RecipeIssueContext(const Recipe& recipe, const QStringList& argumen
 }
 
 std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
-    const Recipe& recipe, const WriteJob& job, const QStringList& ports, SerialStore& store,
+    const Recipe& recipe, const WriteJob& job, const QStringList& ports, UnitNumberStore& store,
     const IssueContext& context, const TakeWait& wait) {
     std::vector<BoardImage> images;
-    if (!recipe.serial) {
+    if (!recipe.unitNumberRule) {
         for (qsizetype board = 0; board < ports.size(); ++board) images.emplace_back(job);
         return images;
     }
-    const SerialRule& rule = *recipe.serial;
-    if (const QString problem = CheckSerialArea(rule, job); !problem.isEmpty())
-        return SerialRefusal(problem);
+    const UnitNumberRule& rule = *recipe.unitNumberRule;
+    if (const QString problem = CheckUnitNumberArea(rule, job); !problem.isEmpty())
+        return UnitNumberRefusal(problem);
     auto taken = store.Take(rule, ports, context, wait);
     if (const auto* refusal = std::get_if<WriteRefusal>(&taken)) {
         // A take cut short by a signal is the signal's, not a database away.
         if (wait.stop && wait.stop()) return WriteRefusal{WriteOutcome::Cancelled, refusal->text};
         return *refusal;
     }
-    for (const SerialValue& value : std::get<QList<SerialValue>>(taken))
+    for (const UnitNumber& value : std::get<QList<UnitNumber>>(taken))
         images.emplace_back(job, rule.address, value.bytes, value.text);
     return images;
 }
 
-StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store,
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, UnitNumberStore& store,
                           const std::function<bool()>& stop) {
     StationCheck check;
     check.lines << QStringLiteral("recipe:    ") + recipe.path
@@ -143,14 +145,15 @@ StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore
     }
     for (const QString& problem : found.problems)
         check.lines << QStringLiteral("ports:     ") + problem;
-    if (recipe.serial) {
-        const SerialRule& rule = *recipe.serial;
-        const QString area = CheckSerialArea(rule, job);
-        const SerialStanding standing = StandingOfValues(rule, store, quint64(recipe.ports.size()));
+    if (recipe.unitNumberRule) {
+        const UnitNumberRule& rule = *recipe.unitNumberRule;
+        const QString area = CheckUnitNumberArea(rule, job);
+        const UnitNumberStanding standing =
+            StandingOfValues(rule, store, quint64(recipe.ports.size()));
         if (standing.refusal) fail(OutcomeStatus(standing.refusal->outcome));
         check.lines << QStringLiteral("serial:    at 0x%1, ").arg(rule.address, 0, 16) +
                            (area.isEmpty() ? standing.text : area);
-        if (!area.isEmpty()) fail(OutcomeStatus(WriteOutcome::SerialRefused));
+        if (!area.isEmpty()) fail(OutcomeStatus(WriteOutcome::UnitNumbersRefused));
     }
     return check;
 }

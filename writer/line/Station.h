@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "Recipe.h"
+#include "serial/DatabaseUnitNumberStore.h"
+#include "serial/UnitNumberStore.h"
 #include "write/BoardImage.h"
-#include "serial/DatabaseSerialStore.h"
-#include "serial/SerialStore.h"
 #include "write/WriteJob.h"
 
 namespace morven {
@@ -24,17 +24,18 @@ std::optional<WriteRefusal> Unreleased(const Recipe& recipe);
 // approves, naming both hashes.
 std::optional<WriteRefusal> Unapproved(const Recipe& recipe, const WriteJob& job);
 
-// The line's database, when the serial rule's state is a postgresql:// URI, not connected yet:
+// The line's database, when the unit-number rule's state is a postgresql:// URI, not connected yet:
 // its first operation connects. Null without one. The write ends kept for a later run wait beside
 // the write log at logPath (empty: the default one).
-std::unique_ptr<DatabaseSerialStore> SerialDatabase(const Recipe& recipe, const QString& logPath);
+std::unique_ptr<DatabaseUnitNumberStore> UnitNumberDatabase(const Recipe& recipe,
+                                                            const QString& logPath);
 
-// The line's database, when the serial rule's state is a postgresql:// URI: connected, and the
+// The line's database, when the unit-number rule's state is a postgresql:// URI: connected, and the
 // rows earlier runs could not update updated now (what happened told through tell). Null
-// without one; refused (SerialStoreAway, naming the host) when it cannot be reached,
-// SerialStoreLoginRefused when it refuses the login. The write ends kept for a later run wait
+// without one; refused (UnitNumberStoreAway, naming the host) when it cannot be reached,
+// UnitNumberStoreLoginRefused when it refuses the login. The write ends kept for a later run wait
 // beside the write log at logPath (empty: the default one).
-std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatabase(
+std::variant<std::unique_ptr<DatabaseUnitNumberStore>, WriteRefusal> OpenUnitNumberDatabase(
     const Recipe& recipe, const QString& logPath, const std::function<bool()>& stop,
     const std::function<void(const QString&)>& tell);
 
@@ -42,25 +43,25 @@ std::variant<std::unique_ptr<DatabaseSerialStore>, WriteRefusal> OpenSerialDatab
 // its text as read and checked, and its signer; without a recipe file, the command line.
 IssueContext RecipeIssueContext(const Recipe& recipe, const QStringList& arguments);
 
-// Each board's image: the job's, or, with serialization, the job's with a value of its own taken
+// Each board's image: the job's, or, with unit numbers, the job's with a value of its own taken
 // from store for it now, for the port of the same place (values are never handed out twice, so a
 // write that fails leaves a gap, and each is in the store's record before this returns). Refused
-// when the serial area holds data, the values have run out or the store refuses them.
+// when the unit-number area holds data, the values have run out or the store refuses them.
 std::variant<std::vector<BoardImage>, WriteRefusal> BoardImages(
-    const Recipe& recipe, const WriteJob& job, const QStringList& ports, SerialStore& store,
+    const Recipe& recipe, const WriteJob& job, const QStringList& ports, UnitNumberStore& store,
     const IssueContext& context, const TakeWait& wait);
 
 // What a station's check adds to the file's report: the recipe's signer, the kernel's and
-// image's approval, the ports (each on another machine reached now, PortReach) and the serial
-// values left; status 0 when the station is ready, else the first problem's (11 unreleased,
-// unapproved or a serial area with data, 9 a port absent or not reached, 2 a port unknown, 14
-// the line's database away, 15 its login refused). stop() true (a signal came) ends the waits
-// for ports on other machines.
+// image's approval, the ports (each on another machine reached now, PortReach) and the unit
+// numbers left; status 0 when the station is ready, else the first problem's (11 unreleased,
+// unapproved or a unit-number area with data, 9 a port absent or not reached, 2 a port unknown,
+// 14 the line's database away, 15 its login refused). stop() true (a signal came) ends the
+// waits for ports on other machines.
 struct StationCheck {
     QStringList lines;
     int status = 0;
 };
-StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, SerialStore& store,
+StationCheck CheckStation(const Recipe& recipe, const WriteJob& job, UnitNumberStore& store,
                           const std::function<bool()>& stop);
 
 }  // namespace morven

@@ -53,7 +53,7 @@ QList<SerialDeviceInfo> SystemSerialPorts() {
         info.byIdName = byIdNames.value(CanonicalPath(info.device));
         info.description = port.description();
         info.manufacturer = port.manufacturer();
-        info.serialNumber = port.serialNumber();
+        info.adapterSerial = port.serialNumber();
         if (port.hasVendorIdentifier() && port.hasProductIdentifier())
             info.usbId = QStringLiteral("%1:%2")
                              .arg(port.vendorIdentifier(), 4, 16, QLatin1Char('0'))
@@ -95,7 +95,7 @@ SerialDeviceInfo DescribeSerialDevice(const QString& path) {
         if (dir.exists(QStringLiteral("idVendor"))) {
             info.description = attribute("product");
             info.manufacturer = attribute("manufacturer");
-            info.serialNumber = attribute("serial");
+            info.adapterSerial = attribute("serial");
             info.usbId = attribute("idVendor") + QLatin1Char(':') + attribute("idProduct");
             break;
         }
@@ -112,7 +112,7 @@ QString DeviceSummary(const SerialDeviceInfo& info) {
     if (!info.network)
         parts << (info.present ? QStringLiteral("present") : QStringLiteral("absent"));
     if (!info.description.isEmpty()) parts << info.description;
-    if (!info.serialNumber.isEmpty()) parts << QStringLiteral("serial ") + info.serialNumber;
+    if (!info.adapterSerial.isEmpty()) parts << QStringLiteral("serial ") + info.adapterSerial;
     return info.device + QStringLiteral(" — ") + parts.join(QStringLiteral(", "));
 }
 

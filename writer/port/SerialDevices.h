@@ -12,7 +12,7 @@ struct SerialDeviceInfo {
     QString byIdName;  // its /dev/serial/by-id name, when it has one
     QString description;
     QString manufacturer;
-    QString serialNumber;
+    QString adapterSerial;
     QString usbId;         // "vendor:product" in hex, for USB adapters
     bool network = false;  // rfc2217://: a port on another machine
 };

@@ -11,15 +11,15 @@
 namespace morven {
 
 void SendToJournal(const WriteRecord& record) {
-    const QString serial =
-        record.serialValue.isEmpty() ? QString() : QStringLiteral(", serial ") + record.serialValue;
+    const QString unitNumber =
+        record.unitNumber.isEmpty() ? QString() : QStringLiteral(", serial ") + record.unitNumber;
     const QString message = record.program + QStringLiteral(" wrote ") + record.file +
                             QStringLiteral(" to ") + record.port + QStringLiteral(" (") +
                             record.device + QStringLiteral("): ") + record.outcome +
                             QStringLiteral(" in %1 s, N = %2, SHA-256 ")
                                 .arg(record.seconds, 0, 'f', 1)
                                 .arg(record.length) +
-                            QString::fromLatin1(record.sha256.toHex()) + serial;
+                            QString::fromLatin1(record.sha256.toHex()) + unitNumber;
     const auto field = [](const char* name, const QString& value) {
         return QByteArray(name) + '=' + value.toUtf8();
     };
@@ -38,15 +38,16 @@ void SendToJournal(const WriteRecord& record) {
         field("MORVEN_FORMAT", record.format),
         field("MORVEN_N", QString::number(record.length)),
         field("MORVEN_IMAGE_SHA256", QString::fromLatin1(record.sha256.toHex())),
-        field("MORVEN_SERIAL_VALUE", record.serialValue),
-        field("MORVEN_SERIAL_GAP", record.serialGap ? QStringLiteral("1") : QStringLiteral("0")),
+        field("MORVEN_SERIAL_VALUE", record.unitNumber),
+        field("MORVEN_SERIAL_GAP",
+              record.unitNumberGap ? QStringLiteral("1") : QStringLiteral("0")),
         field("MORVEN_OUTCOME", record.outcome),
         field("MORVEN_STATUS", QString::number(record.status)),
         field("MORVEN_SECONDS", QString::number(record.seconds, 'f', 3)),
         field("MORVEN_STARTED", record.time.toUTC().toString(Qt::ISODateWithMs)),
         field("MORVEN_RECIPE_SIGNER", record.recipeSigner),
     };
-    if (!record.serialRow.isEmpty()) fields << field("MORVEN_SERIAL_ROW", record.serialRow);
+    if (!record.unitNumberRow.isEmpty()) fields << field("MORVEN_SERIAL_ROW", record.unitNumberRow);
     std::vector<iovec> parts;
     for (const QByteArray& part : fields)
         parts.push_back({const_cast<char*>(part.constData()), static_cast<size_t>(part.size())});

@@ -29,15 +29,15 @@ WriteRecord RecordOfWrite(const WriteJob& job, const WriteResult& result) {
             QCoreApplication::applicationVersion(),
             result.board.name,
             device.device,
-            device.serialNumber,
+            device.adapterSerial,
             device.usbId,
             job.fileName,
             FormatName(job.report.format),
             job.report.fileBytes,
             result.length,
             result.sha256,
-            result.serialValue,
-            !result.serialValue.isEmpty() && result.outcome != WriteOutcome::Ok,
+            result.unitNumber,
+            !result.unitNumber.isEmpty() && result.outcome != WriteOutcome::Ok,
             result.text,
             result.status,
             result.seconds,
@@ -65,11 +65,11 @@ QByteArray JsonLine(const WriteRecord& record) {
         {"seconds", qRound(record.seconds * 1000) / 1000.0},
     };
     if (!record.recipeSigner.isEmpty()) object.insert("recipe_signer", record.recipeSigner);
-    if (!record.serialValue.isEmpty()) {
-        object.insert("serial_value", record.serialValue);
+    if (!record.unitNumber.isEmpty()) {
+        object.insert("serial_value", record.unitNumber);
         // Never handed out again: the board did not get it, and no other board will.
-        object.insert("serial_gap", record.serialGap);
-        if (!record.serialRow.isEmpty()) object.insert("serial_row", record.serialRow);
+        object.insert("serial_gap", record.unitNumberGap);
+        if (!record.unitNumberRow.isEmpty()) object.insert("serial_row", record.unitNumberRow);
     }
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
@@ -150,9 +150,9 @@ void WriteLog::Append(const WriteRecord& written) {
     WriteRecord record = written;
     if (updateRow_) {
         if (const QString why = updateRow_(record); !why.isEmpty()) {
-            record.serialRow = QStringLiteral("not updated: ") + why;
-            warn_(record.port + QStringLiteral(": the row of serial ") + record.serialValue +
-                  QStringLiteral(" is ") + record.serialRow);
+            record.unitNumberRow = QStringLiteral("not updated: ") + why;
+            warn_(record.port + QStringLiteral(": the row of serial ") + record.unitNumber +
+                  QStringLiteral(" is ") + record.unitNumberRow);
         }
     }
     SendToJournal(record);

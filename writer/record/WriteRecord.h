@@ -25,12 +25,12 @@ struct WriteRecord {
     qint64 fileSize = 0;
     qint32 length = 0;       // N, the image bytes sent
     QByteArray sha256;       // of those N bytes
-    QString serialValue;     // the value patched into this board's image; empty without one
-    bool serialGap = false;  // the value was taken, and the write did not end "O.K."
+    QString unitNumber;      // the value patched into this board's image; empty without one
+    bool unitNumberGap = false;  // the value was taken, and the write did not end "O.K."
     QString outcome;         // the message's text
     int status = 0;          // OutcomeStatus, or the canceller's
     double seconds = 0;      // from opening the port to the outcome
-    QString serialRow;       // why the value's row in the line's database was not updated
+    QString unitNumberRow;   // why the value's row in the line's database was not updated
     QString recipeSigner;    // who signed the recipe that approved the image; empty when none
 };
 

@@ -2,8 +2,8 @@
 
 #include <QFileInfo>
 
-#include "DatabaseSerialStore.h"
-#include "SerialList.h"
+#include "DatabaseUnitNumberStore.h"
+#include "UnitNumberList.h"
 
 namespace morven {
 
@@ -13,14 +13,14 @@ namespace {
 std::variant<QString, WriteRefusal> LeadStatement(const QString& uri, const char* sql,
                                                   const QList<QByteArray>& parameters,
                                                   const DatabaseConnection::Stop& stop) {
-    DatabaseConnection connection(DatabaseSerialStore::WithoutName(uri));
+    DatabaseConnection connection(DatabaseUnitNumberStore::WithoutName(uri));
     if (const auto refused = connection.Open(stop))
-        return WriteRefusal{refused->LoginRefused() ? WriteOutcome::SerialStoreLoginRefused
-                                                    : WriteOutcome::SerialStoreAway,
+        return WriteRefusal{refused->LoginRefused() ? WriteOutcome::UnitNumberStoreLoginRefused
+                                                    : WriteOutcome::UnitNumberStoreAway,
                             refused->text};
     const auto answer = connection.Exec(sql, parameters, stop);
     if (const auto* error = std::get_if<DatabaseConnection::Error>(&answer)) {
-        WriteRefusal refusal = DatabaseSerialStore::Failure(*error, connection.Host());
+        WriteRefusal refusal = DatabaseUnitNumberStore::Failure(*error, connection.Host());
         if (error->sqlState == QLatin1String("42501"))
             refusal.text += QStringLiteral(
                 " (counters are made and lists loaded by a role in "
@@ -32,9 +32,9 @@ std::variant<QString, WriteRefusal> LeadStatement(const QString& uri, const char
 
 }  // namespace
 
-std::variant<QString, WriteRefusal> MakeCounter(const SerialRule& rule,
+std::variant<QString, WriteRefusal> MakeCounter(const UnitNumberRule& rule,
                                                 const DatabaseConnection::Stop& stop) {
-    const QString name = DatabaseSerialStore::NameIn(rule.statePath, QStringLiteral("counter"));
+    const QString name = DatabaseUnitNumberStore::NameIn(rule.statePath, QStringLiteral("counter"));
     auto made =
         LeadStatement(rule.statePath, "SELECT morven.make_counter($1, $2, $3, $4, $5)",
                       {name.toUtf8(), rule.Text().toUtf8(), QByteArray::number(rule.start),
@@ -43,25 +43,25 @@ std::variant<QString, WriteRefusal> MakeCounter(const SerialRule& rule,
     if (const auto* next = std::get_if<QString>(&made))
         return QStringLiteral("the counter %1 (%2) at %3: next value %4")
             .arg(name, rule.Text(),
-                 DatabaseConnection::Shown(DatabaseSerialStore::WithoutName(rule.statePath)),
+                 DatabaseConnection::Shown(DatabaseUnitNumberStore::WithoutName(rule.statePath)),
                  *next);
     return made;
 }
 
 std::variant<QString, WriteRefusal> LoadList(const QString& uri, const QString& path,
-                                             const SerialFormat& format,
+                                             const UnitNumberFormat& format,
                                              const DatabaseConnection::Stop& stop) {
-    const auto read = SerialList::Read(path, format);
+    const auto read = UnitNumberList::Read(path, format);
     if (const auto* why = std::get_if<QString>(&read))
-        return WriteRefusal{WriteOutcome::SerialRefused, *why};
+        return WriteRefusal{WriteOutcome::UnitNumbersRefused, *why};
     QStringList values;
-    for (const SerialValue& value : std::get<SerialList>(read).values) values << value.text;
-    const QString name = DatabaseSerialStore::NameIn(uri, QFileInfo(path).fileName());
+    for (const UnitNumber& value : std::get<UnitNumberList>(read).values) values << value.text;
+    const QString name = DatabaseUnitNumberStore::NameIn(uri, QFileInfo(path).fileName());
     auto loaded = LeadStatement(uri, "SELECT morven.load_list($1, $2)",
                                 {name.toUtf8(), DatabaseConnection::TextArray(values)}, stop);
     if (const auto* size = std::get_if<QString>(&loaded))
         return QStringLiteral("the list %1 at %2 holds %3 values")
-            .arg(name, DatabaseConnection::Shown(DatabaseSerialStore::WithoutName(uri)), *size);
+            .arg(name, DatabaseConnection::Shown(DatabaseUnitNumberStore::WithoutName(uri)), *size);
     return loaded;
 }
 

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "SerialStore.h"
+#include "UnitNumberStore.h"
 
 namespace morven {
 

@@ -83,8 +83,9 @@ PortTile::PortTile(QWidget* parent) : QFrame(parent) {
 void PortTile::ShowPort(const StationPort& port) {
     Title->setText(port.name);
     Device->setText(tr("device %1").arg(port.chosen ? port.chosen->device : QStringLiteral("—")));
-    const QString serial = port.device.serialNumber;
-    Adapter->setText(tr("adapter %1").arg(serial.isEmpty() ? QStringLiteral("—") : serial));
+    const QString adapterSerial = port.device.adapterSerial;
+    Adapter->setText(
+        tr("adapter %1").arg(adapterSerial.isEmpty() ? QStringLiteral("—") : adapterSerial));
     Value->clear();
     Progress->setValue(0);
     Progress->setTextVisible(false);
@@ -101,10 +102,10 @@ void PortTile::ShowWriting(const QString& value) {
 }
 
 void PortTile::ShowResult(const WriteResult& result) {
-    if (!result.serialValue.isEmpty())
+    if (!result.unitNumber.isEmpty())
         Value->setText(
             (result.outcome == WriteOutcome::Ok ? tr("value %1") : tr("value not used: %1"))
-                .arg(result.serialValue));
+                .arg(result.unitNumber));
     const State state = result.outcome == WriteOutcome::Ok ? State::Passed
                         : result.Cancelled()               ? State::Interrupted
                                                            : State::Failed;

@@ -24,7 +24,7 @@ public:
 
     // Absent, with why, or ready.
     void ShowPort(const StationPort& port);
-    // A write begins; value is the board's serial value, if any.
+    // A write begins; value is the board's unit number, if any.
     void ShowWriting(const QString& value);
     void ShowResult(const WriteResult& result);
 
@@ -38,7 +38,7 @@ public:
     QLabel* Adapter;
     QLabel* StateLabel;  // the state in words: "READY", "WRITING", "O.K.", "FAILED"…
     QLabel* Detail;      // the phase, the outcome's text, or why the port is absent
-    QLabel* Value;       // the serial value written
+    QLabel* Value;       // the unit number written
     QProgressBar* Progress;  // while writing, the phase and percent as its text
 
 signals:

@@ -33,7 +33,7 @@ void RecentWrites::Add(const WriteResult& result) {
     ShowTotals();
     auto* row = new QTreeWidgetItem(
         {result.started.toLocalTime().toString(QStringLiteral("HH:mm:ss")), result.board.name,
-         result.serialValue.isEmpty() ? QStringLiteral("—") : result.serialValue, result.text});
+         result.unitNumber.isEmpty() ? QStringLiteral("—") : result.unitNumber, result.text});
     List->insertTopLevelItem(0, row);
     while (List->topLevelItemCount() > Kept) delete List->takeTopLevelItem(Kept);
     for (int column = 0; column < 3; ++column) List->resizeColumnToContents(column);

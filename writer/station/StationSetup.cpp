@@ -5,8 +5,8 @@
 
 #include "line/Station.h"
 #include "line/StrictRefusal.h"
+#include "serial/UnitNumberRule.h"
 #include "write/KernelFile.h"
-#include "serial/Serialization.h"
 
 namespace morven {
 
@@ -53,17 +53,18 @@ QString RefusalProblem(const WriteRefusal& refusal, const QString& file, const Q
 
 }  // namespace
 
-SerialStanding StandingOfRecipeValues(const Recipe& recipe, SerialStore& store) {
-    if (!recipe.serial) return {StationSetup::tr("none"), std::nullopt};
-    SerialStanding standing = StandingOfValues(*recipe.serial, store, 1);
-    standing.text = StationSetup::tr("at 0x%1: %2")
-                        .arg(QString::number(recipe.serial->address, 16).toUpper(), standing.text);
+UnitNumberStanding StandingOfRecipeValues(const Recipe& recipe, UnitNumberStore& store) {
+    if (!recipe.unitNumberRule) return {StationSetup::tr("none"), std::nullopt};
+    UnitNumberStanding standing = StandingOfValues(*recipe.unitNumberRule, store, 1);
+    standing.text =
+        StationSetup::tr("at 0x%1: %2")
+            .arg(QString::number(recipe.unitNumberRule->address, 16).toUpper(), standing.text);
     return standing;
 }
 
 QList<ChosenPort> StationSetup::PresentPorts() const { return morven::PresentPorts(ports); }
 
-StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
+StationSetup ExamineStation(const Recipe& recipe, UnitNumberStore& store,
                             const std::function<bool()>& stop) {
     StationSetup setup;
     const QString kernelPath = recipe.kernelPath.isEmpty() ? KernelFilePath() : recipe.kernelPath;
@@ -73,7 +74,7 @@ StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
     StationPorts found = FindStationPorts(recipe.ports, SystemSerialPorts);
     setup.ports = std::move(found.ports);
     setup.problems << found.problems;
-    // A recipe nobody released approves nothing: neither the files nor the serial state it
+    // A recipe nobody released approves nothing: neither the files nor the unit-number state it
     // names are read, nor the database it names reached.
     if (const auto refusal = Unreleased(recipe)) {
         setup.problems.prepend(refusal->text);
@@ -81,8 +82,8 @@ StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
         setup.kernelText = kernelPath;
         return setup;
     }
-    const SerialStanding values = StandingOfRecipeValues(recipe, store);
-    setup.serialText = values.text;
+    const UnitNumberStanding values = StandingOfRecipeValues(recipe, store);
+    setup.unitNumberText = values.text;
     auto prepared = PrepareWrite(recipe.firmware, kernelPath, stop);
     if (const auto* refusal = std::get_if<WriteRefusal>(&prepared)) {
         setup.imageText = StationSetup::tr("%1: not ready").arg(file);
@@ -114,8 +115,8 @@ StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
                         "is not written. Its warnings: %3")
                         .arg(FormatName(job.report.format), file,
                              job.report.Warnings().join(QStringLiteral("; ")));
-    if (recipe.serial)
-        if (const QString area = CheckSerialArea(*recipe.serial, job); !area.isEmpty())
+    if (recipe.unitNumberRule)
+        if (const QString area = CheckUnitNumberArea(*recipe.unitNumberRule, job); !area.isEmpty())
             problems << StationSetup::tr("No serial values: %1. Nothing is sent.").arg(area);
     if (values.refusal) problems << values.refusal->text;
     setup.problems = problems + setup.problems;

@@ -9,16 +9,16 @@
 
 #include "line/PortChoice.h"
 #include "line/Recipe.h"
-#include "line/SerialStanding.h"
 #include "line/StationPorts.h"
+#include "line/UnitNumberStanding.h"
 #include "port/SerialDevices.h"
-#include "serial/SerialStore.h"
+#include "serial/UnitNumberStore.h"
 #include "write/WriteJob.h"
 
 namespace morven {
 
 // What a station has before a gang, worked out by the line's own checks: the file and kernel
-// read, their approval, the strict rule, the serial values and the ports. Problems keep every
+// read, their approval, the strict rule, the unit numbers and the ports. Problems keep every
 // board from being written; an absent port keeps only itself.
 struct StationSetup {
     // The operator's words of the checks below are translated in this context.
@@ -29,7 +29,7 @@ public:
     QString imageText;   // "firmware.hex, S-record, SHA-256 0b8c2ddc03b2…, approved"
     QString kernelText;  // "zididuv.bin, SHA-256 6c1f9a3e5d7b…, approved"
     QString strictText;
-    QString serialText;  // "at 0x5FF00: next value 10000001, 99999999 left"
+    QString unitNumberText;  // "at 0x5FF00: next value 10000001, 99999999 left"
     QStringList problems;  // in the operator's words; empty when the station is ready
     QList<StationPort> ports;
 
@@ -37,13 +37,13 @@ public:
     QList<ChosenPort> PresentPorts() const;
 };
 
-// Where the recipe's serial values stand (taking none), or "none" without serial numbers; the
+// Where the recipe's unit numbers stand (taking none), or "none" without unit numbers; the
 // refusal a take would meet, if any.
-SerialStanding StandingOfRecipeValues(const Recipe& recipe, SerialStore& store);
+UnitNumberStanding StandingOfRecipeValues(const Recipe& recipe, UnitNumberStore& store);
 
 // Reads the recipe's file and kernel and checks everything a gang needs, sending nothing and
 // taking no value from store. stop() ends a read that waits for data.
-StationSetup ExamineStation(const Recipe& recipe, SerialStore& store,
+StationSetup ExamineStation(const Recipe& recipe, UnitNumberStore& store,
                             const std::function<bool()>& stop);
 
 }  // namespace morven

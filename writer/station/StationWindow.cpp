@@ -52,13 +52,13 @@ StationWindow::StationWindow(QWidget* parent)
     ImageText = ValueLabel();
     KernelText = ValueLabel();
     StrictText = ValueLabel();
-    SerialText = ValueLabel();
+    UnitNumberText = ValueLabel();
     header->addRow(tr("Recipe:"), RecipeText);
     header->addRow(tr("Signed by:"), SignerText);
     header->addRow(tr("Image:"), ImageText);
     header->addRow(tr("Kernel:"), KernelText);
     header->addRow(tr("Strict:"), StrictText);
-    header->addRow(tr("Serial numbers:"), SerialText);
+    header->addRow(tr("Serial numbers:"), UnitNumberText);
     layout->addLayout(header);
 
     Banner = new QLabel;
@@ -119,7 +119,7 @@ StationWindow::StationWindow(QWidget* parent)
 
 StationWindow::~StationWindow() = default;
 
-SerialStore& StationWindow::Store() {
+UnitNumberStore& StationWindow::Store() {
     if (database_) return *database_;
     return files_;
 }
@@ -142,7 +142,7 @@ bool StationWindow::Load(const QString& recipePath) {
     // A recipe whose values come from the line's database: connected by the check below, and
     // again by any later one when it was lost. A database away keeps the station from writing
     // until a check finds it back; it never keeps the window from opening.
-    database_ = SerialDatabase(recipe_, recipe_.logPath);
+    database_ = UnitNumberDatabase(recipe_, recipe_.logPath);
     if (database_) {
         database_->StopStockWith(SignalCame);
         log_.UpdateRowsWith([this](const WriteRecord& record) {
@@ -185,7 +185,7 @@ void StationWindow::Examine(bool showPorts) {
     ImageText->setText(setup_.imageText);
     KernelText->setText(setup_.kernelText);
     StrictText->setText(setup_.strictText);
-    SerialText->setText(setup_.serialText);
+    UnitNumberText->setText(setup_.unitNumberText);
     Banner->setText(tr("NOT READY: %1").arg(setup_.problems.join(u'\n')));
     Banner->setAccessibleDescription(setup_.problems.join(u' '));
     Banner->setVisible(!setup_.Ready());

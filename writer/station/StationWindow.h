@@ -10,9 +10,9 @@
 #include "RecentWrites.h"
 #include "StationSetup.h"
 #include "line/Recipe.h"
-#include "serial/DatabaseSerialStore.h"
-#include "serial/SerialStateFile.h"
 #include "record/WriteRecord.h"
+#include "serial/DatabaseUnitNumberStore.h"
+#include "serial/UnitNumberStateFile.h"
 
 namespace morven {
 
@@ -20,7 +20,7 @@ class StationRun;
 
 // A production station's one window: the recipe at the top, a tile per port, one key to write
 // every present board (Enter or F5), Esc to stop them all, and the totals and last writes.
-// The checks, the serial values, the writes and their records are the line's, as morven-cli
+// The checks, the unit numbers, the writes and their records are the line's, as morven-cli
 // runs them. A station that is not ready is examined again on the operator's word (the same
 // keys, or Check again), never behind their back: a check reads the files, scans the ports and
 // asks the database.
@@ -47,7 +47,7 @@ public:
     QLabel* ImageText;
     QLabel* KernelText;
     QLabel* StrictText;
-    QLabel* SerialText;
+    QLabel* UnitNumberText;
     QLabel* Banner;  // what keeps the station from writing; hidden when it is ready
     QPushButton* CheckAgain;  // beside the banner: examines the station again
     QList<PortTile*> Tiles;
@@ -76,12 +76,12 @@ private:
     // window closes; the program then ends by the signal.
     void Interrupted();
     void UpdateButtons();
-    // The line's database when the recipe's serial state names one, else the state file.
-    SerialStore& Store();
+    // The line's database when the recipe's unit-number state names one, else the state file.
+    UnitNumberStore& Store();
 
     Recipe recipe_;
-    SerialStateFile files_;
-    std::unique_ptr<DatabaseSerialStore> database_;
+    UnitNumberStateFile files_;
+    std::unique_ptr<DatabaseUnitNumberStore> database_;
     StationSetup setup_;
     WriteLog log_;
     StationRun* run_ = nullptr;

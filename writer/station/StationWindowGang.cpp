@@ -37,7 +37,7 @@ void StationWindow::RunGang() {
         return;
     }
     const WriteJob& job = *setup_.job;
-    // Serial values are taken now, for every board at once, before any port is opened, each
+    // Unit numbers are taken now, for every board at once, before any port is opened, each
     // on record in the issue log with this station's recipe. Another run holding a state
     // file's lock is waited for, a while; the line's database bounds each of its own waits.
     QStringList portNames;
@@ -58,12 +58,12 @@ void StationWindow::RunGang() {
         return;
     }
     auto& boardImages = std::get<std::vector<BoardImage>>(images);
-    SerialText->setText(StandingOfRecipeValues(recipe_, Store()).text);
+    UnitNumberText->setText(StandingOfRecipeValues(recipe_, Store()).text);
     QList<PortTile*> writing;
     std::vector<ProgressDisplay*> displays;
     for (qsizetype index = 0; index < Tiles.size(); ++index) {
         if (!setup_.ports[index].Present()) continue;
-        Tiles[index]->ShowWriting(boardImages[displays.size()].SerialValue());
+        Tiles[index]->ShowWriting(boardImages[displays.size()].UnitNumber());
         writing << Tiles[index];
         displays.push_back(Tiles[index]);
     }
@@ -78,7 +78,7 @@ void StationWindow::RunGang() {
         Recent->Add(result);
     });
     run_ = nullptr;
-    // The serial values left; the tiles keep this gang's results until the next.
+    // The unit numbers left; the tiles keep this gang's results until the next.
     Examine(false);
     emit GangEnded();
     if (closeRequested_) close();

@@ -103,7 +103,7 @@ QString Form2::PortToolTip(int portNumber) {
         parts << tr("a serial port on another machine, written there (ssh)");
     else
         parts << tr("a serial port on another machine (RFC 2217)");
-    if (!info.serialNumber.isEmpty()) parts << tr("serial %1").arg(info.serialNumber);
+    if (!info.adapterSerial.isEmpty()) parts << tr("serial %1").arg(info.adapterSerial);
     parts.removeAll(QString());
     return info.device + QStringLiteral(" — ") + parts.join(QStringLiteral(", "));
 }

@@ -14,11 +14,11 @@ BoardImage::BoardImage(const LoadedImage& base)
       checksum_(base.report.checksum) {}
 
 BoardImage::BoardImage(const LoadedImage& base, std::uint32_t patchAt, QByteArray patch,
-                       QString serialValue)
+                       QString unitNumber)
     : base_(base),
       patchAt_(patchAt),
       patch_(std::move(patch)),
-      serialValue_(std::move(serialValue)),
+      unitNumber_(std::move(unitNumber)),
       length_(std::max<std::int32_t>(base.report.length,
                                      static_cast<std::int32_t>(patchAt + patch_.size()))) {
     const auto* bytes = base_.TargetImage.data();

@@ -9,13 +9,13 @@
 namespace morven {
 
 // The bytes one board receives: the job's image, shared by every board of a gang, with the
-// board's own serial value patched in. Nothing is copied: a block is put together as it is sent.
+// board's own unit number patched in. Nothing is copied: a block is put together as it is sent.
 class BoardImage {
 public:
     explicit BoardImage(const LoadedImage& base);
     // patch lies below 0x60000 (the caller has checked).
     BoardImage(const LoadedImage& base, std::uint32_t patchAt, QByteArray patch,
-               QString serialValue);
+               QString unitNumber);
 
     // N: from address 0 to the image's or the patch's last byte, whichever is higher.
     std::int32_t Length() const { return length_; }
@@ -24,14 +24,14 @@ public:
     QByteArray Sha256() const { return sha256_; }
     // The byte the write sends after the last block.
     std::uint8_t Checksum() const { return checksum_; }
-    // The value patched in, as the record names it; empty without serialization.
-    const QString& SerialValue() const { return serialValue_; }
+    // The value patched in, as the record names it; empty without unit numbers.
+    const QString& UnitNumber() const { return unitNumber_; }
 
 private:
     const LoadedImage& base_;
     std::uint32_t patchAt_ = 0;
     QByteArray patch_;
-    QString serialValue_;
+    QString unitNumber_;
     std::int32_t length_ = 0;
     // Worked out once, when the board's value is laid in.
     QByteArray sha256_;

@@ -75,7 +75,7 @@ std::optional<RemoteFrame> RemoteFrameReader::Next() {
 
 RemoteFrame RemoteRequest::Frame() const {
     return Make(RemoteFrame::Type::Request, [this](QDataStream& out) {
-        out << device << fileName << serialValue << image << kernel;
+        out << device << fileName << unitNumber << image << kernel;
     });
 }
 
@@ -84,7 +84,7 @@ std::optional<RemoteRequest> RemoteRequest::From(const RemoteFrame& frame) {
     QDataStream in(frame.payload);
     in.setVersion(QDataStream::Qt_6_0);
     RemoteRequest request;
-    in >> request.device >> request.fileName >> request.serialValue >> request.image >>
+    in >> request.device >> request.fileName >> request.unitNumber >> request.image >>
         request.kernel;
     if (!WholeAndRead(in)) return std::nullopt;
     return request;
@@ -123,7 +123,7 @@ RemoteFrame RemoteResult::Frame() const {
     return Make(RemoteFrame::Type::Result, [this](QDataStream& out) {
         out << CodeOf(RemoteOutcomeCodes, outcome) << static_cast<qint32>(status) << text << seconds
             << device.device << device.present << device.byIdName << device.description
-            << device.manufacturer << device.serialNumber << device.usbId;
+            << device.manufacturer << device.adapterSerial << device.usbId;
     });
 }
 
@@ -135,7 +135,7 @@ std::optional<RemoteResult> RemoteResult::From(const RemoteFrame& frame) {
     qint32 outcome = 0, status = 0;
     SerialDeviceInfo& device = result.device;
     in >> outcome >> status >> result.text >> result.seconds >> device.device >> device.present >>
-        device.byIdName >> device.description >> device.manufacturer >> device.serialNumber >>
+        device.byIdName >> device.description >> device.manufacturer >> device.adapterSerial >>
         device.usbId;
     const std::optional<WriteOutcome> known = ValueOf(RemoteOutcomeCodes, outcome);
     if (!WholeAndRead(in) || !known) return std::nullopt;

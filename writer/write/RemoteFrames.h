@@ -48,14 +48,14 @@ inline constexpr RemoteCode<WriteOutcome> RemoteOutcomeCodes[] = {
     {WriteOutcome::NothingToWrite, 9},
     {WriteOutcome::FormatRefused, 10},
     {WriteOutcome::Unapproved, 11},
-    {WriteOutcome::SerialRefused, 12},
-    {WriteOutcome::SerialStoreAway, 13},
+    {WriteOutcome::UnitNumbersRefused, 12},
+    {WriteOutcome::UnitNumberStoreAway, 13},
     {WriteOutcome::WarningsRefused, 14},
     {WriteOutcome::TerminalInput, 15},
     {WriteOutcome::PortOpenFailed, 16},
     {WriteOutcome::PortFailed, 17},
     {WriteOutcome::Cancelled, 18},
-    {WriteOutcome::SerialStoreLoginRefused, 19},
+    {WriteOutcome::UnitNumberStoreLoginRefused, 19},
 };
 // Cancelled is the last outcome: one added before it without a code stops the build here.
 static_assert(std::size(RemoteOutcomeCodes) == size_t(WriteOutcome::Cancelled) + 1,
@@ -89,7 +89,7 @@ private:
 struct RemoteRequest {
     QString device;
     QString fileName;     // as the client's user named it, for the remote's record
-    QString serialValue;  // the value the image holds, if any
+    QString unitNumber;   // the value the image holds, if any
     QByteArray image;     // the N bytes, as prepared for this board
     QByteArray kernel;
 

@@ -169,7 +169,7 @@ Task<WriteResult> RemoteWriteFlow::Write(const WriteJob& job, const BoardImage& 
     QElapsedTimer clock;
     clock.start();
     const QString url = board_.device.device;
-    RemoteRequest request{where_.device, job.fileName, image.SerialValue(), {}, job.Kernel};
+    RemoteRequest request{where_.device, job.fileName, image.UnitNumber(), {}, job.Kernel};
     image.AppendTo(request.image, 0, image.Length());
 
     QProcess ssh;

@@ -14,7 +14,7 @@ WriteResult StartedResult(const BoardPort& board, const BoardImage& image) {
             .board = board,
             .length = image.Length(),
             .sha256 = image.Sha256(),
-            .serialValue = image.SerialValue()};
+            .unitNumber = image.UnitNumber()};
 }
 
 void CancelReason::Cancel(SerialLink& link, int why, const QString& words) {

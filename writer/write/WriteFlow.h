@@ -29,10 +29,10 @@ struct WriteResult {
     QDateTime started;   // UTC, before the port was opened
     double seconds = 0;  // from then to the outcome
     BoardPort board;
-    // What this board was sent: N, the SHA-256 of the N bytes, and its serial value, if any.
+    // What this board was sent: N, the SHA-256 of the N bytes, and its unit number, if any.
     std::int32_t length = 0;
     QByteArray sha256;
-    QString serialValue;
+    QString unitNumber;
 
     bool Cancelled() const { return outcome == WriteOutcome::Cancelled; }
 };
@@ -57,7 +57,7 @@ public:
     // log may be null: nothing is recorded.
     WriteFlow(SerialLink& link, BoardPort board, ProgressDisplay& progress, WriteRecorder* log);
 
-    // The job and the board's image (the job's, or with the board's serial value) are only
+    // The job and the board's image (the job's, or with the board's unit number) are only
     // read, and must outlive the task; several flows' tasks run together under DriveLinks.
     Task<WriteResult> Write(const WriteJob& job, const BoardImage& image);
     // Write of the job's own image driven to its end on this thread's event loop.

@@ -20,10 +20,10 @@ int OutcomeStatus(WriteOutcome outcome) {
         case WriteOutcome::NothingToWrite:
         case WriteOutcome::FormatRefused:
         case WriteOutcome::Unapproved:
-        case WriteOutcome::SerialRefused:
+        case WriteOutcome::UnitNumbersRefused:
         case WriteOutcome::WarningsRefused: return 11;
-        case WriteOutcome::SerialStoreAway: return StatusSerialStoreAway;
-        case WriteOutcome::SerialStoreLoginRefused: return StatusSerialStoreLoginRefused;
+        case WriteOutcome::UnitNumberStoreAway: return StatusUnitNumberStoreAway;
+        case WriteOutcome::UnitNumberStoreLoginRefused: return StatusUnitNumberStoreLoginRefused;
     }
     return 9;
 }

@@ -12,16 +12,16 @@ enum class WriteOutcome {
     KernelMissing,
     FlashTimedOut,
     FlashWrongAnswer,
-    KernelTooLong,      // its length does not fit the two length bytes
-    SRecordUnreadable,  // nothing was sent
-    NothingToWrite,     // the file stores no data byte in the image; nothing was sent
-    FormatRefused,      // a malformed Intel HEX line, a broken ELF file; nothing was sent
-    Unapproved,         // the image or kernel is not the one a recipe approves; nothing was sent
-    SerialRefused,      // no serial values left, or data where they go; nothing was sent
-    SerialStoreAway,    // the line's database of serial values cannot be reached; nothing sent
-    SerialStoreLoginRefused,  // the line's database refused the station's login; nothing sent
-    WarningsRefused,    // the file has warnings and the user asked for a strict check
-    TerminalInput,      // standard input is a terminal, not a file
+    KernelTooLong,        // its length does not fit the two length bytes
+    SRecordUnreadable,    // nothing was sent
+    NothingToWrite,       // the file stores no data byte in the image; nothing was sent
+    FormatRefused,        // a malformed Intel HEX line, a broken ELF file; nothing was sent
+    Unapproved,           // the image or kernel is not the one a recipe approves; nothing was sent
+    UnitNumbersRefused,   // no unit numbers left, or data where they go; nothing was sent
+    UnitNumberStoreAway,  // the line's database of unit numbers cannot be reached; nothing sent
+    UnitNumberStoreLoginRefused,  // the line's database refused the station's login; nothing sent
+    WarningsRefused,              // the file has warnings and the user asked for a strict check
+    TerminalInput,                // standard input is a terminal, not a file
     PortOpenFailed,
     PortFailed,  // during the write
     Cancelled    // the window is closing, or the user interrupted
@@ -38,9 +38,9 @@ int OutcomeStatus(WriteOutcome outcome);
 inline constexpr int StatusSignalBase = 128;
 // A write ended by closing the main window.
 inline constexpr int StatusWindowClosed = 13;
-// SerialStoreAway's: a script may try again later, as it would not after a refusal.
-inline constexpr int StatusSerialStoreAway = 14;
-// SerialStoreLoginRefused's: trying again cannot help until the role or its password is fixed.
-inline constexpr int StatusSerialStoreLoginRefused = 15;
+// UnitNumberStoreAway's: a script may try again later, as it would not after a refusal.
+inline constexpr int StatusUnitNumberStoreAway = 14;
+// UnitNumberStoreLoginRefused's: trying again cannot help until the role or its password is fixed.
+inline constexpr int StatusUnitNumberStoreLoginRefused = 15;
 
 }  // namespace morven

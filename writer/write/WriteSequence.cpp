@@ -75,9 +75,9 @@ QString FlashWriter::OutcomeText(WriteOutcome outcome) const {
         case WriteOutcome::NothingToWrite:
         case WriteOutcome::FormatRefused:
         case WriteOutcome::Unapproved:
-        case WriteOutcome::SerialRefused:
-        case WriteOutcome::SerialStoreAway:
-        case WriteOutcome::SerialStoreLoginRefused:
+        case WriteOutcome::UnitNumbersRefused:
+        case WriteOutcome::UnitNumberStoreAway:
+        case WriteOutcome::UnitNumberStoreLoginRefused:
         case WriteOutcome::WarningsRefused:
         case WriteOutcome::TerminalInput:
         case WriteOutcome::Cancelled: break;  // the canceller says why
@@ -168,7 +168,7 @@ Task<StageResult> FlashWriter::SendFlashData() {
     if (const StageResult ack = co_await ExpectByte(Ack); ack != StageResult::Success)
         co_return ack;
 
-    const std::int32_t length = image_.Length();  // MaxAddress + 1, or the serial's end
+    const std::int32_t length = image_.Length();  // MaxAddress + 1, or the unit number's end
     QByteArray header(4, '\0');  // four zero bytes, then N, most significant byte first
     for (int shift = 24; shift >= 0; shift -= 8)
         header.append(static_cast<char>((length >> shift) & 0xFF));

@@ -1,10 +1,10 @@
-#include "SerialState.h"
+#include "UnitNumberState.h"
 
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 
-#include "SerialList.h"
+#include "UnitNumberList.h"
 
 namespace morven {
 
@@ -15,24 +15,24 @@ constexpr const char* Heading =
 
 std::optional<quint64> Number(const QByteArray& text) {
     bool ok = false;
-    const quint64 value = text.startsWith("0x") ? text.mid(2).toULongLong(&ok, 16)
-                                                : text.toULongLong(&ok, 10);
+    const quint64 value =
+        text.startsWith("0x") ? text.mid(2).toULongLong(&ok, 16) : text.toULongLong(&ok, 10);
     return ok ? std::optional(value) : std::nullopt;
 }
 
 }  // namespace
 
-SerialState SerialState::Start(const SerialRule& rule) {
-    SerialState state;
+UnitNumberState UnitNumberState::Start(const UnitNumberRule& rule) {
+    UnitNumberState state;
     state.rule = rule;
     state.rule.listPath = QFileInfo(rule.listPath).fileName();
     state.rule.statePath.clear();
     if (rule.listPath.isEmpty() && rule.start <= rule.format.Largest()) state.next = rule.start;
-    if (!rule.listPath.isEmpty()) state.takenSha256 = SerialList().Sha256Of(0);
+    if (!rule.listPath.isEmpty()) state.takenSha256 = UnitNumberList().Sha256Of(0);
     return state;
 }
 
-std::variant<SerialState, QString> SerialState::Parse(const QByteArray& text) {
+std::variant<UnitNumberState, QString> UnitNumberState::Parse(const QByteArray& text) {
     QHash<QByteArray, QByteArray> fields;
     bool ended = false;
     for (const QByteArray& line : text.split('\n')) {
@@ -47,13 +47,13 @@ std::variant<SerialState, QString> SerialState::Parse(const QByteArray& text) {
         fields.insert(line.left(space), line.mid(space + 1));
     }
     if (!ended) return QStringLiteral("it lacks its last line, \"end\"");
-    SerialState state;
+    UnitNumberState state;
     const auto address = Number(fields.value("address"));
-    auto format = SerialFormat::Parse(QString::fromLatin1(fields.value("format")));
-    if (!address || *address >= 0x60000 || !std::holds_alternative<SerialFormat>(format))
+    auto format = UnitNumberFormat::Parse(QString::fromLatin1(fields.value("format")));
+    if (!address || *address >= 0x60000 || !std::holds_alternative<UnitNumberFormat>(format))
         return QStringLiteral("no address or format");
     state.rule.address = std::uint32_t(*address);
-    state.rule.format = std::get<SerialFormat>(format);
+    state.rule.format = std::get<UnitNumberFormat>(format);
     if (fields.contains("list")) {
         state.rule.listPath = QString::fromUtf8(fields.value("list"));
         const auto taken = Number(fields.value("taken"));
@@ -82,18 +82,18 @@ std::variant<SerialState, QString> SerialState::Parse(const QByteArray& text) {
     return state;
 }
 
-QByteArray SerialState::Text() const {
+QByteArray UnitNumberState::Text() const {
     QByteArray text = QByteArray(Heading) + "address 0x" + QByteArray::number(rule.address, 16) +
                       "\nformat " + rule.format.Text().toLatin1() + '\n';
     if (!rule.listPath.isEmpty())
-        return text + "list " + rule.listPath.toUtf8() + "\ntaken " +
-               QByteArray::number(taken) + "\ntaken_sha256 " + takenSha256 + "\nend\n";
+        return text + "list " + rule.listPath.toUtf8() + "\ntaken " + QByteArray::number(taken) +
+               "\ntaken_sha256 " + takenSha256 + "\nend\n";
     return text + "start " + QByteArray::number(rule.start) + "\nstep " +
            QByteArray::number(rule.step) + "\nnext " +
            (next ? QByteArray::number(*next) : QByteArray("none")) + "\nend\n";
 }
 
-bool SerialState::SameRule(const SerialRule& other) const {
+bool UnitNumberState::SameRule(const UnitNumberRule& other) const {
     const bool counter = other.listPath.isEmpty();
     return rule.address == other.address && rule.format.kind == other.format.kind &&
            rule.format.width == other.format.width &&
@@ -101,13 +101,13 @@ bool SerialState::SameRule(const SerialRule& other) const {
            (!counter || (rule.start == other.start && rule.step == other.step));
 }
 
-bool SerialState::Beyond(const SerialState& other) const {
+bool UnitNumberState::Beyond(const UnitNumberState& other) const {
     if (!rule.listPath.isEmpty()) return taken > other.taken;
     // No next value: the last one is handed out, beyond every other.
     return other.next && (!next || *next > *other.next);
 }
 
-QString SerialState::Progress() const {
+QString UnitNumberState::Progress() const {
     if (!rule.listPath.isEmpty())
         return QStringLiteral("%1 values of %2 taken").arg(taken).arg(rule.listPath);
     return next ? QStringLiteral("next value %1").arg(*next)

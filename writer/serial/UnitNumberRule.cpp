@@ -1,4 +1,4 @@
-#include "Serialization.h"
+#include "UnitNumberRule.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -12,30 +12,30 @@ namespace {
 
 constexpr quint64 Unlimited = std::numeric_limits<quint64>::max();
 
-QByteArray NumberBytes(const SerialFormat& format, quint64 value) {
+QByteArray NumberBytes(const UnitNumberFormat& format, quint64 value) {
     QByteArray bytes;
     switch (format.kind) {
-        case SerialFormat::Kind::LittleEndian:
+        case UnitNumberFormat::Kind::LittleEndian:
             for (int k = 0; k < format.width; ++k) bytes.append(char((value >> (8 * k)) & 0xFF));
             break;
-        case SerialFormat::Kind::BigEndian:
+        case UnitNumberFormat::Kind::BigEndian:
             for (int k = format.width - 1; k >= 0; --k)
                 bytes.append(char((value >> (8 * k)) & 0xFF));
             break;
-        case SerialFormat::Kind::Decimal:
+        case UnitNumberFormat::Kind::Decimal:
             bytes = QByteArray::number(value).rightJustified(format.width, '0');
             break;
-        case SerialFormat::Kind::Hex:
+        case UnitNumberFormat::Kind::Hex:
             bytes = QByteArray::number(value, 16).toUpper().rightJustified(format.width, '0');
             break;
-        case SerialFormat::Kind::Bytes: break;
+        case UnitNumberFormat::Kind::Bytes: break;
     }
     return bytes;
 }
 
 }  // namespace
 
-std::variant<SerialFormat, QString> SerialFormat::Parse(const QString& text) {
+std::variant<UnitNumberFormat, QString> UnitNumberFormat::Parse(const QString& text) {
     const QStringList parts = text.split(QLatin1Char(':'));
     bool ok = false;
     const int width = parts.value(1).toInt(&ok);
@@ -45,22 +45,22 @@ std::variant<SerialFormat, QString> SerialFormat::Parse(const QString& text) {
     if (parts.size() != 2 || !ok || width < 1) return usage;
     if (kind == QLatin1String("le") || kind == QLatin1String("be")) {
         if (width > 8) return QStringLiteral("a number takes 1 to 8 bytes");
-        return SerialFormat{kind == QLatin1String("le") ? Kind::LittleEndian : Kind::BigEndian,
-                            width};
+        return UnitNumberFormat{kind == QLatin1String("le") ? Kind::LittleEndian : Kind::BigEndian,
+                                width};
     }
     if (width > 64) return QStringLiteral("at most 64 characters or bytes");
-    if (kind == QLatin1String("dec")) return SerialFormat{Kind::Decimal, width};
-    if (kind == QLatin1String("hex")) return SerialFormat{Kind::Hex, width};
-    if (kind == QLatin1String("bytes")) return SerialFormat{Kind::Bytes, width};
+    if (kind == QLatin1String("dec")) return UnitNumberFormat{Kind::Decimal, width};
+    if (kind == QLatin1String("hex")) return UnitNumberFormat{Kind::Hex, width};
+    if (kind == QLatin1String("bytes")) return UnitNumberFormat{Kind::Bytes, width};
     return usage;
 }
 
-QString SerialFormat::Text() const {
+QString UnitNumberFormat::Text() const {
     static const char* const names[] = {"le", "be", "dec", "hex", "bytes"};
     return QStringLiteral("%1:%2").arg(QLatin1String(names[int(kind)])).arg(width);
 }
 
-quint64 SerialFormat::Largest() const {
+quint64 UnitNumberFormat::Largest() const {
     switch (kind) {
         case Kind::LittleEndian:
         case Kind::BigEndian: return width >= 8 ? Unlimited : (quint64(1) << (8 * width)) - 1;
@@ -78,17 +78,18 @@ quint64 SerialFormat::Largest() const {
     return 0;
 }
 
-QString SerialRule::Text() const {
+QString UnitNumberRule::Text() const {
     QString text = QStringLiteral("address 0x%1, format %2").arg(address, 0, 16).arg(format.Text());
-    if (!listPath.isEmpty()) return text + QStringLiteral(", list ") + QFileInfo(listPath).fileName();
+    if (!listPath.isEmpty())
+        return text + QStringLiteral(", list ") + QFileInfo(listPath).fileName();
     return text + QStringLiteral(", start %1, step %2").arg(start).arg(step);
 }
 
-SerialValue CounterValue(const SerialFormat& format, quint64 value) {
+UnitNumber CounterValue(const UnitNumberFormat& format, quint64 value) {
     return {QString::number(value), NumberBytes(format, value)};
 }
 
-QString DefaultSerialStatePath(const QString& listPath) {
+QString DefaultUnitNumberStatePath(const QString& listPath) {
     const QString folder = QFileInfo(DefaultWriteLogPath()).absolutePath();
     return folder + (listPath.isEmpty()
                          ? QStringLiteral("/serial-counter")
@@ -97,7 +98,7 @@ QString DefaultSerialStatePath(const QString& listPath) {
 
 QString StationStateFolder() { return QStringLiteral("/var/lib/morven"); }
 
-QString StationSerialStatePath(const SerialRule& rule) {
+QString StationUnitNumberStatePath(const UnitNumberRule& rule) {
     QString name;
     if (rule.listPath.isEmpty()) {
         name = QStringLiteral("counter-0x%1-%2-%3-step%4")
@@ -115,7 +116,7 @@ QString StationSerialStatePath(const SerialRule& rule) {
     return StationStateFolder() + QLatin1Char('/') + name + QStringLiteral(".serial-state");
 }
 
-QString CheckSerialArea(const SerialRule& rule, const LoadedImage& image) {
+QString CheckUnitNumberArea(const UnitNumberRule& rule, const LoadedImage& image) {
     const quint64 end = quint64(rule.address) + quint64(rule.format.Size());
     if (end > quint64(ImageSize))
         return QStringLiteral("the serial area 0x%1-0x%2 reaches beyond the flash (0x60000)")
@@ -130,7 +131,7 @@ QString CheckSerialArea(const SerialRule& rule, const LoadedImage& image) {
                 .arg(end - 1, 0, 16)
                 .arg(image.TargetImage[at], 2, 16, QLatin1Char('0'))
                 .arg(at, 0, 16);
-    if (rule.format.kind == SerialFormat::Kind::Bytes && rule.listPath.isEmpty())
+    if (rule.format.kind == UnitNumberFormat::Kind::Bytes && rule.listPath.isEmpty())
         return QStringLiteral("bytes:N values come from a list (--serial-list)");
     return {};
 }

@@ -7,7 +7,7 @@
 #include <functional>
 #include <variant>
 
-#include "Serialization.h"
+#include "UnitNumberRule.h"
 #include "write/WriteJob.h"
 
 namespace morven {
@@ -26,9 +26,9 @@ struct IssueContext {
 };
 
 // Where a rule's values stand, for a station's check.
-struct SerialStock {
-    QString next;      // the next value, as the record names it; empty when none is left
-    quint64 left = 0;  // how many are left, at most 2^64 - 1
+struct UnitNumberStock {
+    QString next;        // the next value, as the record names it; empty when none is left
+    quint64 left = 0;    // how many are left, at most 2^64 - 1
     bool fresh = false;  // nothing was taken yet: no state exists
 };
 
@@ -41,25 +41,25 @@ struct TakeWait {
 
 // Where a line's values come from, and where their issue is recorded. A value is handed out
 // once and never again, whatever then happens to its write; a refusal takes nothing.
-class SerialStore {
+class UnitNumberStore {
 public:
-    virtual ~SerialStore() = default;
+    virtual ~UnitNumberStore() = default;
 
     // One value for each of ports, in order, all or none, each on record with its port and the
-    // context before this returns (and so before any port opens). Refused with SerialRefused
+    // context before this returns (and so before any port opens). Refused with UnitNumbersRefused
     // (status 11: no values left, a state that is unreadable, empty, garbled, missing beside
     // the values it handed out, or was started under another rule, a list that changed) or
     // Cancelled (the wait was stopped).
-    virtual std::variant<QList<SerialValue>, WriteRefusal> Take(const SerialRule& rule,
-                                                                const QStringList& ports,
-                                                                const IssueContext& context,
-                                                                const TakeWait& wait) = 0;
+    virtual std::variant<QList<UnitNumber>, WriteRefusal> Take(const UnitNumberRule& rule,
+                                                               const QStringList& ports,
+                                                               const IssueContext& context,
+                                                               const TakeWait& wait) = 0;
 
     // What is left, taking and creating nothing; refused as a take would be.
-    virtual std::variant<SerialStock, WriteRefusal> Stock(const SerialRule& rule) = 0;
+    virtual std::variant<UnitNumberStock, WriteRefusal> Stock(const UnitNumberRule& rule) = 0;
 };
 
-// A refusal of serial values: "No serial values: why. Nothing was sent."
-WriteRefusal SerialRefusal(const QString& why);
+// A refusal of unit numbers: "No serial values: why. Nothing was sent."
+WriteRefusal UnitNumberRefusal(const QString& why);
 
 }  // namespace morven

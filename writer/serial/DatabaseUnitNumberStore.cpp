@@ -1,8 +1,8 @@
-#include "DatabaseSerialStore.h"
+#include "DatabaseUnitNumberStore.h"
 
 #include <QFileInfo>
 
-#include "SerialList.h"
+#include "UnitNumberList.h"
 #include "record/WriteRecord.h"
 
 namespace morven {
@@ -32,7 +32,7 @@ QString Schema() {
 
 }  // namespace
 
-DatabaseSerialStore::DatabaseSerialStore(const SerialRule& rule, QString pendingPath)
+DatabaseUnitNumberStore::DatabaseUnitNumberStore(const UnitNumberRule& rule, QString pendingPath)
     : database_(DatabaseConnection::Shown(WithoutName(rule.statePath))),
       name_(NameIn(rule.statePath, rule.listPath.isEmpty() ? QStringLiteral("counter")
                                                            : QFileInfo(rule.listPath).fileName())),
@@ -41,65 +41,66 @@ DatabaseSerialStore::DatabaseSerialStore(const SerialRule& rule, QString pending
       connection_(WithoutName(rule.statePath)),
       pending_(std::move(pendingPath)) {}
 
-QString DatabaseSerialStore::NameIn(const QString& uri, const QString& fallback) {
+QString DatabaseUnitNumberStore::NameIn(const QString& uri, const QString& fallback) {
     const qsizetype hash = uri.indexOf(QLatin1Char('#'));
     return hash < 0 || hash + 1 == uri.size() ? fallback : uri.mid(hash + 1);
 }
 
-QString DatabaseSerialStore::WithoutName(const QString& uri) {
+QString DatabaseUnitNumberStore::WithoutName(const QString& uri) {
     return uri.left(uri.indexOf(QLatin1Char('#')));
 }
 
-std::optional<WriteRefusal> DatabaseSerialStore::Connect(const Stop& stop) {
+std::optional<WriteRefusal> DatabaseUnitNumberStore::Connect(const Stop& stop) {
     const auto refused = connection_.Open(stop);
     if (!refused) {
         away_.clear();
         return std::nullopt;
     }
-    return WriteRefusal{refused->LoginRefused() ? WriteOutcome::SerialStoreLoginRefused
-                                                : WriteOutcome::SerialStoreAway,
-                        SerialRefusal(refused->text).text};
+    return WriteRefusal{refused->LoginRefused() ? WriteOutcome::UnitNumberStoreLoginRefused
+                                                : WriteOutcome::UnitNumberStoreAway,
+                        UnitNumberRefusal(refused->text).text};
 }
 
-std::optional<WriteRefusal> DatabaseSerialStore::Connected(const Stop& stop) {
+std::optional<WriteRefusal> DatabaseUnitNumberStore::Connected(const Stop& stop) {
     if (connection_.IsOpen()) return std::nullopt;
     return Connect(stop);
 }
 
-WriteRefusal DatabaseSerialStore::Away(const QString& why) {
-    return {WriteOutcome::SerialStoreAway, SerialRefusal(why).text};
+WriteRefusal DatabaseUnitNumberStore::Away(const QString& why) {
+    return {WriteOutcome::UnitNumberStoreAway, UnitNumberRefusal(why).text};
 }
 
-WriteRefusal DatabaseSerialStore::Refusal(const DatabaseConnection::Error& error) const {
+WriteRefusal DatabaseUnitNumberStore::Refusal(const DatabaseConnection::Error& error) const {
     WriteRefusal refusal = Failure(error, connection_.Host());
     if (error.sqlState == QLatin1String("MV001"))
         refusal.text += QStringLiteral(
                             "; a product with another rule needs a counter or list of its own: "
                             "name it after # in the URI (") +
                         database_ + QStringLiteral("#NAME)");
-    return {refusal.outcome, SerialRefusal(refusal.text).text};
+    return {refusal.outcome, UnitNumberRefusal(refusal.text).text};
 }
 
-WriteRefusal DatabaseSerialStore::Failure(const DatabaseConnection::Error& error,
-                                          const QString& host) {
+WriteRefusal DatabaseUnitNumberStore::Failure(const DatabaseConnection::Error& error,
+                                              const QString& host) {
     const QString database = QStringLiteral("the database at ") + host;
-    if (error.LoginRefused()) return {WriteOutcome::SerialStoreLoginRefused, error.text};
+    if (error.LoginRefused()) return {WriteOutcome::UnitNumberStoreLoginRefused, error.text};
     if (error.lost)
-        return {WriteOutcome::SerialStoreAway,
+        return {WriteOutcome::UnitNumberStoreAway,
                 database + QStringLiteral(" went away: ") + error.text};
     if (error.Transient())
-        return {WriteOutcome::SerialStoreAway,
+        return {WriteOutcome::UnitNumberStoreAway,
                 database + QStringLiteral(" did not answer in time (") + error.text +
                     QStringLiteral("): another session holds what it needs; try again")};
     // An undefined schema or function: a database nobody prepared for the line.
     if (error.sqlState == QLatin1String("3F000") || error.sqlState == QLatin1String("42883"))
-        return {WriteOutcome::SerialRefused, database + QStringLiteral(" holds no line schema (") +
-                                                 error.text + QLatin1Char(')') + Schema()};
-    return {WriteOutcome::SerialRefused, error.text};
+        return {WriteOutcome::UnitNumbersRefused, database +
+                                                      QStringLiteral(" holds no line schema (") +
+                                                      error.text + QLatin1Char(')') + Schema()};
+    return {WriteOutcome::UnitNumbersRefused, error.text};
 }
 
-std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
-    const SerialRule& rule, const QStringList& ports, const IssueContext& context,
+std::variant<QList<UnitNumber>, WriteRefusal> DatabaseUnitNumberStore::Take(
+    const UnitNumberRule& rule, const QStringList& ports, const IssueContext& context,
     const TakeWait& wait) {
     const Stop& stop = wait.stop;
     away_.clear();  // a new gang tries the database again
@@ -136,20 +137,20 @@ std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
         const auto& rows = std::get<DatabaseConnection::Rows>(taken);
         if (rows.size() != ports.size()) {
             abandon();
-            return SerialRefusal(
+            return UnitNumberRefusal(
                 QStringLiteral("the ") + source_ +
                 QStringLiteral(" gave %1 values for %2 ports").arg(rows.size()).arg(ports.size()));
         }
-        QList<SerialValue> values;
+        QList<UnitNumber> values;
         for (const QStringList& row : rows) {
-            auto value = SerialList::Value(rule.format, row.value(0));
+            auto value = UnitNumberList::Value(rule.format, row.value(0));
             if (const auto* why = std::get_if<QString>(&value)) {
                 abandon();
-                return SerialRefusal(QStringLiteral("the ") + source_ +
-                                     QStringLiteral("'s value \"") + row.value(0) +
-                                     QStringLiteral("\" ") + *why);
+                return UnitNumberRefusal(QStringLiteral("the ") + source_ +
+                                         QStringLiteral("'s value \"") + row.value(0) +
+                                         QStringLiteral("\" ") + *why);
             }
-            values << std::get<SerialValue>(value);
+            values << std::get<UnitNumber>(value);
         }
         const auto committed = connection_.Exec("COMMIT", {}, stop);
         if (const auto* error = std::get_if<DatabaseConnection::Error>(&committed)) {
@@ -160,7 +161,7 @@ std::variant<QList<SerialValue>, WriteRefusal> DatabaseSerialStore::Take(
     }
 }
 
-QString DatabaseSerialStore::Update(const QJsonObject& row, const Stop& stop) {
+QString DatabaseUnitNumberStore::Update(const QJsonObject& row, const Stop& stop) {
     if (!away_.isEmpty()) return away_;
     if (!connection_.IsOpen())
         if (const auto refused = Connect(stop)) {
@@ -189,15 +190,15 @@ QString DatabaseSerialStore::Update(const QJsonObject& row, const Stop& stop) {
     const auto* error = std::get_if<DatabaseConnection::Error>(&updated);
     if (!error || EndedAlready(*error)) return {};
     const WriteRefusal failure = Failure(*error, connection_.Host());
-    if (failure.outcome != WriteOutcome::SerialRefused) away_ = failure.text;
+    if (failure.outcome != WriteOutcome::UnitNumbersRefused) away_ = failure.text;
     return failure.text;
 }
 
-QString DatabaseSerialStore::RecordWrite(const WriteRecord& record, const Stop& stop) {
-    if (record.serialValue.isEmpty()) return {};
+QString DatabaseUnitNumberStore::RecordWrite(const WriteRecord& record, const Stop& stop) {
+    if (record.unitNumber.isEmpty()) return {};
     const QJsonObject row{{"database", database_},
                           {"source", source_},
-                          {"value", record.serialValue},
+                          {"value", record.unitNumber},
                           {"outcome", record.outcome},
                           {"status", record.status},
                           {"seconds", record.seconds},
@@ -215,13 +216,16 @@ QString DatabaseSerialStore::RecordWrite(const WriteRecord& record, const Stop& 
            QStringLiteral(" for the next run");
 }
 
-QString DatabaseSerialStore::UpdatePendingRows(const Stop& stop) {
+QString DatabaseUnitNumberStore::UpdatePendingRows(const Stop& stop) {
     away_.clear();  // a gang's failure mid-write is no reason not to try the kept rows now
-    const PendingRows::Outcome outcome = pending_.Update([&](const QJsonObject& row) {
-        if (row[QStringLiteral("database")].toString() != database_)
-            return QStringLiteral("for the database ") + row[QStringLiteral("database")].toString();
-        return Update(row, stop);
-    }, stop);
+    const PendingRows::Outcome outcome = pending_.Update(
+        [&](const QJsonObject& row) {
+            if (row[QStringLiteral("database")].toString() != database_)
+                return QStringLiteral("for the database ") +
+                       row[QStringLiteral("database")].toString();
+            return Update(row, stop);
+        },
+        stop);
     QStringList said;
     if (outcome.updated > 0)
         said << QStringLiteral("the issue log's rows of %1 earlier writes updated from %2")
@@ -236,7 +240,8 @@ QString DatabaseSerialStore::UpdatePendingRows(const Stop& stop) {
     return said.join(QStringLiteral("; "));
 }
 
-std::variant<SerialStock, WriteRefusal> DatabaseSerialStore::Stock(const SerialRule& rule) {
+std::variant<UnitNumberStock, WriteRefusal> DatabaseUnitNumberStore::Stock(
+    const UnitNumberRule& rule) {
     if (const auto away = Connected(stockStop_)) return *away;
     const bool counter = rule.listPath.isEmpty();
     // How many are left, and the next value, as text: a counter's may pass 2^63. A list's next
@@ -251,7 +256,7 @@ std::variant<SerialStock, WriteRefusal> DatabaseSerialStore::Stock(const SerialR
     if (const auto* error = std::get_if<DatabaseConnection::Error>(&found)) return Refusal(*error);
     const auto& rows = std::get<DatabaseConnection::Rows>(found);
     if (rows.isEmpty())
-        return SerialRefusal(
+        return UnitNumberRefusal(
             counter ? QStringLiteral("no counter ") + name_ +
                           QStringLiteral(" is made (the line's lead makes it: morven-cli "
                                          "--serial-make-counter)")
@@ -259,11 +264,11 @@ std::variant<SerialStock, WriteRefusal> DatabaseSerialStore::Stock(const SerialR
                           QStringLiteral(" is loaded (morven-cli --serial-load-list)"));
     const QStringList& row = rows.front();
     if (!row[0].isNull() && row[0] != rule.Text())
-        return SerialRefusal(QStringLiteral("the ") + source_ +
-                             QStringLiteral(" was started with the rule \"") + row[0] +
-                             QStringLiteral("\", not \"") + rule.Text() + QLatin1Char('"'));
+        return UnitNumberRefusal(QStringLiteral("the ") + source_ +
+                                 QStringLiteral(" was started with the rule \"") + row[0] +
+                                 QStringLiteral("\", not \"") + rule.Text() + QLatin1Char('"'));
     const quint64 left = row[2].toULongLong();
-    return SerialStock{left > 0 ? row[1] : QString(), left, false};
+    return UnitNumberStock{left > 0 ? row[1] : QString(), left, false};
 }
 
 }  // namespace morven

@@ -1,18 +1,17 @@
-#include "SerialStateFiles.h"
-
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-
-#include "SerialStateFile.h"
+#include "UnitNumberStateFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cerrno>
 #include <cstring>
+
+#include "UnitNumberStateFile.h"
 
 namespace morven {
 
@@ -27,44 +26,45 @@ QString Unusable(const QString& path, const QString& why) {
            QStringLiteral(
                ", and is never read as a new start: restore it from a backup (every value "
                "handed out is in ") +
-           SerialStateFile::IssueLogPath(path) + QStringLiteral(")");
+           UnitNumberStateFile::IssueLogPath(path) + QStringLiteral(")");
 }
 
 }  // namespace
 
-SerialStateFiles::SerialStateFiles(const QString& statePath)
+UnitNumberStateFiles::UnitNumberStateFiles(const QString& statePath)
     : owned_(true),
       folderPath_(QFileInfo(statePath).absolutePath()),
       name_(QFileInfo(statePath).fileName()) {
-    folder_ = ::open(QFile::encodeName(folderPath_).constData(),
-                     O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    folder_ =
+        ::open(QFile::encodeName(folderPath_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     missing_ = folder_ < 0 && errno == ENOENT;
     if (folder_ < 0) error_ = QString::fromLocal8Bit(std::strerror(errno));
 }
 
-SerialStateFiles::SerialStateFiles(const QString& statePath, int folderFd)
+UnitNumberStateFiles::UnitNumberStateFiles(const QString& statePath, int folderFd)
     : folder_(folderFd),
       folderPath_(QFileInfo(statePath).absolutePath()),
       name_(QFileInfo(statePath).fileName()) {}
 
-SerialStateFiles::~SerialStateFiles() {
+UnitNumberStateFiles::~UnitNumberStateFiles() {
     if (owned_ && folder_ >= 0) ::close(folder_);
 }
 
-QString SerialStateFiles::IssueLogReached() const {
+QString UnitNumberStateFiles::IssueLogReached() const {
     return QStringLiteral("/proc/self/fd/%1/").arg(folder_) + name_ + QStringLiteral(".issued");
 }
 
-void SerialStateFiles::MakeIssueLogShared() const {
-    const int fd = ::openat(folder_, QFile::encodeName(name_ + QStringLiteral(".issued")).constData(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+void UnitNumberStateFiles::MakeIssueLogShared() const {
+    const int fd =
+        ::openat(folder_, QFile::encodeName(name_ + QStringLiteral(".issued")).constData(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return;  // there already; or the append says why not
     struct stat status {};
     if (::fstat(fd, &status) == 0) ::fchmod(fd, (status.st_mode & 07777) | S_IRGRP | S_IWGRP);
     ::close(fd);
 }
 
-int SerialStateFiles::OpenToRead(const QString& suffix) const {
+int UnitNumberStateFiles::OpenToRead(const QString& suffix) const {
     if (folder_ < 0) {
         errno = ENOENT;
         return -1;
@@ -72,11 +72,11 @@ int SerialStateFiles::OpenToRead(const QString& suffix) const {
     return ::openat(folder_, QFile::encodeName(name_ + suffix).constData(), O_RDONLY | O_CLOEXEC);
 }
 
-std::variant<std::optional<SerialState>, QString> SerialStateFiles::ReadState() const {
+std::variant<std::optional<UnitNumberState>, QString> UnitNumberStateFiles::ReadState() const {
     const QString path = folderPath_ + QLatin1Char('/') + name_;
     const int fd = OpenToRead(QString());
     if (fd < 0) {
-        if (errno == ENOENT) return std::optional<SerialState>();
+        if (errno == ENOENT) return std::optional<UnitNumberState>();
         return Unusable(path, QStringLiteral("cannot be read (") +
                                   QString::fromLocal8Bit(std::strerror(errno)) +
                                   QStringLiteral(")"));
@@ -85,17 +85,18 @@ std::variant<std::optional<SerialState>, QString> SerialStateFiles::ReadState() 
     file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
     const QByteArray text = file.read(StateFileLimit + 1);
     if (file.error() != QFileDevice::NoError)
-        return Unusable(path, QStringLiteral("cannot be read (") + file.errorString() +
-                                  QStringLiteral(")"));
+        return Unusable(
+            path, QStringLiteral("cannot be read (") + file.errorString() + QStringLiteral(")"));
     if (text.trimmed().isEmpty()) return Unusable(path, QStringLiteral("is empty"));
-    if (text.size() > StateFileLimit) return Unusable(path, QStringLiteral("is garbled (too long)"));
-    auto state = SerialState::Parse(text);
+    if (text.size() > StateFileLimit)
+        return Unusable(path, QStringLiteral("is garbled (too long)"));
+    auto state = UnitNumberState::Parse(text);
     if (const auto* why = std::get_if<QString>(&state))
         return Unusable(path, QStringLiteral("is garbled (") + *why + QStringLiteral(")"));
-    return std::optional(std::get<SerialState>(state));
+    return std::optional(std::get<UnitNumberState>(state));
 }
 
-bool SerialStateFiles::IssueLogHoldsValues() const {
+bool UnitNumberStateFiles::IssueLogHoldsValues() const {
     const int fd = OpenToRead(QStringLiteral(".issued"));
     // One that cannot be read may hold values too: only one that is not there holds none.
     if (fd < 0) return errno != ENOENT;
@@ -107,7 +108,7 @@ bool SerialStateFiles::IssueLogHoldsValues() const {
     return log.error() != QFileDevice::NoError;
 }
 
-QHash<qint64, QString> SerialStateFiles::IssuedFromList() const {
+QHash<qint64, QString> UnitNumberStateFiles::IssuedFromList() const {
     QHash<qint64, QString> issued;
     const int fd = OpenToRead(QStringLiteral(".issued"));
     if (fd < 0) return issued;

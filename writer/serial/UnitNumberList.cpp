@@ -1,4 +1,4 @@
-#include "SerialList.h"
+#include "UnitNumberList.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -14,9 +14,9 @@ constexpr qint64 ListFileLimit = qint64(16) << 20;
 
 }  // namespace
 
-std::variant<SerialValue, QString> SerialList::Value(const SerialFormat& format,
-                                                     const QString& line) {
-    if (format.kind == SerialFormat::Kind::Bytes) {
+std::variant<UnitNumber, QString> UnitNumberList::Value(const UnitNumberFormat& format,
+                                                        const QString& line) {
+    if (format.kind == UnitNumberFormat::Kind::Bytes) {
         QString digits = line;
         digits.remove(QRegularExpression(QStringLiteral("[:\\-\\s]")));
         const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
@@ -24,7 +24,7 @@ std::variant<SerialValue, QString> SerialList::Value(const SerialFormat& format,
             QRegularExpression(QStringLiteral("^[0-9A-Fa-f]*$")).match(digits).hasMatch();
         if (!hex || digits.size() != 2 * format.width)
             return QStringLiteral("is not %1 bytes in hex").arg(format.width);
-        return SerialValue{line, bytes};
+        return UnitNumber{line, bytes};
     }
     bool ok = false;
     const bool hex = line.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive);
@@ -34,8 +34,8 @@ std::variant<SerialValue, QString> SerialList::Value(const SerialFormat& format,
     return CounterValue(format, value);
 }
 
-std::variant<SerialList, QString> SerialList::Read(const QString& path,
-                                                   const SerialFormat& format) {
+std::variant<UnitNumberList, QString> UnitNumberList::Read(const QString& path,
+                                                           const UnitNumberFormat& format) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("the list ") + path + QStringLiteral(" cannot be read: ") +
@@ -43,7 +43,7 @@ std::variant<SerialList, QString> SerialList::Read(const QString& path,
     const QByteArray text = file.read(ListFileLimit + 1);
     if (text.size() > ListFileLimit)
         return QStringLiteral("the list ") + path + QStringLiteral(" is larger than 16 MiB");
-    SerialList list;
+    UnitNumberList list;
     QHash<QByteArray, int> seen;  // a value's bytes, and the line it first stood on
     int number = 0;
     for (const QByteArray& raw : text.split('\n')) {
@@ -54,7 +54,7 @@ std::variant<SerialList, QString> SerialList::Read(const QString& path,
         if (const auto* problem = std::get_if<QString>(&value))
             return QStringLiteral("line %1 of the list %2, \"%3\", ").arg(number).arg(path, line) +
                    *problem;
-        const SerialValue& parsed = std::get<SerialValue>(value);
+        const UnitNumber& parsed = std::get<UnitNumber>(value);
         if (const auto first = seen.constFind(parsed.bytes); first != seen.constEnd())
             return QStringLiteral(
                        "the list %1 holds one value twice: line %2 (\"%3\") and line "
@@ -71,7 +71,7 @@ std::variant<SerialList, QString> SerialList::Read(const QString& path,
     return list;
 }
 
-QByteArray SerialList::Sha256Of(qsizetype count) const {
+QByteArray UnitNumberList::Sha256Of(qsizetype count) const {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     for (qsizetype k = 0; k < count && k < values.size(); ++k)
         hash.addData((values[k].text + QLatin1Char('\n')).toUtf8());

@@ -13,13 +13,13 @@ namespace morven {
 // How a board's value is laid into its image: "le:N" or "be:N", an unsigned number of N bytes
 // (1 to 8); "dec:N" or "hex:N", N ASCII characters, zero-padded (hex in upper case); "bytes:N",
 // N bytes given in hex by a list (a MAC address, a key).
-struct SerialFormat {
+struct UnitNumberFormat {
     enum class Kind { LittleEndian, BigEndian, Decimal, Hex, Bytes };
     Kind kind = Kind::LittleEndian;
     int width = 4;
 
     // The format, or why the text is none.
-    static std::variant<SerialFormat, QString> Parse(const QString& text);
+    static std::variant<UnitNumberFormat, QString> Parse(const QString& text);
     // As Parse reads it: "le:4".
     QString Text() const;
     // How many bytes it takes in the image.
@@ -30,9 +30,9 @@ struct SerialFormat {
 
 // A unique value in every board: where it goes, how it is written, and where values come from,
 // a counter (start, step) or a list file, one value a line, taken in order.
-struct SerialRule {
+struct UnitNumberRule {
     std::uint32_t address = 0;
-    SerialFormat format;
+    UnitNumberFormat format;
     quint64 start = 1;
     quint64 step = 1;
     QString listPath;   // empty: the counter
@@ -46,27 +46,27 @@ struct SerialRule {
 };
 
 // One board's value: as the record names it, and as the image holds it.
-struct SerialValue {
+struct UnitNumber {
     QString text;
     QByteArray bytes;
 };
 
 // The counter's value as the format lays it in; value fits the format.
-SerialValue CounterValue(const SerialFormat& format, quint64 value);
+UnitNumber CounterValue(const UnitNumberFormat& format, quint64 value);
 
 // $XDG_STATE_HOME/morven/serial-counter, or serial-list-NAME for a list NAME.
-QString DefaultSerialStatePath(const QString& listPath);
+QString DefaultUnitNumberStatePath(const QString& listPath);
 
-// The station's folder of serial states, which the package makes: /var/lib/morven.
+// The station's folder of unit-number states, which the package makes: /var/lib/morven.
 QString StationStateFolder();
 // A recipe's state when it names none: in the station's folder, named by its rule, so that
 // every recipe with the rule goes on with one counter:
 // counter-0x5FF00-dec8-10000001-step1.serial-state, or list-macs.txt.serial-state (a list's
 // values are handed out once, at whatever address: its name alone names it).
-QString StationSerialStatePath(const SerialRule& rule);
+QString StationUnitNumberStatePath(const UnitNumberRule& rule);
 
 // Empty when the rule's area lies below 0x60000 and the image holds only 0xFF there; else why
-// not. A serial area is reserved: data in it means a wrong address.
-QString CheckSerialArea(const SerialRule& rule, const LoadedImage& image);
+// not. A unit-number area is reserved: data in it means a wrong address.
+QString CheckUnitNumberArea(const UnitNumberRule& rule, const LoadedImage& image);
 
 }  // namespace morven

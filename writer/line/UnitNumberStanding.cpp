@@ -1,14 +1,15 @@
-#include "SerialStanding.h"
+#include "UnitNumberStanding.h"
 
 namespace morven {
 
-SerialStanding StandingOfValues(const SerialRule& rule, SerialStore& store, quint64 needed) {
+UnitNumberStanding StandingOfValues(const UnitNumberRule& rule, UnitNumberStore& store,
+                                    quint64 needed) {
     const auto stock = store.Stock(rule);
     if (const auto* refusal = std::get_if<WriteRefusal>(&stock)) return {refusal->text, *refusal};
-    const SerialStock& left = std::get<SerialStock>(stock);
+    const UnitNumberStock& left = std::get<UnitNumberStock>(stock);
     if (left.left == 0) {
         const QString text = QStringLiteral("no values left");
-        return {text, SerialRefusal(text)};
+        return {text, UnitNumberRefusal(text)};
     }
     QString text = QStringLiteral("next value %1, %2 left").arg(left.next).arg(left.left);
     if (left.left < needed) {
@@ -16,7 +17,7 @@ SerialStanding StandingOfValues(const SerialRule& rule, SerialStore& store, quin
                    .arg(left.next)
                    .arg(left.left)
                    .arg(needed);
-        return {text, SerialRefusal(text)};
+        return {text, UnitNumberRefusal(text)};
     }
     if (left.fresh)
         text += QStringLiteral(" (no state yet: the first write makes ") + rule.statePath +

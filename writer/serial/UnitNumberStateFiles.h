@@ -5,22 +5,22 @@
 #include <optional>
 #include <variant>
 
-#include "SerialState.h"
+#include "UnitNumberState.h"
 
 namespace morven {
 
-// The files of one serial state (STATE, STATE.issued), reached through a descriptor of their
+// The files of one unit-number state (STATE, STATE.issued), reached through a descriptor of their
 // folder: a take reads and moves them in the folder it locked, wherever that folder is moved
 // meanwhile, never in one made anew at its path.
-class SerialStateFiles {
+class UnitNumberStateFiles {
 public:
     // The folder of statePath, opened; Error() says why not (ENOENT: Missing()).
-    explicit SerialStateFiles(const QString& statePath);
+    explicit UnitNumberStateFiles(const QString& statePath);
     // Those of statePath in the folder already open as folderFd, which stays its owner's.
-    SerialStateFiles(const QString& statePath, int folderFd);
-    ~SerialStateFiles();
-    SerialStateFiles(const SerialStateFiles&) = delete;
-    SerialStateFiles& operator=(const SerialStateFiles&) = delete;
+    UnitNumberStateFiles(const QString& statePath, int folderFd);
+    ~UnitNumberStateFiles();
+    UnitNumberStateFiles(const UnitNumberStateFiles&) = delete;
+    UnitNumberStateFiles& operator=(const UnitNumberStateFiles&) = delete;
 
     bool Missing() const { return missing_; }
     const QString& Error() const { return error_; }
@@ -34,7 +34,7 @@ public:
     // the umask: every operator of a shared folder appends to it.
     void MakeIssueLogShared() const;
     // The state; nullopt when there is none at all; or why it cannot be read.
-    std::variant<std::optional<SerialState>, QString> ReadState() const;
+    std::variant<std::optional<UnitNumberState>, QString> ReadState() const;
     // Whether STATE.issued holds anything: values were handed out from this state.
     bool IssueLogHoldsValues() const;
     // The values handed out from a list, by their place in it, as the issue log has them.

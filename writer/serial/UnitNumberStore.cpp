@@ -1,4 +1,4 @@
-#include "SerialStore.h"
+#include "UnitNumberStore.h"
 
 #include <QSysInfo>
 
@@ -30,8 +30,8 @@ IssueContext IssueContext::OfThisProcess() {
     return {QSysInfo::machineHostName(), UserName(), {}, {}, {}, {}};
 }
 
-WriteRefusal SerialRefusal(const QString& why) {
-    return {WriteOutcome::SerialRefused,
+WriteRefusal UnitNumberRefusal(const QString& why) {
+    return {WriteOutcome::UnitNumbersRefused,
             QStringLiteral("No serial values: ") + why + QStringLiteral(". Nothing was sent.")};
 }
 
