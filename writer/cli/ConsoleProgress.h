@@ -42,7 +42,7 @@ public:
     void SetProgressMaximum(WriteStage stage, int maximum) override;
     void SetProgressValue(int value) override;
 
-    // "image   196608 / 393216 bytes   50 %   5.6 kB/s   0:35 left"
+    // "image   196608 / 393216 bytes   50 %  5.6 kB/s  0:35 left"
     static QString StatusLine(const QString& stage, int done, int total, qint64 elapsedMs);
 
 private:

@@ -18,11 +18,11 @@ struct AddressRange {
     friend bool operator==(const AddressRange&, const AddressRange&) = default;
 };
 
-// What one load did, beside the image it filled: what the file held, what was passed over, and
-// the identity of the bytes a write sends.
 // "0x00001234": an address or value as the reports and refusals show it, in upper case.
 QString Hex(std::uint64_t value, int digits = 6);
 
+// What one load did, beside the image it filled: what the file held, what was passed over, and
+// the identity of the bytes a write sends.
 struct LoadReport {
     static constexpr int ListedLines = 5;  // line numbers kept per kind of problem
 

@@ -2,7 +2,7 @@
 
 namespace morven {
 
-// A station's statuses of its own, beside a single write's (OutcomeStatus: 0 and 3 to 11).
+// A station's statuses of its own, beside a single write's (OutcomeStatus: 0, 2 to 11, 14, 15).
 enum ExitStatus {
     ExitOk = 0,
     ExitUsage = 2,

@@ -11,8 +11,8 @@
 
 namespace morven {
 
-// A port as the user names it: a number 1 to 10 (mapped as in the windows), a device path, or
-// an adapter's serial number.
+// A port as the user names it: a number 1 to 10 (mapped as in the windows), a device path or
+// URL, or an adapter's serial number.
 struct PortArgument {
     int number = 0;  // 1..10, or 0 when device or adapterSerial is set
     QString device;  // a path or a URL
@@ -20,7 +20,8 @@ struct PortArgument {
 };
 
 // "COM1".."COM10" (any case), "1".."10", a path ("/dev/ttyUSB0"), "serial:A50285BI",
-// "rfc2217://HOST:PORT" or "ssh://[USER@]HOST[:PORT]/DEVICE"; otherwise why the text names no port, as a usage error.
+// "rfc2217://HOST:PORT" or "ssh://[USER@]HOST[:PORT]/DEVICE"; otherwise why the text names no
+// port, as a usage error.
 std::variant<PortArgument, QString> ParsePortArgument(const QString& text);
 
 // A port a write will open.

@@ -55,8 +55,8 @@ QString PreviousReleaseStatePath(const QString& recipePath);
 //   [image]   file, sha256 (of the N bytes a write sends, as --check prints it), binary_at
 //   [kernel]  file, sha256 (of the file)
 //   [station] ports (a comma-separated list), strict (true: warnings refuse the file), log
-//   [serial]  address, format, start, step, list, state   (the section is optional; address,
-//             format and start, or list, are required)
+//   [serial]  address, format, start, step, list, state   (the section is optional; address and
+//             format are required, and start or list)
 // Relative paths are relative to the recipe's folder. An unknown section or key, a missing key
 // or a bad value is a usage error naming it. The file is read once: its settings and its
 // signature's check (release) are of the same bytes.

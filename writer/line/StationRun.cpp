@@ -34,7 +34,7 @@ struct StationRun::Board {
         if (local) local->Cancel(status, text);
     }
 
-    BoardImage image;  // the job's, with this board's unit number
+    BoardImage image;  // the job's, with this board's unit number if it has one
     BoardPort board;
     SerialPort serial;
     SerialLink link{serial};

@@ -14,7 +14,7 @@ struct SerialDeviceInfo {
     QString manufacturer;
     QString adapterSerial;
     QString usbId;         // "vendor:product" in hex, for USB adapters
-    bool network = false;  // rfc2217://: a port on another machine
+    bool network = false;  // rfc2217:// or ssh://: a port on another machine
 };
 
 // Every serial port the system reports.

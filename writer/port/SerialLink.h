@@ -68,7 +68,8 @@ public:
         if (const auto wait = std::exchange(waiting_, {})) wait.resume();
     }
 
-    // Ends the wait in progress and every later one with LinkLost (the window is closing).
+    // Ends the wait in progress and every later one with LinkLost (a stop, a signal, the window
+    // closing, the remote client gone).
     void Cancel() { cancelled_ = true; }
     bool Cancelled() const { return cancelled_; }
     bool LinkLost() const { return cancelled_ || port_.Failed(); }

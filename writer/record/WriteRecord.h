@@ -17,7 +17,7 @@ struct WriteRecord {
     QString program;
     QString version;
     QString port;           // as the user named it: COM1, /dev/ttyUSB0, serial:A50285BI
-    QString device;         // the path opened
+    QString device;         // the path opened, or the URL of a port on another machine
     QString adapterSerial;  // where the system reports one
     QString usbId;          // vendor:product, for USB adapters
     QString file;           // the firmware file as named; "standard input" for "-"

@@ -75,7 +75,8 @@ private:
     PendingRows pending_;
     Stop stockStop_;
     // Why the database is away or late, once a write's end could not reach it: the gang's other
-    // ends are kept without a wait each. Cleared by the next take or connect.
+    // ends are kept without a wait each. Cleared by the next take, connect or update of the kept
+    // rows.
     QString away_;
 };
 

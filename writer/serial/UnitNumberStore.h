@@ -48,8 +48,9 @@ public:
     // One value for each of ports, in order, all or none, each on record with its port and the
     // context before this returns (and so before any port opens). Refused with UnitNumbersRefused
     // (status 11: no values left, a state that is unreadable, empty, garbled, missing beside
-    // the values it handed out, or was started under another rule, a list that changed) or
-    // Cancelled (the wait was stopped).
+    // the values it handed out, or was started under another rule, a list that changed),
+    // Cancelled (the wait was stopped), or by the line's database also UnitNumberStoreAway or
+    // UnitNumberStoreLoginRefused.
     virtual std::variant<QList<UnitNumber>, WriteRefusal> Take(const UnitNumberRule& rule,
                                                                const QStringList& ports,
                                                                const IssueContext& context,

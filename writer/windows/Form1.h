@@ -35,7 +35,8 @@ public:
     // How long a read waits for data (a FIFO nobody writes) before it gives up.
     static inline qint64 FileWaitLimitMs = 10000;
 
-    // Full path of the chosen S-record file; read again at every write.
+    // Full path of the chosen firmware file (S-record, Intel HEX or ELF); read again at every
+    // write.
     QString SRecordPath;
     SerialPort PDQComm1;
     QLabel* Label1;

@@ -1,4 +1,5 @@
-// MORVEN: writes an S-record program into the board's flash through its serial boot mode.
+// MORVEN: writes a program (S-record, Intel HEX or ELF) into the board's flash through its
+// serial boot mode.
 #include <QApplication>
 
 #include "Form2.h"

@@ -26,8 +26,8 @@ public:
     // How long the remote has to end a cancelled write before ssh is killed.
     static constexpr int CancelLimitMs = 5000;
 
-    // link serves only as the write's place among the waits of DriveLinks; its port is never
-    // opened. log may be null.
+    // link serves as the write's place among the waits of DriveLinks, and its response timer as
+    // the cancel's limit; its port is never opened. log may be null.
     RemoteWriteFlow(SerialLink& link, RemoteAddress where, BoardPort board,
                     ProgressDisplay& progress, WriteRecorder* log);
 
