@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 
-#include "port/NetworkSerialPort.h"
+#include "port/NetworkAddress.h"
 #include "port/RemoteAddress.h"
 #include "port/SerialPort.h"
 

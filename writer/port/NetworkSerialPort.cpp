@@ -3,12 +3,7 @@
 #include <QHostAddress>
 
 #include "LineSettings.h"
-
-#ifdef Q_OS_LINUX
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#endif
+#include "QuickAcknowledge.h"
 
 namespace morven {
 
@@ -17,39 +12,10 @@ namespace {
 // What a server says when it refuses or drops a client is kept for the failure's text.
 constexpr qsizetype TextKept = 200;
 
-const QString Scheme = QStringLiteral("rfc2217://");
 // How long a server that does not speak first is given before our offers go.
 constexpr int QuietServerMs = 100;
 
 }  // namespace
-
-bool NetworkAddress::IsUrl(const QString& text) {
-    return text.startsWith(Scheme, Qt::CaseInsensitive);
-}
-
-std::variant<NetworkAddress, QString> NetworkAddress::Parse(const QString& url) {
-    const QString rest = url.mid(Scheme.size());
-    const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
-    if (!IsUrl(url) || colon < 0)
-        return QStringLiteral("a network port is rfc2217://HOST:PORT, with its port number");
-    QString host = rest.left(colon);
-    const QString portText = rest.mid(colon + 1);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) {
-        host = host.mid(1, host.size() - 2);
-        if (QHostAddress(host).protocol() != QAbstractSocket::IPv6Protocol)
-            return QStringLiteral("[") + host + QStringLiteral("] is not an IPv6 address");
-    } else if (host.contains(QLatin1Char(':'))) {
-        return QStringLiteral("an IPv6 address goes in brackets: rfc2217://[::1]:PORT");
-    }
-    if (host.isEmpty()) return QStringLiteral("the host is empty");
-    if (host.contains(QLatin1Char('/')) || host.contains(QLatin1Char('@')))
-        return QStringLiteral("the host is not a name or an address");
-    bool ok = false;
-    const uint port = portText.toUInt(&ok, 10);
-    if (!ok || port < 1 || port > 65535 || portText.startsWith(QLatin1Char('+')))
-        return QStringLiteral("the port must be a number from 1 to 65535");
-    return NetworkAddress{host, static_cast<quint16>(port)};
-}
 
 NetworkSerialPort::NetworkSerialPort(NetworkAddress address, QString url, QObject* parent)
     : QObject(parent), address_(std::move(address)), url_(std::move(url)) {
@@ -190,7 +156,7 @@ void NetworkSerialPort::OnReadyRead() {
     if (!socket_.isOpen()) return;
     const QByteArray bytes = socket_.readAll();
     if (bytes.isEmpty()) return;
-    AcknowledgeAtOnce();
+    AcknowledgeAtOnce(socket_);
     // Replies go out once the whole batch is read: a server that refuses this client says why
     // and closes, and an early reply would reset the connection before its words were read.
     const Rfc2217Codec::Decoded decoded = codec_.Take(bytes);
@@ -242,17 +208,6 @@ void NetworkSerialPort::OnError() {
             break;
         default: Fail(socket_.errorString()); break;
     }
-}
-
-// The server may send a purge's acknowledgement and the target's next byte as two small
-// segments; unless it turned Nagle's algorithm off, the second waits for our acknowledgement of
-// the first, which the system would delay by up to 40 ms. Linux forgets this after each read.
-void NetworkSerialPort::AcknowledgeAtOnce() {
-#ifdef Q_OS_LINUX
-    const int on = 1;
-    setsockopt(static_cast<int>(socket_.socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on,
-               sizeof on);
-#endif
 }
 
 // Before the line is set up, data is no answer of the target's: it is what a server says when

@@ -8,22 +8,12 @@
 #include <QString>
 #include <QTcpSocket>
 #include <QTimer>
-#include <variant>
 
+#include "NetworkAddress.h"
 #include "Port.h"
 #include "Rfc2217Codec.h"
 
 namespace morven {
-
-// Where a network serial port is: rfc2217://HOST:PORT, HOST a name, an IPv4 address or [IPv6].
-struct NetworkAddress {
-    QString host;
-    quint16 port = 0;
-
-    static bool IsUrl(const QString& text);
-    // The address, or why the URL is malformed.
-    static std::variant<NetworkAddress, QString> Parse(const QString& url);
-};
 
 // A serial port on another machine, served by an access server such as ser2net: RFC 2217 over
 // telnet on a TCP connection. The protocol's bytes pass unchanged (0xFF doubled on the wire);
@@ -77,7 +67,6 @@ private:
     void OnDisconnected();
     void ServerClosed();
     void OnError();
-    void AcknowledgeAtOnce();
     void Handle(const Rfc2217Codec::Piece& piece);
     void SpeedSet(quint32 baud);
     void SendSettings();

@@ -5,7 +5,7 @@
 #include <QHash>
 #include <QSerialPortInfo>
 
-#include "NetworkSerialPort.h"
+#include "NetworkAddress.h"
 #include "RemoteAddress.h"
 
 namespace morven {
