@@ -14,9 +14,9 @@
 #include "line/InterruptSignals.h"
 #include "port/SerialDevices.h"
 #include "port/SerialPort.h"
+#include "record/WriteRecord.h"
 #include "write/RemoteFrames.h"
 #include "write/WriteFlow.h"
-#include "record/WriteRecord.h"
 
 namespace morven {
 

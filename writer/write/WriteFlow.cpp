@@ -6,7 +6,8 @@
 
 namespace morven {
 
-WriteFlow::WriteFlow(SerialLink& link, BoardPort board, ProgressDisplay& progress, WriteRecorder* log)
+WriteFlow::WriteFlow(SerialLink& link, BoardPort board, ProgressDisplay& progress,
+                     WriteRecorder* log)
     : link_(link), board_(std::move(board)), progress_(progress), log_(log) {}
 
 WriteResult StartedResult(const BoardPort& board, const BoardImage& image) {

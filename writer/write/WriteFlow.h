@@ -6,13 +6,12 @@
 #include "BoardImage.h"
 #include "ProgressDisplay.h"
 #include "WriteJob.h"
-#include "WriteRecorder.h"
 #include "WriteOutcome.h"
+#include "WriteRecorder.h"
 #include "port/SerialDevices.h"
 #include "port/SerialLink.h"
 
 namespace morven {
-
 
 // A board as a write names it: its port as the user named it (COM1, /dev/ttyUSB0,
 // serial:A50285BI), and what the system says of the device opened.
