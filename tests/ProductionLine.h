@@ -9,8 +9,8 @@ inline QByteArray Sha256(const QByteArray& bytes) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
-// The unit numbers a write log's records name, in order.
-inline QStringList UnitNumbers(const QString& log) {
+// The serial_value fields of a write log's records, in order.
+inline QStringList SerialValues(const QString& log) {
     QStringList values;
     for (const QJsonObject& record : LogLines(log)) values << record["serial_value"].toString();
     return values;

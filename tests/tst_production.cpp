@@ -384,7 +384,7 @@ private slots:
         QVERIFY(!issued[0]["user"].toString().isEmpty());
 
         QCOMPARE(Cli(line.Write(serial)).status, 0);
-        QCOMPARE(UnitNumbers(line.Path("writes.jsonl")), QStringList{"2"});
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")), QStringList{"2"});
     }
 
     // A signal while the values are taken (here: the issue log's sync held back) ends the run
@@ -421,7 +421,7 @@ private slots:
         QCOMPARE(strace.exitStatus(), QProcess::CrashExit);
         QVERIFY2(strace.exitCode() == signal, strace.readAllStandardError());
         const QList<QJsonObject> records = LogLines(line.Path("writes.jsonl"));
-        QCOMPARE(UnitNumbers(line.Path("writes.jsonl")), IssuedValues(state));
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")), IssuedValues(state));
         for (const QJsonObject& record : records) {
             QCOMPARE(record["status"].toInt(), 128 + signal);
             QCOMPARE(record["outcome"].toString(), "interrupted");
@@ -453,7 +453,7 @@ private slots:
         const QList<morven::WriteResult> results = run.Run();
         QCoreApplication::processEvents();  // the signal told of, as the window's loop does
         QCOMPARE(results.size(), 2);
-        QCOMPARE(UnitNumbers(line.Path("writes.jsonl")), (QStringList{"7", "8"}));
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")), (QStringList{"7", "8"}));
         for (const QJsonObject& record : LogLines(line.Path("writes.jsonl"))) {
             QCOMPARE(record["status"].toInt(), 128 + SIGTERM);
             QCOMPARE(record["serial_gap"].toBool(), true);
@@ -521,7 +521,7 @@ private slots:
         SimulatedWrite::WriteFile(line.Path("writes.jsonl"), "{\"serial_value\":\"0\",\"po");
         QCOMPARE(Cli(line.Write({"--serial-at", "0x5F000", "--serial-state", state})).status, 0);
         QCOMPARE(IssuedValues(state).last(), "1");
-        QCOMPARE(UnitNumbers(line.Path("writes.jsonl")).last(), "1");
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")).last(), "1");
     }
 
     // A state deleted while its issue log holds the values it handed out never starts again:
@@ -549,7 +549,7 @@ private slots:
                  run.err);
         QCOMPARE(Contents(state + ".issued"), issued);
         QVERIFY(!QFile::exists(state));
-        QCOMPARE(UnitNumbers(line.Path("writes.jsonl")).size(), 1);
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")).size(), 1);
     }
 
     // The lock deleted while a run holds it (its issue log's sync slowed), as an operator told

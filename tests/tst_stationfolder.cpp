@@ -108,7 +108,7 @@ private slots:
         }
         const CliRun run = RunAs(line, "bob", {"--quiet", "--recipe", line.Path(second)});
         QVERIFY2(run.status == 0, run.err);
-        QCOMPARE(UnitNumbers(line.Path("writes.jsonl")), values);
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")), values);
         const QList<QJsonObject> issued = LogLines(Folder + "/" + state + ".issued");
         QCOMPARE(issued.size(), 2);
         QCOMPARE(issued[1]["recipe"].toString(), line.Path(second));
@@ -147,7 +147,7 @@ private slots:
         QVERIFY2(command.hasMatch(), qPrintable(move));
         QCOMPARE(QProcess::execute("sh", {"-ec", command.captured(1)}), 0);
         QCOMPARE(Cli({"--quiet", "--recipe", recipe}).status, 0);
-        QCOMPARE(UnitNumbers(line.Path("writes.jsonl")), QStringList{"10000005"});
+        QCOMPARE(SerialValues(line.Path("writes.jsonl")), QStringList{"10000005"});
         QCOMPARE(LogLines(now + ".issued").size(), 2);
 
         // A second copy's state of the previous release that went further is refused, never
