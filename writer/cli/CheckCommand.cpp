@@ -13,6 +13,16 @@
 
 namespace morven {
 
+namespace {
+
+// A check's report, one line each, on standard output.
+void PrintReport(const QStringList& lines) {
+    std::fputs((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit().constData(),
+               stdout);
+}
+
+}  // namespace
+
 int CheckFile(const CliOptions& options) {
     const InterruptSignals interrupts([] {});
     const Recipe& station = options.station;
@@ -36,8 +46,7 @@ int CheckFile(const CliOptions& options) {
                                 : QStringLiteral("refused: ") + report.NothingToWriteReason();
     QStringList lines{QStringLiteral("file:      ") + DisplayName(station.firmware.path)};
     lines << report.Details() << QStringLiteral("verdict:   ") + verdict;
-    std::fputs((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit().constData(),
-               stdout);
+    PrintReport(lines);
     return refusal ? OutcomeStatus(refusal->outcome) : ExitOk;
 }
 
@@ -78,8 +87,7 @@ int CheckRecipe(const Recipe& recipe) {
                  (status == ExitOk ? QStringLiteral("ready")
                   : strict         ? QStringLiteral("not ready: warnings, and the recipe is strict")
                                    : QStringLiteral("not ready"));
-    std::fputs((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLocal8Bit().constData(),
-               stdout);
+    PrintReport(lines);
     return status;
 }
 

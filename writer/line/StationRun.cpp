@@ -5,7 +5,6 @@
 #include "port/SerialDevices.h"
 #include "port/SerialPort.h"
 #include "write/RemoteWriteFlow.h"
-#include "record/WriteRecord.h"
 
 namespace morven {
 
@@ -13,7 +12,8 @@ namespace morven {
 // named by ssh:// is written on its own machine, the link only holding its place among the
 // waits.
 struct StationRun::Board {
-    Board(const ChosenPort& chosen, BoardImage boardImage, ProgressDisplay& progress, WriteLog* log)
+    Board(const ChosenPort& chosen, BoardImage boardImage, ProgressDisplay& progress,
+          WriteRecorder* log)
         : image(std::move(boardImage)), board{chosen.name, DescribeSerialDevice(chosen.device)} {
         const auto remoteAddress = RemoteAddress::Parse(chosen.device);
         if (const auto* address = std::get_if<RemoteAddress>(&remoteAddress))
@@ -56,7 +56,7 @@ Task<WriteResult> Told(Task<WriteResult> write, int board, const StationRun::Boa
 
 StationRun::StationRun(const WriteJob& job, const QList<ChosenPort>& ports,
                        std::vector<BoardImage> images, std::span<ProgressDisplay* const> progress,
-                       WriteLog* log)
+                       WriteRecorder* log)
     : job_(job), log_(log) {
     for (qsizetype board = 0; board < ports.size(); ++board)
         boards_.push_back(std::make_unique<Board>(ports[board], std::move(images[size_t(board)]),
@@ -93,7 +93,7 @@ QList<WriteResult> StationRun::EndedBeforeStart(const BoardEnded& ended) {
         result.outcome = WriteOutcome::Cancelled;
         result.status = cancelled_->status;
         result.text = cancelled_->text;
-        if (log_) log_->Append(RecordOfWrite(job_, result));
+        if (log_) log_->Record(job_, result);
         if (ended) ended(int(index), result);
         results << result;
     }

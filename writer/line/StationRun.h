@@ -12,10 +12,9 @@
 #include "write/ProgressDisplay.h"
 #include "write/WriteFlow.h"
 #include "write/WriteJob.h"
+#include "write/WriteRecorder.h"
 
 namespace morven {
-
-class WriteLog;
 
 // A gang's writes of one job: every board on its own port, with its own image, progress and
 // flow, all driven together on this thread's event loop. Both front ends run a station this way.
@@ -24,7 +23,7 @@ public:
     // One progress display and one image per port, in the ports' order; log may be null. The job,
     // the displays and the log must outlive the run.
     StationRun(const WriteJob& job, const QList<ChosenPort>& ports, std::vector<BoardImage> images,
-               std::span<ProgressDisplay* const> progress, WriteLog* log);
+               std::span<ProgressDisplay* const> progress, WriteRecorder* log);
     ~StationRun();
 
     // Called the moment a board's write is on record, while the others may still be writing.
@@ -40,7 +39,7 @@ private:
     QList<WriteResult> EndedBeforeStart(const BoardEnded& ended);
 
     const WriteJob& job_;
-    WriteLog* log_;
+    WriteRecorder* log_;
     std::vector<std::unique_ptr<Board>> boards_;
     std::optional<CancelReason> cancelled_;  // before Run
 };
